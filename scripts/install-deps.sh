@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and benchmarking need.
+# Idempotent: does nothing when every package is already there.
+set -euo pipefail
+
+packages=(
+  build-essential cmake make pkg-config
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libgtest-dev googletest
+  hyperfine time
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  if command -v sudo >/dev/null 2>&1; then
+    sudo="sudo"
+  else
+    echo "install-deps: missing packages (${missing[*]}) and not root; install them and run again" >&2
+    exit 1
+  fi
+fi
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update
+$sudo apt-get install -y --no-install-recommends "${missing[@]}"

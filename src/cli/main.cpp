@@ -1,0 +1,94 @@
+#include "cli/clioptions.h"
+#include "cli/terminalhost.h"
+#include "listing/listingrun.h"
+#include "listing/runstate.h"
+#include "platform/filesystem.h"
+#include "platform/interrupt.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <cstdio>
+
+namespace {
+
+enum ExitCode { kSuccess = 0, kOutputFailed = 1, kUsage = 2, kInterrupted = 130 };
+
+void printError(const QString& message) {
+    std::fprintf(stderr, "kestrix-list: %s\n", message.toLocal8Bit().constData());
+}
+
+int usageError(const CliOptions& options, const QString& message) {
+    printError(message);
+    std::fputs(options.helpText.toLocal8Bit().constData(), stderr);
+    return kUsage;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kestrix-list"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KESTRIX_VERSION));
+
+    const CliOptions options = parseCliOptions(QCoreApplication::arguments());
+    switch (options.action) {
+    case CliOptions::Action::Help:
+        std::fputs(options.helpText.toLocal8Bit().constData(), stdout);
+        return kSuccess;
+    case CliOptions::Action::Version:
+        std::printf("kestrix-list %s\n", KESTRIX_VERSION);
+        return kSuccess;
+    case CliOptions::Action::UsageError:
+        return usageError(options, options.error);
+    case CliOptions::Action::List:
+        break;
+    }
+
+    const QString folder = absoluteFolderPath(options.folder);
+    if (!isFolder(folder))
+        return usageError(options, QStringLiteral("%1: no such folder").arg(options.folder));
+
+    installInterruptHandler();
+
+    RunState state;
+    state.ListFolder = folder;
+    state.ListFilePath = options.outputFile;
+    state.ViewFilePath = options.outputFile;
+    state.RunActive = true;
+    state.AbortRequested = false;
+
+    std::unique_ptr<FileSystemInfo> fileSystem = createFileSystemInfo();
+    TerminalHost host(state);
+    ListingRun run(state, *fileSystem, host);
+    ListRequest request;
+    request.headerText = options.headerText;
+    request.mode = options.withSubs ? ListMode::WithSubs : ListMode::NoSubs;
+
+    ListOutcome outcome;
+    QString target = options.outputFile;
+    if (options.outputFile.isEmpty()) {
+        target = QStringLiteral("standard output");
+        QFile out;
+        if (!out.open(stdout, QIODevice::WriteOnly))
+            outcome = {ListOutcome::Status::CreateFailed, out.errorString()};
+        else
+            outcome = run.write(out, request);
+    } else {
+        outcome = run.createAndWrite(request);
+    }
+    host.clear();
+
+    switch (outcome.status) {
+    case ListOutcome::Status::CreateFailed:
+        printError(QStringLiteral("cannot create %1: %2").arg(target, outcome.errorString));
+        return kOutputFailed;
+    case ListOutcome::Status::WriteFailed:
+        printError(QStringLiteral("writing %1 failed, the list is incomplete: %2")
+                       .arg(target, outcome.errorString));
+        return kOutputFailed;
+    case ListOutcome::Status::Written:
+        break;
+    }
+    return host.interrupted() ? kInterrupted : kSuccess;
+}

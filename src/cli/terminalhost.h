@@ -1,0 +1,31 @@
+#pragma once
+
+#include "listing/runhost.h"
+
+#include <QElapsedTimer>
+
+struct RunState;
+
+// The command line's side of a run: the folder being worked on on one line of the
+// terminal (only when standard error is one), and Ctrl+C or a termination request
+// taken as Abort.
+class TerminalHost final : public RunHost {
+public:
+    explicit TerminalHost(RunState& state);
+    ~TerminalHost() override;
+
+    void setStatusText(const QString& text) override;
+    void pumpEvents() override;
+
+    bool interrupted() const { return interrupted_; }
+    // Wipes the status line.
+    void clear();
+
+private:
+    RunState& state_;
+    bool showStatus_;
+    int columns_;
+    bool lineShown_ = false;
+    bool interrupted_ = false;
+    QElapsedTimer sinceShown_;
+};

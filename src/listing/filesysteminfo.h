@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+// A path as the platform's file calls take it. Names are kept exactly as the file
+// system gives them, so folders whose names do not decode cleanly are still reached.
+using NativePath = QByteArray;
+
+// Called now and then during a long size query; returning false cancels the query.
+using KeepGoing = std::function<bool()>;
+
+// The file-system service of one listing run. The engine knows no path style: the
+// separator, what a root is and how names decode all come from here.
+class FileSystemInfo {
+public:
+    virtual ~FileSystemInfo() = default;
+
+    virtual char separator() const = 0;
+
+    virtual NativePath encodePath(const QString& path) const = 0;
+    virtual QString decodePath(const NativePath& path) const = 0;
+
+    // The path without its root ("c:\work\" gives "work\", "/srv/data/" gives "srv/data/");
+    // empty for a root itself.
+    virtual QString pathBelowRoot(const NativePath& path) const = 0;
+
+    // The sub-folders of a folder in the file system's own order, hidden ones included.
+    // Nothing when the folder cannot be read.
+    virtual std::vector<NativePath> subFolders(const NativePath& folder) = 0;
+
+    // The restricted listing: the folder's sub-folders that are not hidden.
+    virtual std::vector<NativePath> visibleSubFolders(const NativePath& folder) = 0;
+
+    // Bytes in all files below the folder at any depth; nothing when part of the tree
+    // cannot be read or the query was cancelled.
+    virtual std::optional<quint64> folderSize(const NativePath& folder,
+                                              const KeepGoing& keepGoing) = 0;
+
+    // Used space of the drive whose root is given; 0 when it cannot be had.
+    virtual quint64 usedSpace(const NativePath& root) = 0;
+};

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QDate>
+#include <QLocale>
+#include <QString>
+#include <QtGlobal>
+
+#include <optional>
+
+namespace listfields {
+
+inline constexpr int kHeaderColumn = 20;
+inline constexpr int kTotalColumn = 80;
+inline constexpr int kHyphenRuleColumn = 82;
+inline constexpr int kSizeColumn = 83;
+inline constexpr int kRuleLength = 97;
+inline constexpr int kSizeFieldWidth = 14;
+inline constexpr int kTotalFieldWidth = 17;
+
+// Digits grouped in threes with the locale's group separator, whatever the locale's
+// own grouping habits; the C locale groups with ",".
+QString groupedNumber(quint64 value, const QLocale& locale);
+
+// " 1,234" right-aligned in 14 characters; 14 spaces for a size that could not be had.
+QString sizeField(std::optional<quint64> bytes, const QLocale& locale);
+
+// The figure of the total line, right-aligned in 17 characters.
+QString totalField(quint64 bytes, const QLocale& locale);
+
+// "Sunday - Dec 6, 2026", with the locale's day and month names.
+QString headerDate(const QDate& date, const QLocale& locale);
+
+// First character upper case, the rest lower case: "PROGRAM FILES" gives "Program files".
+QString capitalisedName(const QString& name);
+
+} // namespace listfields

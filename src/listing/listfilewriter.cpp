@@ -1,0 +1,62 @@
+#include "listing/listfilewriter.h"
+
+namespace {
+
+// How long finished lines may wait in the buffer. Flushing every line costs a write
+// call per folder; this keeps what is on disk at most a moment behind.
+constexpr qint64 kFlushIntervalMs = 250;
+
+bool breaksLines(char16_t c) {
+    return c < 0x20 || c == 0x7F || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
+
+} // namespace
+
+ListFileWriter::ListFileWriter(QFileDevice& file) : file_(file) { sinceFlush_.start(); }
+
+void ListFileWriter::append(QStringView text) {
+    line_.reserve(line_.size() + text.size());
+    for (const QChar c : text) {
+        line_ += breaksLines(c.unicode()) ? QChar(u'?') : c;
+        // Columns count characters, so the second half of a surrogate pair adds none.
+        if (!c.isLowSurrogate())
+            ++lineColumns_;
+    }
+}
+
+void ListFileWriter::placeAt(int column) {
+    if (lineColumns_ >= column)
+        endLine();
+    if (lineColumns_ < column - 1) {
+        line_ += QString(column - 1 - lineColumns_, u' ');
+        lineColumns_ = column - 1;
+    }
+}
+
+void ListFileWriter::endLine() {
+    line_ += u"\r\n";
+    write(line_.toUtf8());
+    line_.clear();
+    lineColumns_ = 0;
+    if (sinceFlush_.elapsed() >= kFlushIntervalMs) {
+        flush();
+        sinceFlush_.restart();
+    }
+}
+
+bool ListFileWriter::flush() {
+    if (!failed_ && !file_.flush()) {
+        failed_ = true;
+        errorString_ = file_.errorString();
+    }
+    return !failed_;
+}
+
+void ListFileWriter::write(const QByteArray& bytes) {
+    if (failed_)
+        return;
+    if (file_.write(bytes) != bytes.size()) {
+        failed_ = true;
+        errorString_ = file_.errorString();
+    }
+}

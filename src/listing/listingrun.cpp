@@ -1,0 +1,72 @@
+#include "listing/listingrun.h"
+
+#include "listing/folderwalk.h"
+#include "listing/listfields.h"
+#include "listing/listfilewriter.h"
+#include "listing/runstate.h"
+
+#include <QFile>
+
+ListingRun::ListingRun(RunState& state, FileSystemInfo& fileSystem, RunHost& host)
+    : state_(state), fileSystem_(fileSystem), host_(host) {}
+
+ListOutcome ListingRun::createAndWrite(const ListRequest& request) {
+    QFile file(state_.ListFilePath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return {ListOutcome::Status::CreateFailed, file.errorString()};
+    ListOutcome outcome = write(file, request);
+    file.close();
+    if (outcome.status == ListOutcome::Status::Written && file.error() != QFileDevice::NoError)
+        outcome = {ListOutcome::Status::WriteFailed, file.errorString()};
+    if (outcome.status == ListOutcome::Status::Written)
+        state_.ListFilePath.clear();
+    return outcome;
+}
+
+ListOutcome ListingRun::write(QFileDevice& file, const ListRequest& request) {
+    using namespace listfields;
+    const QString folder = state_.ListFolder;
+    const NativePath nativeFolder = fileSystem_.encodePath(folder);
+    const QString rule(kRuleLength, u'_');
+    ListFileWriter out(file);
+
+    out.append(rule);
+    out.endLine();
+    out.endLine();
+    out.placeAt(kHeaderColumn);
+    out.append(request.headerText);
+    out.append(u"     ");
+    out.append(headerDate(request.date, request.locale));
+    out.endLine();
+    out.append(rule);
+    out.endLine();
+    out.endLine();
+    out.append(u" Path - ");
+    out.append(folder.toLower());
+    out.append(request.mode == ListMode::NoSubs ? u"  (no subs)" : u"  (with subs)");
+    out.endLine();
+    out.endLine();
+
+    state_.ListTotal = 0;
+    if (!folder.isEmpty()) {
+        FolderWalk walk(state_, fileSystem_, host_, out, request.locale);
+        if (request.mode == ListMode::NoSubs)
+            walk.ListSubFolders(nativeFolder);
+        else
+            walk.WalkFolder(nativeFolder);
+    }
+
+    // Only a root keeps its trailing separator in the chosen folder.
+    const bool isRoot = nativeFolder.endsWith(fileSystem_.separator());
+    const quint64 total = isRoot ? fileSystem_.usedSpace(nativeFolder) : state_.ListTotal;
+    out.placeAt(kHyphenRuleColumn);
+    out.append(u"---------------");
+    out.endLine();
+    out.placeAt(kTotalColumn);
+    out.append(totalField(total, request.locale));
+    out.endLine();
+
+    if (!out.flush())
+        return {ListOutcome::Status::WriteFailed, out.errorString()};
+    return {};
+}

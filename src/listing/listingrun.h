@@ -1,0 +1,50 @@
+#pragma once
+
+#include "listing/filesysteminfo.h"
+
+#include <QDate>
+#include <QFileDevice>
+#include <QLocale>
+#include <QString>
+
+class RunHost;
+struct RunState;
+
+enum class ListMode { NoSubs, WithSubs };
+
+struct ListRequest {
+    QString headerText;
+    ListMode mode = ListMode::NoSubs;
+    QDate date = QDate::currentDate();
+    QLocale locale = QLocale::system();
+};
+
+struct ListOutcome {
+    enum class Status {
+        Written,       // the whole file, total line included (also after an Abort)
+        CreateFailed,  // the list file could not be created; nothing was walked
+        WriteFailed,   // a write failed part way; the file holds what was written before
+    };
+    Status status = Status::Written;
+    QString errorString; // the system's reason when status is not Written
+};
+
+// The file steps of a listing run: the header lines, the folder lines of the walk, the
+// hyphen rule and the total line. The caller has committed the run (RunActive set) and
+// chosen the folder; the run never changes ListFolder.
+class ListingRun {
+public:
+    ListingRun(RunState& state, FileSystemInfo& fileSystem, RunHost& host);
+
+    // Creates the list file at ListFilePath (replacing any file there) and writes it.
+    // ListFilePath is cleared once the total line is written.
+    ListOutcome createAndWrite(const ListRequest& request);
+
+    // Writes the list into a device that is already open for writing.
+    ListOutcome write(QFileDevice& file, const ListRequest& request);
+
+private:
+    RunState& state_;
+    FileSystemInfo& fileSystem_;
+    RunHost& host_;
+};

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "listing/filesysteminfo.h"
+
+#include <QString>
+
+#include <memory>
+
+// The file-system service of this platform, one per listing run.
+std::unique_ptr<FileSystemInfo> createFileSystemInfo();
+
+// The absolute, lexically normalised form of a folder path (".." and "." resolved by
+// name, links left as they are), without a trailing separator unless it is a root.
+QString absoluteFolderPath(const QString& path);
+
+// True when the path names a folder (following links, as a chosen folder may be one).
+bool isFolder(const QString& path);

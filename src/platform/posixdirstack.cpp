@@ -1,0 +1,131 @@
+#include "platform/posixdirstack.h"
+
+#include <QList>
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+
+void closeKeepingErrno(int fd) {
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+}
+
+// Opens an absolute path of any length, one component at a time when it is too long to
+// hand to the kernel whole.
+int openLongPath(const QByteArray& path) {
+    if (path.size() < PATH_MAX)
+        return ::open(path.constData(), kFolderFlags);
+    int fd = ::open("/", kFolderFlags);
+    for (const QByteArray& component : path.split('/')) {
+        if (fd < 0)
+            break;
+        if (component.isEmpty())
+            continue;
+        const int next = ::openat(fd, component.constData(), kFolderFlags);
+        closeKeepingErrno(fd);
+        fd = next;
+    }
+    return fd;
+}
+
+} // namespace
+
+DirStack::~DirStack() { clear(); }
+
+void DirStack::clear() {
+    for (Frame& frame : frames_) {
+        if (frame.fd >= 0)
+            closeKeepingErrno(frame.fd);
+    }
+    frames_.clear();
+    firstOpen_ = 1;
+}
+
+bool DirStack::openBase(const QByteArray& path) {
+    clear();
+    const int fd = openLongPath(path);
+    return fd >= 0 && pushOpened(fd, path);
+}
+
+bool DirStack::adoptBase(int fd) {
+    clear();
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    return copy >= 0 && pushOpened(copy, QByteArray());
+}
+
+bool DirStack::push(const QByteArray& name) {
+    const int fd = ::openat(topFd(), name.constData(), kFolderFlags | O_NOFOLLOW);
+    return fd >= 0 && pushOpened(fd, name);
+}
+
+bool DirStack::pushOpened(int fd, const QByteArray& name) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        closeKeepingErrno(fd);
+        return false;
+    }
+    frames_.push_back({name, st.st_dev, st.st_ino, fd});
+    const std::size_t open = 1 + (frames_.size() - firstOpen_);
+    if (frames_.size() > firstOpen_ && open > kMaxOpen) {
+        ::close(frames_[firstOpen_].fd);
+        frames_[firstOpen_].fd = -1;
+        ++firstOpen_;
+    }
+    return true;
+}
+
+bool DirStack::pop() {
+    Frame child = std::move(frames_.back());
+    frames_.pop_back();
+    const std::size_t top = frames_.size() - 1;
+    if (!frames_.empty() && top >= 1 && top < firstOpen_) {
+        Frame& parent = frames_[top];
+        const int fd = ::openat(child.fd, "..", kFolderFlags);
+        struct stat st;
+        const bool same =
+            fd >= 0 && ::fstat(fd, &st) == 0 && st.st_dev == parent.dev && st.st_ino == parent.ino;
+        if (!same) {
+            if (fd >= 0)
+                ::close(fd);
+            ::close(child.fd);
+            clear();
+            return false;
+        }
+        parent.fd = fd;
+        firstOpen_ = top;
+    }
+    ::close(child.fd);
+    if (frames_.size() <= 1)
+        firstOpen_ = 1;
+    return true;
+}
+
+std::optional<std::size_t> DirStack::find(dev_t dev, ino_t ino, std::size_t levels) const {
+    for (std::size_t i = 0; i < levels && i < frames_.size(); ++i) {
+        if (frames_[i].dev == dev && frames_[i].ino == ino)
+            return i;
+    }
+    return std::nullopt;
+}
+
+DIR* openFolderStream(int fd) {
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0)
+        return nullptr;
+    DIR* stream = ::fdopendir(copy);
+    if (!stream) {
+        closeKeepingErrno(copy);
+        return nullptr;
+    }
+    // The copy shares its read position with `fd`, which an earlier stream may have moved.
+    ::rewinddir(stream);
+    return stream;
+}

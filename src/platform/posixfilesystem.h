@@ -1,0 +1,38 @@
+#pragma once
+
+#include "listing/filesysteminfo.h"
+#include "platform/posixdirstack.h"
+#include "platform/posixmounts.h"
+#include "platform/posixsizescan.h"
+
+// Folders on a POSIX system: "/" is the one root, a hidden folder is one whose name
+// begins with ".", names are bytes (shown as UTF-8), and only real directories count as
+// folders: symbolic links are neither listed, entered nor followed for sizes.
+class PosixFileSystem final : public FileSystemInfo {
+public:
+    PosixFileSystem();
+    explicit PosixFileSystem(PseudoMounts pseudoMounts);
+
+    char separator() const override { return '/'; }
+    NativePath encodePath(const QString& path) const override;
+    QString decodePath(const NativePath& path) const override;
+    QString pathBelowRoot(const NativePath& path) const override;
+    std::vector<NativePath> subFolders(const NativePath& folder) override;
+    std::vector<NativePath> visibleSubFolders(const NativePath& folder) override;
+    std::optional<quint64> folderSize(const NativePath& folder,
+                                      const KeepGoing& keepGoing) override;
+    quint64 usedSpace(const NativePath& root) override;
+
+private:
+    bool moveTo(const NativePath& folder);
+    std::vector<NativePath> listFolders(const NativePath& folder, bool visibleOnly);
+    bool onPseudoMount() const;
+
+    PseudoMounts pseudoMounts_;
+    SizeScanner sizes_;
+    // The walk asks about a folder, then its first sub-folder, and so on: the cursor
+    // keeps the chain of folders from the last base down, so each question costs one
+    // step from where the last one left off.
+    DirStack cursor_;
+    NativePath cursorBase_;
+};

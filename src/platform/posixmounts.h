@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <sys/types.h>
+
+#include <unordered_set>
+
+// Kernel pseudo file systems (proc, sysfs, devpts, cgroup...) hold no bytes on a drive,
+// and their figures are nonsense as sizes (/proc/kcore alone claims 128 TB). Folders on
+// them are neither listed, entered nor counted.
+class PseudoMounts {
+public:
+    // Reads the mount table of this process.
+    PseudoMounts();
+    // Takes the text of a mount table in the kernel's mountinfo form.
+    explicit PseudoMounts(const QByteArray& mountInfo);
+
+    // `fd` is the folder itself, asked directly when no mount table could be read.
+    bool isPseudo(dev_t dev, int fd) const;
+
+    static bool isPseudoType(const QByteArray& fileSystemType);
+
+private:
+    void parse(const QByteArray& mountInfo);
+
+    std::unordered_set<dev_t> devices_;
+    bool haveTable_ = false;
+};
