@@ -1,0 +1,83 @@
+#include "listing/listfilewriter.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+// Runs `write` against a fresh file and returns the bytes it left.
+QByteArray written(const std::function<void(ListFileWriter&)>& write) {
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("list.txt")));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    ListFileWriter out(file);
+    write(out);
+    EXPECT_TRUE(out.flush());
+    file.close();
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return file.readAll();
+}
+
+TEST(ListFileWriter, PlacesFieldsByTheColumnRule) {
+    struct Case {
+        QString before;
+        int column;
+        QByteArray expected;
+    };
+    const Case cases[] = {
+        {QString(), 5, "    X\r\n"},                  // short line: padded to column 5
+        {QStringLiteral("abc"), 5, "abc X\r\n"},      // L < n-1
+        {QStringLiteral("abcd"), 5, "abcdX\r\n"},     // L = n-1: nothing added
+        {QStringLiteral("abcde"), 5, "abcde\r\n    X\r\n"},  // L = n: a new line
+        {QStringLiteral("abcdef"), 5, "abcdef\r\n    X\r\n"}, // L > n
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(written([&](ListFileWriter& out) {
+                      out.append(c.before);
+                      out.placeAt(c.column);
+                      out.append(u"X");
+                      out.endLine();
+                  }),
+                  c.expected)
+            << c.before.toStdString();
+    }
+}
+
+TEST(ListFileWriter, CountsColumnsInCharactersNotBytes) {
+    // "é" is two bytes in UTF-8 and the clef is a surrogate pair: one column each.
+    const QByteArray bytes = written([](ListFileWriter& out) {
+        out.append(QString::fromUtf8("\xc3\xa9\xf0\x9d\x84\x9e"));
+        out.placeAt(4);
+        out.append(u"X");
+        out.endLine();
+    });
+    EXPECT_EQ(bytes, QByteArray("\xc3\xa9\xf0\x9d\x84\x9e X\r\n"));
+}
+
+TEST(ListFileWriter, WritesLineBreakingCharactersAsQuestionMarks) {
+    const QByteArray bytes = written([](ListFileWriter& out) {
+        out.append(QString::fromUtf8("a\nb\rc\td\x7f" "e\xc2\x85" "f\xe2\x80\xa8g"));
+        out.placeAt(17);
+        out.append(u"|");
+        out.endLine();
+    });
+    EXPECT_EQ(bytes, QByteArray("a?b?c?d?e?f?g   |\r\n"));
+}
+
+TEST(ListFileWriter, ReportsAFailedWrite) {
+    QFile full(QStringLiteral("/dev/full"));
+    if (!full.open(QIODevice::WriteOnly))
+        GTEST_SKIP() << "no /dev/full here";
+    ListFileWriter out(full);
+    out.append(u"line");
+    out.endLine();
+    EXPECT_FALSE(out.flush());
+    EXPECT_TRUE(out.failed());
+    EXPECT_FALSE(out.errorString().isEmpty());
+}
+
+} // namespace
