@@ -5,7 +5,6 @@
 
 #include <QElapsedTimer>
 
-#include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -87,13 +86,13 @@ std::optional<quint64> SizeScanner::scan(int fd, const KeepGoing& keepGoing) {
     if (!dirs.adoptBase(fd))
         return std::nullopt;
 
-    // One level per open folder on the way down. `loopsTo` is the shallowest level that a
-    // folder below met again (a bind mount of one of its own parents): such a folder's
-    // figure depends on the path it was reached by, so it is not remembered.
+    // One level per open folder on the way down. A tree that holds a loop (a bind mount
+    // of one of its own parents) gives figures that depend on where the scan began, so
+    // folders with a loop below them are not remembered.
     struct Level {
         FolderContents contents;
         std::size_t next = 0;
-        std::size_t loopsTo = SIZE_MAX;
+        bool holdsLoop = false;
     };
     std::vector<Level> levels;
     levels.push_back({readFolder(dirs.topFd())});
@@ -127,8 +126,8 @@ std::optional<quint64> SizeScanner::scan(int fd, const KeepGoing& keepGoing) {
                 dirs.pop();
                 continue;
             }
-            if (const auto loop = dirs.find(folder.dev, folder.ino, depth + 1)) {
-                level.loopsTo = std::min(level.loopsTo, *loop);
+            if (dirs.find(folder.dev, folder.ino, depth + 1)) {
+                level.holdsLoop = true;
                 dirs.pop();
                 continue;
             }
@@ -146,11 +145,11 @@ std::optional<quint64> SizeScanner::scan(int fd, const KeepGoing& keepGoing) {
 
         const std::optional<quint64> size =
             level.contents.unreadable ? std::nullopt : std::optional<quint64>(level.contents.bytes);
-        if (level.loopsTo >= depth)
+        if (!level.holdsLoop)
             remember(dirs.top().dev, dirs.top().ino, size);
         if (depth == 0)
             return size;
-        const std::size_t loopsTo = level.loopsTo;
+        const bool holdsLoop = level.holdsLoop;
         levels.pop_back();
         if (!dirs.pop())
             return std::nullopt; // the tree changed under the scan
@@ -159,6 +158,6 @@ std::optional<quint64> SizeScanner::scan(int fd, const KeepGoing& keepGoing) {
             parent.contents.bytes += *size;
         else
             parent.contents.unreadable = true;
-        parent.loopsTo = std::min(parent.loopsTo, loopsTo);
+        parent.holdsLoop = parent.holdsLoop || holdsLoop;
     }
 }

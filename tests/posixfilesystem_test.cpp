@@ -1,0 +1,218 @@
+#include "platform/filesystem.h"
+#include "platform/posixfilesystem.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+void makeFile(const QByteArray& path, off_t size) {
+    const int fd = ::open(path.constData(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0) << path.constData();
+    ASSERT_EQ(::ftruncate(fd, size), 0);
+    ::close(fd);
+}
+
+void makeFolder(const QByteArray& path) { ASSERT_EQ(::mkdir(path.constData(), 0755), 0) << path.constData(); }
+
+std::vector<QByteArray> sorted(std::vector<QByteArray> names) {
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+const KeepGoing kAlways = [] { return true; };
+
+class PosixFileSystemTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        base = QFile::encodeName(dir.path());
+    }
+    QTemporaryDir dir;
+    QByteArray base;
+};
+
+TEST_F(PosixFileSystemTest, FoldersAreRealDirectoriesOnly) {
+    makeFolder(base + "/Alpha");
+    makeFolder(base + "/.dot");
+    makeFolder(base + "/beta");
+    makeFile(base + "/file", 10);
+    ASSERT_EQ(::symlink("Alpha", (base + "/link").constData()), 0);
+    ASSERT_EQ(::symlink(".", (base + "/loop").constData()), 0);
+
+    PosixFileSystem fs;
+    EXPECT_EQ(sorted(fs.subFolders(base)), (std::vector<QByteArray>{".dot", "Alpha", "beta"}));
+    EXPECT_EQ(sorted(fs.visibleSubFolders(base + "/")),
+              (std::vector<QByteArray>{"Alpha", "beta"}));
+}
+
+TEST_F(PosixFileSystemTest, SizesCountEveryRegularFileAndNoLink) {
+    makeFolder(base + "/a");
+    makeFolder(base + "/a/.hidden");
+    makeFolder(base + "/b");
+    makeFile(base + "/top", 7);
+    makeFile(base + "/a/one", 1000);
+    makeFile(base + "/a/.hidden/two", 20000000000LL); // sparse, over 10 GB
+    makeFile(base + "/b/three", 3);
+    ASSERT_EQ(::link((base + "/b/three").constData(), (base + "/b/again").constData()), 0);
+    ASSERT_EQ(::symlink((base + "/a").constData(), (base + "/b/to-a").constData()), 0);
+    ASSERT_EQ(::symlink((base + "/a/one").constData(), (base + "/b/to-one").constData()), 0);
+    ASSERT_EQ(::mkfifo((base + "/b/pipe").constData(), 0644), 0);
+
+    struct Case {
+        QByteArray folder;
+        quint64 bytes;
+    };
+    const Case cases[] = {
+        {base, 7 + 1000 + 20000000000ULL + 3 + 3},
+        {base + "/a", 1000 + 20000000000ULL},
+        {base + "/a/.hidden/", 20000000000ULL},
+        {base + "/b", 6},
+    };
+    // The same answers whether the tree was scanned once for the first question or
+    // afresh for each.
+    PosixFileSystem shared;
+    for (const Case& c : cases) {
+        EXPECT_EQ(shared.folderSize(c.folder, kAlways), c.bytes) << c.folder.constData();
+        PosixFileSystem fresh;
+        EXPECT_EQ(fresh.folderSize(c.folder, kAlways), c.bytes) << c.folder.constData();
+    }
+    EXPECT_EQ(shared.folderSize(base + "/missing", kAlways), std::nullopt);
+}
+
+TEST_F(PosixFileSystemTest, CancelledQueryGivesNoSize) {
+    // Enough folders for the scan to ask whether to go on.
+    for (int i = 0; i < 300; ++i)
+        makeFolder(base + "/f" + QByteArray::number(i));
+    PosixFileSystem fs;
+    int asked = 0;
+    // The scan asks at most every so often; a query that is told to stop gives nothing.
+    const auto size = fs.folderSize(base, [&] {
+        ++asked;
+        return false;
+    });
+    if (asked == 0)
+        EXPECT_EQ(size, 0u); // finished before its first question: a complete answer
+    else
+        EXPECT_EQ(size, std::nullopt);
+}
+
+TEST_F(PosixFileSystemTest, NamesThatAreNotUtf8AreReachedAndShownReplaced) {
+    const QByteArray odd = "caf\xe9\xff";
+    makeFolder(base + "/" + odd);
+    makeFile(base + "/" + odd + "/data", 4321);
+    PosixFileSystem fs;
+    ASSERT_EQ(fs.subFolders(base), std::vector<QByteArray>{odd});
+    EXPECT_EQ(fs.folderSize(base + "/" + odd, kAlways), 4321u);
+    EXPECT_EQ(fs.decodePath(odd), QStringLiteral("caf\uFFFD\uFFFD"));
+    EXPECT_EQ(fs.decodePath("a\xc3"), QStringLiteral("a\uFFFD"));
+}
+
+TEST_F(PosixFileSystemTest, PathBelowRootDropsTheLeadingSeparator) {
+    PosixFileSystem fs;
+    EXPECT_EQ(fs.pathBelowRoot("/"), QString());
+    EXPECT_EQ(fs.pathBelowRoot("/Srv/Data/"), QStringLiteral("Srv/Data/"));
+}
+
+TEST_F(PosixFileSystemTest, TreesDeeperThanAPathCanBeAreWalkedAndSized) {
+    // 1200 levels of "level": some 7,200 bytes of path, beyond what the kernel takes whole.
+    constexpr int kLevels = 1200;
+    int fd = ::open(base.constData(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    for (int i = 0; i < kLevels; ++i) {
+        ASSERT_EQ(::mkdirat(fd, "level", 0755), 0);
+        const int next = ::openat(fd, "level", O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+    }
+    const int file = ::openat(fd, "bottom", O_CREAT | O_WRONLY, 0644);
+    ASSERT_EQ(::ftruncate(file, 98765), 0);
+    ::close(file);
+    ::close(fd);
+
+    PosixFileSystem fs;
+    QByteArray path = base;
+    EXPECT_EQ(fs.folderSize(path, kAlways), 98765u);
+    for (int i = 0; i < kLevels; ++i) {
+        ASSERT_EQ(fs.subFolders(path + "/"), std::vector<QByteArray>{"level"}) << i;
+        path += "/level";
+        ASSERT_EQ(fs.folderSize(path + "/", kAlways), 98765u) << i;
+    }
+    EXPECT_GT(path.size(), 4096);
+    EXPECT_TRUE(fs.subFolders(path).empty());
+    PosixFileSystem fresh;
+    EXPECT_EQ(fresh.folderSize(path, kAlways), 98765u);
+    // Plain tools cannot remove it by full path either.
+    QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), dir.path()});
+}
+
+TEST_F(PosixFileSystemTest, KernelFileSystemsAreNeitherListedNorCounted) {
+    struct stat proc;
+    if (::stat("/proc/self", &proc) != 0)
+        GTEST_SKIP() << "no /proc here";
+    PosixFileSystem fs;
+    const std::vector<QByteArray> top = fs.subFolders("/");
+    EXPECT_EQ(std::count(top.begin(), top.end(), QByteArray("proc")), 0);
+    EXPECT_EQ(std::count(top.begin(), top.end(), QByteArray("usr")), 1);
+    EXPECT_EQ(fs.folderSize("/proc", kAlways), 0u);
+}
+
+TEST_F(PosixFileSystemTest, BindMountLoopEnds) {
+    makeFolder(base + "/a");
+    makeFolder(base + "/a/b");
+    makeFile(base + "/a/data", 500);
+    makeFile(base + "/top", 11);
+    if (::mount(base.constData(), (base + "/a/b").constData(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "cannot bind-mount here";
+    PosixFileSystem fs;
+    EXPECT_EQ(fs.subFolders(base), std::vector<QByteArray>{"a"});
+    EXPECT_TRUE(fs.subFolders(base + "/a/").empty()); // b is the base again
+    EXPECT_EQ(fs.folderSize(base, kAlways), 511u);
+    // Asked from a, the loop leads through the base once (its 11 bytes) and closes at a.
+    EXPECT_EQ(fs.folderSize(base + "/a", kAlways), 511u);
+    PosixFileSystem fresh;
+    EXPECT_EQ(fresh.subFolders(base + "/a"), std::vector<QByteArray>{"b"});
+    EXPECT_EQ(fresh.folderSize(base + "/a/b", kAlways), 511u);
+    ::umount2((base + "/a/b").constData(), MNT_DETACH);
+}
+
+TEST(PosixPaths, ChosenFoldersAreNormalisedByName) {
+    struct Case {
+        QString given;
+        QString expected;
+    };
+    const Case cases[] = {
+        {QStringLiteral("/"), QStringLiteral("/")},
+        {QStringLiteral("/srv/data/"), QStringLiteral("/srv/data")},
+        {QStringLiteral("/srv//data/./x/.."), QStringLiteral("/srv/data")},
+        {QStringLiteral("rel"), QDir::currentPath() + QStringLiteral("/rel")},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(absoluteFolderPath(c.given), c.expected) << c.given.toStdString();
+}
+
+TEST(PosixUsedSpace, MatchesWhatDfCallsUsed) {
+    QProcess df;
+    df.start(QStringLiteral("df"), {QStringLiteral("-B1"), QStringLiteral("--output=used"),
+                                    QStringLiteral("/")});
+    if (!df.waitForFinished() || df.exitCode() != 0)
+        GTEST_SKIP() << "no df here";
+    const quint64 used = df.readAllStandardOutput().split('\n').value(1).trimmed().toULongLong();
+    PosixFileSystem fs;
+    // The two readings are moments apart on a live disk.
+    const quint64 mine = fs.usedSpace("/");
+    EXPECT_GT(mine, 0u);
+    EXPECT_LT(mine > used ? mine - used : used - mine, 64u << 20);
+    EXPECT_EQ(fs.usedSpace("/no/such/folder"), 0u);
+}
+
+} // namespace
