@@ -30,7 +30,31 @@ bool isFolder(const QString& path) { return QFileInfo(path).isDir(); }
 PosixFileSystem::PosixFileSystem() : PosixFileSystem(PseudoMounts()) {}
 
 PosixFileSystem::PosixFileSystem(PseudoMounts pseudoMounts)
-    : pseudoMounts_(std::move(pseudoMounts)), sizes_(pseudoMounts_) {}
+    : pseudoMounts_(std::move(pseudoMounts)) {}
+
+namespace {
+
+NativePath withoutTrailingSeparators(const NativePath& folder) {
+    NativePath path = folder;
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    return path;
+}
+
+// The names that lead from `top` down to `path`, or nothing when `path` is not below it.
+std::optional<QList<NativePath>> componentsBelow(const NativePath& top, const NativePath& path) {
+    if (top.isEmpty())
+        return std::nullopt;
+    if (path == top)
+        return QList<NativePath>();
+    if (top != "/" && !(path.startsWith(top) && path.at(top.size()) == '/'))
+        return std::nullopt;
+    QList<NativePath> components = path.mid(top == "/" ? 1 : top.size() + 1).split('/');
+    components.removeAll(NativePath());
+    return components;
+}
+
+} // namespace
 
 NativePath PosixFileSystem::encodePath(const QString& path) const {
     return QFile::encodeName(path);
@@ -45,22 +69,14 @@ QString PosixFileSystem::pathBelowRoot(const NativePath& path) const {
 }
 
 bool PosixFileSystem::moveTo(const NativePath& folder) {
-    NativePath path = folder;
-    while (path.size() > 1 && path.endsWith('/'))
-        path.chop(1);
-
-    const bool belowBase =
-        !cursor_.empty() &&
-        (path == cursorBase_ || cursorBase_ == "/" ||
-         (path.startsWith(cursorBase_) && path.at(cursorBase_.size()) == '/'));
-    if (!belowBase) {
+    const NativePath path = withoutTrailingSeparators(folder);
+    const std::optional<QList<NativePath>> below =
+        cursor_.empty() ? std::nullopt : componentsBelow(cursorBase_, path);
+    if (!below) {
         cursorBase_ = path;
         return cursor_.openBase(path);
     }
-
-    const NativePath rest = path.mid(cursorBase_ == "/" ? 1 : cursorBase_.size() + 1);
-    QList<NativePath> components = rest.split('/');
-    components.removeAll(NativePath());
+    const QList<NativePath>& components = *below;
 
     std::size_t shared = 0;
     while (shared < std::size_t(components.size()) && shared + 1 < cursor_.depth() &&
@@ -120,7 +136,15 @@ std::vector<NativePath> PosixFileSystem::listFolders(const NativePath& folder, b
     return names;
 }
 
+const FolderTree::Node* PosixFileSystem::scanned(const NativePath& folder) {
+    const std::optional<QList<NativePath>> below =
+        componentsBelow(treeTop_, withoutTrailingSeparators(folder));
+    return below ? tree_.find(*below) : nullptr;
+}
+
 std::vector<NativePath> PosixFileSystem::subFolders(const NativePath& folder) {
+    if (const FolderTree::Node* node = scanned(folder))
+        return tree_.subFolderNames(*node);
     return listFolders(folder, false);
 }
 
@@ -130,12 +154,25 @@ std::vector<NativePath> PosixFileSystem::visibleSubFolders(const NativePath& fol
 
 std::optional<quint64> PosixFileSystem::folderSize(const NativePath& folder,
                                                    const KeepGoing& keepGoing) {
+    const FolderTree::Node* node = scanned(folder);
+    if (node && !node->holdsLoop)
+        return FolderTree::sizeOf(*node);
     if (!moveTo(folder))
         return std::nullopt;
     if (onPseudoMount())
         return 0;
-    const DirStack::Frame& top = cursor_.top();
-    return sizes_.sizeOf(top.fd, top.dev, top.ino, keepGoing);
+    if (node) {
+        // Keep the record of the whole tree; this one folder is counted from itself.
+        FolderTree fromHere;
+        if (!fromHere.scan(cursor_.topFd(), pseudoMounts_, keepGoing))
+            return std::nullopt;
+        return FolderTree::sizeOf(*fromHere.find({}));
+    }
+    treeTop_.clear();
+    if (!tree_.scan(cursor_.topFd(), pseudoMounts_, keepGoing))
+        return std::nullopt;
+    treeTop_ = withoutTrailingSeparators(folder);
+    return FolderTree::sizeOf(*tree_.find({}));
 }
 
 quint64 PosixFileSystem::usedSpace(const NativePath& root) {

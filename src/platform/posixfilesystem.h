@@ -3,7 +3,7 @@
 #include "listing/filesysteminfo.h"
 #include "platform/posixdirstack.h"
 #include "platform/posixmounts.h"
-#include "platform/posixsizescan.h"
+#include "platform/posixfoldertree.h"
 
 // Folders on a POSIX system: "/" is the one root, a hidden folder is one whose name
 // begins with ".", names are bytes (shown as UTF-8), and only real directories count as
@@ -27,12 +27,16 @@ private:
     bool moveTo(const NativePath& folder);
     std::vector<NativePath> listFolders(const NativePath& folder, bool visibleOnly);
     bool onPseudoMount() const;
+    const FolderTree::Node* scanned(const NativePath& folder);
 
     PseudoMounts pseudoMounts_;
-    SizeScanner sizes_;
     // The walk asks about a folder, then its first sub-folder, and so on: the cursor
     // keeps the chain of folders from the last base down, so each question costs one
     // step from where the last one left off.
     DirStack cursor_;
     NativePath cursorBase_;
+    // The last tree whose size was asked for, and where it stands: questions about the
+    // folders inside it are answered from the record for the rest of the run.
+    FolderTree tree_;
+    NativePath treeTop_;
 };

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "listing/filesysteminfo.h"
+
+#include <QByteArray>
+#include <QList>
+
+#include <optional>
+#include <vector>
+
+class PseudoMounts;
+
+// What one pass over a tree found: every folder below the top, with its sub-folders in
+// the file system's order and the bytes of all regular files below it (every hard link
+// counted). A listing of the whole tree asks about each folder in turn; answering from
+// this record costs one pass over the disk instead of one per level.
+class FolderTree {
+public:
+    struct Node {
+        quint32 nameOffset = 0;
+        quint32 nameLength = 0;
+        quint32 firstChild = 0; // the sub-folders are nodes firstChild .. firstChild+childCount-1
+        quint32 childCount = 0;
+        quint64 bytes = 0;
+        bool sizeKnown = true; // false when some folder of the sub-tree could not be read
+        bool isFolder = true;  // false for an entry that turned out not to be a listable folder
+        // A folder below is one of this folder's parents again (a bind mount). Its figure
+        // then depends on where the scan began, so it is asked afresh from here.
+        bool holdsLoop = false;
+    };
+
+    // Scans the folder open at `fd`. False when `keepGoing` said to stop or the tree
+    // changed under the scan so that it lost its way; the record is then empty.
+    bool scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing& keepGoing);
+
+    bool empty() const { return nodes_.empty(); }
+
+    // The folder reached from the top by these names, or nullptr. Lookups in the order of
+    // a depth-first walk cost a step each, however many sub-folders a folder holds.
+    const Node* find(const QList<QByteArray>& components);
+
+    std::vector<NativePath> subFolderNames(const Node& node) const;
+    static std::optional<quint64> sizeOf(const Node& node) {
+        return node.sizeKnown ? std::optional<quint64>(node.bytes) : std::nullopt;
+    }
+
+private:
+    bool readFolder(int fd, quint32 index);
+    // Shares the record's bytes, NUL-terminated in it.
+    QByteArray nameOf(const Node& node) const {
+        return QByteArray::fromRawData(names_.constData() + node.nameOffset, node.nameLength);
+    }
+
+    std::vector<Node> nodes_;
+    QByteArray names_;
+    std::vector<quint32> lastFound_; // the nodes on the path of the last lookup
+};
