@@ -29,7 +29,7 @@ QString FakeFileSystem::pathBelowRoot(const NativePath& path) const {
     return drivePath ? text.mid(3) : text;
 }
 
-std::vector<NativePath> FakeFileSystem::subFolders(const NativePath& folder) {
+std::vector<NativePath> FakeFileSystem::subFolders(const NativePath& folder, const KeepGoing&) {
     std::vector<NativePath> names;
     if (const Node* node = find(folder)) {
         for (const QString& child : node->children)

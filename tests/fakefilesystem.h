@@ -35,7 +35,7 @@ public:
     NativePath encodePath(const QString& path) const override { return path.toUtf8(); }
     QString decodePath(const NativePath& path) const override { return QString::fromUtf8(path); }
     QString pathBelowRoot(const NativePath& path) const override;
-    std::vector<NativePath> subFolders(const NativePath& folder) override;
+    std::vector<NativePath> subFolders(const NativePath& folder, const KeepGoing&) override;
     std::vector<NativePath> visibleSubFolders(const NativePath& folder) override;
     std::optional<quint64> folderSize(const NativePath& folder,
                                       const KeepGoing& keepGoing) override;

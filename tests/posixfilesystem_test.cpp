@@ -50,7 +50,7 @@ TEST_F(PosixFileSystemTest, FoldersAreRealDirectoriesOnly) {
     ASSERT_EQ(::symlink(".", (base + "/loop").constData()), 0);
 
     PosixFileSystem fs;
-    EXPECT_EQ(sorted(fs.subFolders(base)), (std::vector<QByteArray>{".dot", "Alpha", "beta"}));
+    EXPECT_EQ(sorted(fs.subFolders(base, kAlways)), (std::vector<QByteArray>{".dot", "Alpha", "beta"}));
     EXPECT_EQ(sorted(fs.visibleSubFolders(base + "/")),
               (std::vector<QByteArray>{"Alpha", "beta"}));
 }
@@ -111,7 +111,7 @@ TEST_F(PosixFileSystemTest, NamesThatAreNotUtf8AreReachedAndShownReplaced) {
     makeFolder(base + "/" + odd);
     makeFile(base + "/" + odd + "/data", 4321);
     PosixFileSystem fs;
-    ASSERT_EQ(fs.subFolders(base), std::vector<QByteArray>{odd});
+    ASSERT_EQ(fs.subFolders(base, kAlways), std::vector<QByteArray>{odd});
     EXPECT_EQ(fs.folderSize(base + "/" + odd, kAlways), 4321u);
     EXPECT_EQ(fs.decodePath(odd), QStringLiteral("caf\uFFFD\uFFFD"));
     EXPECT_EQ(fs.decodePath("a\xc3"), QStringLiteral("a\uFFFD"));
@@ -143,12 +143,12 @@ TEST_F(PosixFileSystemTest, TreesDeeperThanAPathCanBeAreWalkedAndSized) {
     QByteArray path = base;
     EXPECT_EQ(fs.folderSize(path, kAlways), 98765u);
     for (int i = 0; i < kLevels; ++i) {
-        ASSERT_EQ(fs.subFolders(path + "/"), std::vector<QByteArray>{"level"}) << i;
+        ASSERT_EQ(fs.subFolders(path + "/", kAlways), std::vector<QByteArray>{"level"}) << i;
         path += "/level";
         ASSERT_EQ(fs.folderSize(path + "/", kAlways), 98765u) << i;
     }
     EXPECT_GT(path.size(), 4096);
-    EXPECT_TRUE(fs.subFolders(path).empty());
+    EXPECT_TRUE(fs.subFolders(path, kAlways).empty());
     PosixFileSystem fresh;
     EXPECT_EQ(fresh.folderSize(path, kAlways), 98765u);
     // Plain tools cannot remove it by full path either.
@@ -160,7 +160,7 @@ TEST_F(PosixFileSystemTest, KernelFileSystemsAreNeitherListedNorCounted) {
     if (::stat("/proc/self", &proc) != 0)
         GTEST_SKIP() << "no /proc here";
     PosixFileSystem fs;
-    const std::vector<QByteArray> top = fs.subFolders("/");
+    const std::vector<QByteArray> top = fs.visibleSubFolders("/");
     EXPECT_EQ(std::count(top.begin(), top.end(), QByteArray("proc")), 0);
     EXPECT_EQ(std::count(top.begin(), top.end(), QByteArray("usr")), 1);
     EXPECT_EQ(fs.folderSize("/proc", kAlways), 0u);
@@ -174,13 +174,13 @@ TEST_F(PosixFileSystemTest, BindMountLoopEnds) {
     if (::mount(base.constData(), (base + "/a/b").constData(), nullptr, MS_BIND, nullptr) != 0)
         GTEST_SKIP() << "cannot bind-mount here";
     PosixFileSystem fs;
-    EXPECT_EQ(fs.subFolders(base), std::vector<QByteArray>{"a"});
-    EXPECT_TRUE(fs.subFolders(base + "/a/").empty()); // b is the base again
+    EXPECT_EQ(fs.subFolders(base, kAlways), std::vector<QByteArray>{"a"});
+    EXPECT_TRUE(fs.subFolders(base + "/a/", kAlways).empty()); // b is the base again
     EXPECT_EQ(fs.folderSize(base, kAlways), 511u);
     // Asked from a, the loop leads through the base once (its 11 bytes) and closes at a.
     EXPECT_EQ(fs.folderSize(base + "/a", kAlways), 511u);
     PosixFileSystem fresh;
-    EXPECT_EQ(fresh.subFolders(base + "/a"), std::vector<QByteArray>{"b"});
+    EXPECT_EQ(fresh.subFolders(base + "/a", kAlways), std::vector<QByteArray>{"b"});
     EXPECT_EQ(fresh.folderSize(base + "/a/b", kAlways), 511u);
     ::umount2((base + "/a/b").constData(), MNT_DETACH);
 }

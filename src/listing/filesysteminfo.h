@@ -31,8 +31,9 @@ public:
     virtual QString pathBelowRoot(const NativePath& path) const = 0;
 
     // The sub-folders of a folder in the file system's own order, hidden ones included.
-    // Nothing when the folder cannot be read.
-    virtual std::vector<NativePath> subFolders(const NativePath& folder) = 0;
+    // Nothing when the folder cannot be read, or when `keepGoing` said to stop.
+    virtual std::vector<NativePath> subFolders(const NativePath& folder,
+                                               const KeepGoing& keepGoing) = 0;
 
     // The restricted listing: the folder's sub-folders that are not hidden.
     virtual std::vector<NativePath> visibleSubFolders(const NativePath& folder) = 0;

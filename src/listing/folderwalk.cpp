@@ -21,12 +21,12 @@ bool FolderWalk::stopped() const {
     return state_.AbortRequested || !state_.RunActive || out_.failed();
 }
 
-std::optional<quint64> FolderWalk::sizeOf(const NativePath& folder) {
-    // A long size query lets events through too, so that Abort is not held up by it.
-    return fileSystem_.folderSize(folder, [this] {
+KeepGoing FolderWalk::keepGoing() {
+    // A long query lets events through too, so that Abort is not held up by it.
+    return [this] {
         host_.pumpEvents();
         return !stopped();
-    });
+    };
 }
 
 void FolderWalk::WalkFolder(const NativePath& folder) {
@@ -49,7 +49,7 @@ void FolderWalk::WalkFolder(const NativePath& folder) {
         if (!state_.RunActive)
             return;
 
-        std::vector<NativePath> subFolders = fileSystem_.subFolders(path);
+        std::vector<NativePath> subFolders = fileSystem_.subFolders(path, keepGoing());
         std::erase_if(subFolders, [](const NativePath& name) { return name.startsWith('.'); });
         WriteFolderLine(path);
         levels.push_back({path.size(), std::move(subFolders)});
@@ -67,7 +67,7 @@ void FolderWalk::WalkFolder(const NativePath& folder) {
 }
 
 void FolderWalk::WriteFolderLine(const NativePath& folderWithSeparator) {
-    const std::optional<quint64> size = sizeOf(folderWithSeparator);
+    const std::optional<quint64> size = fileSystem_.folderSize(folderWithSeparator, keepGoing());
     if (state_.AbortRequested || out_.failed())
         return;
     if (size)
@@ -97,7 +97,7 @@ void FolderWalk::ListSubFolders(const NativePath& folder) {
         host_.pumpEvents();
         if (!state_.RunActive || out_.failed())
             return;
-        const std::optional<quint64> size = sizeOf(prefix + name);
+        const std::optional<quint64> size = fileSystem_.folderSize(prefix + name, keepGoing());
         if (stopped())
             return; // stopped while the size was being counted: this folder gets no line
         const QString field = listfields::sizeField(size, locale_);

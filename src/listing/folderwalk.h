@@ -25,7 +25,7 @@ public:
 private:
     void WriteFolderLine(const NativePath& folderWithSeparator);
     void writeLine(const QString& namePart, const QString& sizeField);
-    std::optional<quint64> sizeOf(const NativePath& folder);
+    KeepGoing keepGoing();
     bool stopped() const;
     NativePath withSeparator(const NativePath& folder) const;
 

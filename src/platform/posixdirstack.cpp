@@ -55,10 +55,9 @@ bool DirStack::openBase(const QByteArray& path) {
     return fd >= 0 && pushOpened(fd, path);
 }
 
-bool DirStack::adoptBase(int fd) {
+void DirStack::adoptBase(int fd, dev_t dev, ino_t ino) {
     clear();
-    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    return copy >= 0 && pushOpened(copy, QByteArray());
+    frames_.push_back({QByteArray(), dev, ino, fd});
 }
 
 bool DirStack::push(const QByteArray& name) {
@@ -116,16 +115,75 @@ std::optional<std::size_t> DirStack::find(dev_t dev, ino_t ino, std::size_t leve
     return std::nullopt;
 }
 
-DIR* openFolderStream(int fd) {
-    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (copy < 0)
-        return nullptr;
-    DIR* stream = ::fdopendir(copy);
-    if (!stream) {
-        closeKeepingErrno(copy);
-        return nullptr;
-    }
-    // The copy shares its read position with `fd`, which an earlier stream may have moved.
-    ::rewinddir(stream);
-    return stream;
+static bool isDotOrDotDot(const char* name) {
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
+
+#if defined(__linux__)
+
+FolderEntries::FolderEntries(int fd, bool fromStart) : fd_(fd) {
+    if (fromStart && ::lseek(fd, 0, SEEK_SET) != 0)
+        failed_ = true;
+}
+
+FolderEntries::~FolderEntries() = default;
+
+bool FolderEntries::next() {
+    while (!failed_) {
+        if (position_ >= filled_) {
+            const ssize_t got = ::getdents64(fd_, buffer_, sizeof buffer_);
+            if (got <= 0) {
+                failed_ = got < 0;
+                return false;
+            }
+            filled_ = got;
+            position_ = 0;
+        }
+        const auto* entry = reinterpret_cast<const dirent64*>(buffer_ + position_);
+        position_ += entry->d_reclen;
+        if (!isDotOrDotDot(entry->d_name)) {
+            name_ = entry->d_name;
+            type_ = entry->d_type;
+            return true;
+        }
+    }
+    return false;
+}
+
+#else
+
+FolderEntries::FolderEntries(int fd, bool fromStart) : fd_(fd) {
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    stream_ = copy >= 0 ? ::fdopendir(copy) : nullptr;
+    if (!stream_) {
+        if (copy >= 0)
+            ::close(copy);
+        failed_ = true;
+    } else if (fromStart) {
+        ::rewinddir(stream_);
+    }
+}
+
+FolderEntries::~FolderEntries() {
+    if (stream_)
+        ::closedir(stream_);
+}
+
+bool FolderEntries::next() {
+    while (!failed_) {
+        errno = 0;
+        const dirent* entry = ::readdir(stream_);
+        if (!entry) {
+            failed_ = errno != 0;
+            return false;
+        }
+        if (!isDotOrDotDot(entry->d_name)) {
+            name_ = entry->d_name;
+            type_ = entry->d_type;
+            return true;
+        }
+    }
+    return false;
+}
+
+#endif

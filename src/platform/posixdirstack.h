@@ -31,8 +31,9 @@ public:
     // Starts the chain at a folder given by its absolute path; links in that path are
     // followed, as the user chose it. On failure errno tells why and the chain is empty.
     bool openBase(const QByteArray& path);
-    // Starts the chain at an already open folder (the descriptor is duplicated).
-    bool adoptBase(int fd);
+    // Starts the chain at an open folder whose device and inode are known; the chain
+    // takes the descriptor over.
+    void adoptBase(int fd, dev_t dev, ino_t ino);
 
     // Opens a sub-folder of the deepest folder. On failure errno tells why and the
     // chain is unchanged.
@@ -62,6 +63,33 @@ private:
     std::size_t firstOpen_ = 1;
 };
 
-// A stream over the entries of an open folder, from the first entry, that leaves `fd`
-// itself open; nullptr when the folder cannot be read. Close it with closedir().
-DIR* openFolderStream(int fd);
+// The entries of an open folder, read straight through its descriptor, "." and ".."
+// left out. The descriptor stays open and is not duplicated.
+class FolderEntries {
+public:
+    // `fromStart`: the folder may have been read through this descriptor before.
+    FolderEntries(int fd, bool fromStart);
+    FolderEntries(const FolderEntries&) = delete;
+    FolderEntries& operator=(const FolderEntries&) = delete;
+    ~FolderEntries();
+
+    // Moves to the next entry; false at the end, or when reading failed (see failed()).
+    bool next();
+    const char* name() const { return name_; }
+    // DT_DIR, DT_REG, DT_LNK... or DT_UNKNOWN when the file system does not say.
+    unsigned char type() const { return type_; }
+    bool failed() const { return failed_; }
+
+private:
+    int fd_;
+    const char* name_ = nullptr;
+    unsigned char type_ = DT_UNKNOWN;
+    bool failed_ = false;
+#if defined(__linux__)
+    long filled_ = 0;
+    long position_ = 0;
+    alignas(8) char buffer_[32 * 1024];
+#else
+    DIR* stream_ = nullptr;
+#endif
+};

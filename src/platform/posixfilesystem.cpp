@@ -99,21 +99,16 @@ bool PosixFileSystem::onPseudoMount() const {
     return pseudoMounts_.isPseudo(cursor_.top().dev, cursor_.topFd());
 }
 
-std::vector<NativePath> PosixFileSystem::listFolders(const NativePath& folder, bool visibleOnly) {
+std::vector<NativePath> PosixFileSystem::visibleSubFolders(const NativePath& folder) {
     std::vector<NativePath> names;
     if (!moveTo(folder) || onPseudoMount())
         return names;
     const int fd = cursor_.topFd();
     const dev_t folderDev = cursor_.top().dev;
-    DIR* dir = openFolderStream(fd);
-    if (!dir)
-        return names;
-    while (const dirent* entry = ::readdir(dir)) {
-        const char* name = entry->d_name;
-        if (name[0] == '.' && (visibleOnly || name[1] == '\0' ||
-                               (name[1] == '.' && name[2] == '\0')))
-            continue;
-        if (entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN)
+    FolderEntries entries(fd, true);
+    while (entries.next()) {
+        const char* name = entries.name();
+        if (name[0] == '.' || (entries.type() != DT_DIR && entries.type() != DT_UNKNOWN))
             continue;
         struct stat st;
         if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) != 0 ||
@@ -132,47 +127,59 @@ std::vector<NativePath> PosixFileSystem::listFolders(const NativePath& folder, b
             continue;
         names.emplace_back(name);
     }
-    ::closedir(dir);
     return names;
 }
 
 const FolderTree::Node* PosixFileSystem::scanned(const NativePath& folder) {
+    // The walk asks about each folder twice in a row: its sub-folders, then its size.
+    if (folder == lastAsked_ && !treeTop_.isEmpty())
+        return lastFound_;
     const std::optional<QList<NativePath>> below =
         componentsBelow(treeTop_, withoutTrailingSeparators(folder));
-    return below ? tree_.find(*below) : nullptr;
+    lastAsked_ = folder;
+    lastFound_ = below ? tree_.find(*below) : nullptr;
+    return lastFound_;
 }
 
-std::vector<NativePath> PosixFileSystem::subFolders(const NativePath& folder) {
-    if (const FolderTree::Node* node = scanned(folder))
-        return tree_.subFolderNames(*node);
-    return listFolders(folder, false);
+bool PosixFileSystem::scanTree(const NativePath& folder, const KeepGoing& keepGoing) {
+    treeTop_.clear();
+    lastAsked_.clear();
+    if (!moveTo(folder))
+        return false;
+    if (onPseudoMount()) {
+        tree_.recordEmptyFolder(); // nothing of it is on a drive
+        treeTop_ = withoutTrailingSeparators(folder);
+        return true;
+    }
+    if (!tree_.scan(cursor_.topFd(), pseudoMounts_, keepGoing))
+        return false;
+    treeTop_ = withoutTrailingSeparators(folder);
+    return true;
 }
 
-std::vector<NativePath> PosixFileSystem::visibleSubFolders(const NativePath& folder) {
-    return listFolders(folder, true);
+std::vector<NativePath> PosixFileSystem::subFolders(const NativePath& folder,
+                                                    const KeepGoing& keepGoing) {
+    // The walk asks for a folder's sub-folders before its size: one scan answers both,
+    // and every question about the folders below.
+    const FolderTree::Node* node = scanned(folder);
+    if (!node && scanTree(folder, keepGoing))
+        node = scanned(folder);
+    return node ? tree_.subFolderNames(*node) : std::vector<NativePath>();
 }
 
 std::optional<quint64> PosixFileSystem::folderSize(const NativePath& folder,
                                                    const KeepGoing& keepGoing) {
     const FolderTree::Node* node = scanned(folder);
-    if (node && !node->holdsLoop)
-        return FolderTree::sizeOf(*node);
-    if (!moveTo(folder))
-        return std::nullopt;
-    if (onPseudoMount())
-        return 0;
-    if (node) {
+    if (node && node->holdsLoop) {
         // Keep the record of the whole tree; this one folder is counted from itself.
         FolderTree fromHere;
-        if (!fromHere.scan(cursor_.topFd(), pseudoMounts_, keepGoing))
+        if (!moveTo(folder) || !fromHere.scan(cursor_.topFd(), pseudoMounts_, keepGoing))
             return std::nullopt;
         return FolderTree::sizeOf(*fromHere.find({}));
     }
-    treeTop_.clear();
-    if (!tree_.scan(cursor_.topFd(), pseudoMounts_, keepGoing))
-        return std::nullopt;
-    treeTop_ = withoutTrailingSeparators(folder);
-    return FolderTree::sizeOf(*tree_.find({}));
+    if (!node && scanTree(folder, keepGoing))
+        node = scanned(folder);
+    return node ? FolderTree::sizeOf(*node) : std::nullopt;
 }
 
 quint64 PosixFileSystem::usedSpace(const NativePath& root) {

@@ -17,7 +17,8 @@ public:
     NativePath encodePath(const QString& path) const override;
     QString decodePath(const NativePath& path) const override;
     QString pathBelowRoot(const NativePath& path) const override;
-    std::vector<NativePath> subFolders(const NativePath& folder) override;
+    std::vector<NativePath> subFolders(const NativePath& folder,
+                                       const KeepGoing& keepGoing) override;
     std::vector<NativePath> visibleSubFolders(const NativePath& folder) override;
     std::optional<quint64> folderSize(const NativePath& folder,
                                       const KeepGoing& keepGoing) override;
@@ -25,8 +26,8 @@ public:
 
 private:
     bool moveTo(const NativePath& folder);
-    std::vector<NativePath> listFolders(const NativePath& folder, bool visibleOnly);
     bool onPseudoMount() const;
+    bool scanTree(const NativePath& folder, const KeepGoing& keepGoing);
     const FolderTree::Node* scanned(const NativePath& folder);
 
     PseudoMounts pseudoMounts_;
@@ -39,4 +40,6 @@ private:
     // folders inside it are answered from the record for the rest of the run.
     FolderTree tree_;
     NativePath treeTop_;
+    NativePath lastAsked_;
+    const FolderTree::Node* lastFound_ = nullptr;
 };

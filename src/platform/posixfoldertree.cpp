@@ -5,35 +5,81 @@
 
 #include <QElapsedTimer>
 
+#include <atomic>
 #include <cerrno>
+#include <thread>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 // How often a long scan lets the caller look at the world.
 constexpr qint64 kKeepGoingIntervalMs = 100;
+// A tree is shared out between the threads as separate sub-trees once its top levels
+// hold at least this many folders; fewer are not worth a thread.
+constexpr std::size_t kEnoughToShare = 16;
+constexpr int kMaxSplitDepth = 32;
 
-bool isDotOrDotDot(const char* name) {
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+bool onPath(const std::vector<FolderTree::FolderId>& path, const struct stat& st) {
+    for (const FolderTree::FolderId& id : path) {
+        if (id.dev == st.st_dev && id.ino == st.st_ino)
+            return true;
+    }
+    return false;
 }
+
+// Calls `keepGoing` at most every so often, however often it is asked.
+class KeepGoingGate {
+public:
+    explicit KeepGoingGate(const KeepGoing& keepGoing) : keepGoing_(keepGoing) { since_.start(); }
+    bool operator()() {
+        if (++calls_ % 64 != 0 || since_.elapsed() < kKeepGoingIntervalMs)
+            return true;
+        since_.restart();
+        return !keepGoing_ || keepGoing_();
+    }
+
+private:
+    const KeepGoing& keepGoing_;
+    QElapsedTimer since_;
+    unsigned calls_ = 0;
+};
 
 } // namespace
 
-bool FolderTree::readFolder(int fd, quint32 index) {
-    DIR* dir = openFolderStream(fd);
-    if (!dir)
-        return false;
+// A sub-tree to scan on its own: a folder not yet opened, below a top folder held open.
+struct FolderTree::Task {
+    int parentFd;
+    quint32 node;
+    QByteArray name;
+    std::vector<FolderId> path; // the folders above it, top first
+    enum class Outcome { Scanned, NotAFolder, Loop, Unreadable, Cancelled } outcome = Outcome::Scanned;
+    FolderTree below;
+};
+
+void FolderTree::recordEmptyFolder() {
+    clear();
+    nodes_.assign(1, Node());
+}
+
+void FolderTree::clear() {
+    nodes_.clear();
+    names_.clear();
+    lastFound_.clear();
+}
+
+
+void FolderTree::readFolder(int fd, quint32 index, bool fromStart) {
+    FolderEntries entries(fd, fromStart);
     quint64 bytes = 0;
     bool readable = true;
     const auto firstChild = quint32(nodes_.size());
-    errno = 0;
-    while (const dirent* entry = ::readdir(dir)) {
-        const char* name = entry->d_name;
-        bool folder = entry->d_type == DT_DIR;
-        if (!folder && (entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN) &&
-            !isDotOrDotDot(name)) {
+    while (entries.next()) {
+        const char* name = entries.name();
+        bool folder = entries.type() == DT_DIR;
+        if (entries.type() == DT_REG || entries.type() == DT_UNKNOWN) {
             struct stat st;
             if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
                 if (S_ISREG(st.st_mode))
@@ -43,35 +89,28 @@ bool FolderTree::readFolder(int fd, quint32 index) {
                 readable = false; // a file that vanished meanwhile is simply gone
             }
         }
-        if (folder && !isDotOrDotDot(name)) {
+        if (folder) {
             Node child;
             child.nameOffset = quint32(names_.size());
             child.nameLength = quint32(qstrlen(name));
-            names_.append(name, child.nameLength + 1); // with its NUL: names are handed to openat()
+            names_.append(name, child.nameLength + 1); // with its NUL: names go to openat()
             nodes_.push_back(child);
         }
-        errno = 0;
     }
-    if (errno != 0)
-        readable = false;
-    ::closedir(dir);
     Node& node = nodes_[index];
     node.bytes = bytes;
-    node.sizeKnown = readable;
+    node.sizeKnown = readable && !entries.failed();
     node.firstChild = firstChild;
     node.childCount = quint32(nodes_.size()) - firstChild;
-    return true;
 }
 
-bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing& keepGoing) {
+bool FolderTree::scanHere(int fd, FolderId id, const PseudoMounts& pseudoMounts,
+                          const KeepGoing& keepGoing, const std::vector<FolderId>& outerPath) {
+    clear();
     nodes_.assign(1, Node());
-    names_.clear();
-    lastFound_.clear();
     DirStack dirs;
-    if (!dirs.adoptBase(fd) || !readFolder(dirs.topFd(), 0)) {
-        nodes_[0].sizeKnown = false;
-        return true;
-    }
+    dirs.adoptBase(fd, id.dev, id.ino);
+    readFolder(fd, 0, false);
 
     // The open folders on the way down, and how many of each one's sub-folders are done.
     struct Level {
@@ -79,27 +118,16 @@ bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing&
         quint32 next = 0;
     };
     std::vector<Level> levels{{0}};
-    QElapsedTimer sinceKeepGoing;
-    sinceKeepGoing.start();
-    unsigned foldersSinceCheck = 0;
-    auto giveUp = [this] {
-        nodes_.clear();
-        names_.clear();
-        return false;
-    };
+    KeepGoingGate gate(keepGoing);
 
     while (!levels.empty()) {
         Level& level = levels.back();
         const Node& node = nodes_[level.node];
         if (level.next < node.childCount) {
             const quint32 childIndex = node.firstChild + level.next++;
-            if (++foldersSinceCheck >= 64) {
-                foldersSinceCheck = 0;
-                if (sinceKeepGoing.elapsed() >= kKeepGoingIntervalMs) {
-                    if (keepGoing && !keepGoing())
-                        return giveUp();
-                    sinceKeepGoing.restart();
-                }
+            if (!gate()) {
+                clear();
+                return false;
             }
             Node& child = nodes_[childIndex];
             if (!dirs.push(nameOf(child))) {
@@ -112,17 +140,21 @@ bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing&
             }
             const DirStack::Frame& folder = dirs.top();
             const bool crossesMount = folder.dev != dirs.at(dirs.depth() - 2).dev;
+            struct stat st;
+            st.st_dev = folder.dev;
+            st.st_ino = folder.ino;
             // Kernel file systems hold nothing on a drive; a folder that is one of its
             // own parents again (a bind mount) would never end.
-            const bool loops = dirs.find(folder.dev, folder.ino, dirs.depth() - 1).has_value();
+            const bool loops =
+                dirs.find(folder.dev, folder.ino, dirs.depth() - 1).has_value() ||
+                onPath(outerPath, st);
             if (loops || (crossesMount && pseudoMounts.isPseudo(folder.dev, folder.fd))) {
                 child.isFolder = false;
                 nodes_[level.node].holdsLoop = nodes_[level.node].holdsLoop || loops;
                 dirs.pop();
                 continue;
             }
-            if (!readFolder(folder.fd, childIndex))
-                child.sizeKnown = false;
+            readFolder(folder.fd, childIndex, false);
             levels.push_back({childIndex});
             continue;
         }
@@ -131,12 +163,196 @@ bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing&
         levels.pop_back();
         if (levels.empty())
             break;
-        if (!dirs.pop())
-            return giveUp(); // the tree changed under the scan
+        if (!dirs.pop()) {
+            clear(); // the tree changed under the scan
+            return false;
+        }
         Node& parent = nodes_[levels.back().node];
         parent.bytes += done.bytes;
         parent.sizeKnown = parent.sizeKnown && done.sizeKnown;
         parent.holdsLoop = parent.holdsLoop || done.holdsLoop;
+    }
+    return true;
+}
+
+std::vector<FolderTree::Task> FolderTree::splitTop(int fd, const PseudoMounts& pseudoMounts,
+                                                   std::vector<quint32>& topOrder,
+                                                   std::vector<quint32>& parents,
+                                                   std::vector<int>& openFolders) {
+    // Read the top of the tree level by level until it holds enough folders to share
+    // out; those become the tasks. The folders whose sub-folders they are stay open.
+    struct Open {
+        int fd;
+        quint32 node;
+        std::vector<FolderId> path; // up to and including this folder
+    };
+    struct stat top;
+    if (::fstat(fd, &top) != 0) {
+        nodes_[0].sizeKnown = false;
+        return {};
+    }
+    readFolder(fd, 0, true);
+    std::vector<Open> frontier{{fd, 0, {{top.st_dev, top.st_ino}}}};
+    parents.assign(1, 0);
+    topOrder.assign(1, 0);
+    for (int depth = 0;; ++depth) {
+        std::size_t waiting = 0;
+        for (const Open& open : frontier)
+            waiting += nodes_[open.node].childCount;
+        if (waiting == 0 || waiting >= kEnoughToShare || depth == kMaxSplitDepth) {
+            std::vector<Task> tasks;
+            for (const Open& open : frontier) {
+                openFolders.push_back(open.fd);
+                const Node& node = nodes_[open.node];
+                for (quint32 i = node.firstChild; i < node.firstChild + node.childCount; ++i) {
+                    parents.resize(nodes_.size(), 0);
+                    parents[i] = open.node;
+                    topOrder.push_back(i);
+                    tasks.push_back({open.fd, i, QByteArray(nameOf(nodes_[i]).constData()),
+                                     open.path, Task::Outcome::Scanned, FolderTree()});
+                }
+            }
+            return tasks;
+        }
+        std::vector<Open> next;
+        for (Open& open : frontier) {
+            const Node parent = nodes_[open.node];
+            for (quint32 i = parent.firstChild; i < parent.firstChild + parent.childCount; ++i) {
+                parents.resize(nodes_.size(), 0);
+                parents[i] = open.node;
+                topOrder.push_back(i);
+                const int childFd = ::openat(open.fd, nameOf(nodes_[i]).constData(),
+                                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                struct stat st;
+                if (childFd < 0 || ::fstat(childFd, &st) != 0) {
+                    if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)
+                        nodes_[i].isFolder = false;
+                    else
+                        nodes_[i].sizeKnown = false;
+                    if (childFd >= 0)
+                        ::close(childFd);
+                    continue;
+                }
+                const bool loops = onPath(open.path, st);
+                if (loops ||
+                    (st.st_dev != open.path.back().dev && pseudoMounts.isPseudo(st.st_dev, childFd))) {
+                    nodes_[i].isFolder = false;
+                    nodes_[open.node].holdsLoop = nodes_[open.node].holdsLoop || loops;
+                    ::close(childFd);
+                    continue;
+                }
+                readFolder(childFd, i, false);
+                std::vector<FolderId> path = open.path;
+                path.push_back({st.st_dev, st.st_ino});
+                next.push_back({childFd, i, std::move(path)});
+            }
+            if (open.fd != fd)
+                ::close(open.fd);
+        }
+        frontier = std::move(next);
+    }
+}
+
+void FolderTree::graft(quint32 index, const FolderTree& below) {
+    const Node& top = below.nodes_[0];
+    const auto nameShift = quint32(names_.size());
+    const auto base = quint32(nodes_.size()); // where node 1 of `below` lands
+    names_.append(below.names_);
+    nodes_.reserve(nodes_.size() + below.nodes_.size() - 1);
+    for (std::size_t i = 1; i < below.nodes_.size(); ++i) {
+        Node node = below.nodes_[i];
+        node.nameOffset += nameShift;
+        node.firstChild = node.firstChild - 1 + base;
+        nodes_.push_back(node);
+    }
+    Node& node = nodes_[index];
+    node.firstChild = top.firstChild - 1 + base;
+    node.childCount = top.childCount;
+    node.bytes = top.bytes;
+    node.sizeKnown = top.sizeKnown;
+    node.holdsLoop = top.holdsLoop;
+}
+
+bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing& keepGoing) {
+    clear();
+    nodes_.assign(1, Node());
+    std::vector<quint32> topOrder;
+    std::vector<quint32> parents;
+    std::vector<int> openFolders;
+    std::vector<Task> tasks = splitTop(fd, pseudoMounts, topOrder, parents, openFolders);
+
+    // Both threads take the next task until none is left; only this one asks keepGoing.
+    std::atomic<std::size_t> nextTask = 0;
+    std::atomic<bool> cancelled = false;
+    auto work = [&](const KeepGoing& mayGoOn) {
+        for (std::size_t t = nextTask++; t < tasks.size() && !cancelled; t = nextTask++) {
+            Task& task = tasks[t];
+            const int taskFd = ::openat(task.parentFd, task.name.constData(),
+                                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            struct stat st;
+            if (taskFd < 0 || ::fstat(taskFd, &st) != 0) {
+                task.outcome = errno == ENOENT || errno == ENOTDIR || errno == ELOOP
+                                   ? Task::Outcome::NotAFolder
+                                   : Task::Outcome::Unreadable;
+            } else if (onPath(task.path, st)) {
+                task.outcome = Task::Outcome::Loop;
+            } else if (st.st_dev != task.path.back().dev &&
+                       pseudoMounts.isPseudo(st.st_dev, taskFd)) {
+                task.outcome = Task::Outcome::NotAFolder;
+            } else {
+                // The scan owns the descriptor from here on.
+                if (!task.below.scanHere(taskFd, {st.st_dev, st.st_ino}, pseudoMounts, mayGoOn,
+                                         task.path)) {
+                    task.outcome = Task::Outcome::Cancelled;
+                    cancelled = true;
+                }
+                continue;
+            }
+            if (taskFd >= 0)
+                ::close(taskFd);
+        }
+    };
+    if (tasks.size() >= 2) {
+        std::thread helper(work, KeepGoing([&cancelled] { return !cancelled.load(); }));
+        work(keepGoing);
+        helper.join();
+    } else {
+        work(keepGoing);
+    }
+    for (const int open : openFolders) {
+        if (open != fd)
+            ::close(open);
+    }
+
+    for (Task& task : tasks) {
+        switch (task.outcome) {
+        case Task::Outcome::Cancelled:
+            clear();
+            return false;
+        case Task::Outcome::Loop:
+            nodes_[parents[task.node]].holdsLoop = true;
+            [[fallthrough]];
+        case Task::Outcome::NotAFolder:
+            nodes_[task.node].isFolder = false;
+            break;
+        case Task::Outcome::Unreadable:
+            nodes_[task.node].sizeKnown = false;
+            break;
+        case Task::Outcome::Scanned:
+            graft(task.node, task.below);
+            break;
+        }
+    }
+    // The top levels were read before their sub-trees were done: add those up now, the
+    // deepest first.
+    for (auto it = topOrder.rbegin(); it != topOrder.rend() && *it != 0; ++it) {
+        const Node& node = nodes_[*it];
+        Node& parent = nodes_[parents[*it]];
+        if (!node.isFolder)
+            continue;
+        parent.bytes += node.bytes;
+        parent.sizeKnown = parent.sizeKnown && node.sizeKnown;
+        parent.holdsLoop = parent.holdsLoop || node.holdsLoop;
     }
     return true;
 }

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QList>
 
+#include <sys/types.h>
+
 #include <optional>
 #include <vector>
 
@@ -29,11 +31,21 @@ public:
         bool holdsLoop = false;
     };
 
-    // Scans the folder open at `fd`. False when `keepGoing` said to stop or the tree
-    // changed under the scan so that it lost its way; the record is then empty.
+    struct FolderId {
+        dev_t dev;
+        ino_t ino;
+    };
+
+    // Scans the folder open at `fd`, on two threads when the tree is large enough to
+    // share. `keepGoing` is only called on the calling thread. False when it said to
+    // stop or the tree changed under the scan so that it lost its way; the record is
+    // then empty.
     bool scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing& keepGoing);
 
     bool empty() const { return nodes_.empty(); }
+    void clear();
+    // A record of one folder with nothing in it.
+    void recordEmptyFolder();
 
     // The folder reached from the top by these names, or nullptr. Lookups in the order of
     // a depth-first walk cost a step each, however many sub-folders a folder holds.
@@ -45,7 +57,18 @@ public:
     }
 
 private:
-    bool readFolder(int fd, quint32 index);
+    struct Task;
+    // Notes the folder's files and sub-folders in node `index`; its size is unknown when
+    // the folder could not be read whole.
+    void readFolder(int fd, quint32 index, bool fromStart);
+    // The whole tree below `fd` on this thread; the scan takes the descriptor over.
+    // `outerPath` holds the folders above it, so that a loop back to one of them is seen.
+    bool scanHere(int fd, FolderId id, const PseudoMounts& pseudoMounts,
+                  const KeepGoing& keepGoing, const std::vector<FolderId>& outerPath);
+    std::vector<Task> splitTop(int fd, const PseudoMounts& pseudoMounts,
+                               std::vector<quint32>& topOrder, std::vector<quint32>& parents,
+                               std::vector<int>& openFolders);
+    void graft(quint32 index, const FolderTree& below);
     // Shares the record's bytes, NUL-terminated in it.
     QByteArray nameOf(const Node& node) const {
         return QByteArray::fromRawData(names_.constData() + node.nameOffset, node.nameLength);
