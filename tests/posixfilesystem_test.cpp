@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <map>
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -87,6 +89,47 @@ TEST_F(PosixFileSystemTest, SizesCountEveryRegularFileAndNoLink) {
         EXPECT_EQ(fresh.folderSize(c.folder, kAlways), c.bytes) << c.folder.constData();
     }
     EXPECT_EQ(shared.folderSize(base + "/missing", kAlways), std::nullopt);
+}
+
+// Bytes in regular files below `folder`, counted file by file.
+quint64 bytesBelow(const std::filesystem::path& folder) {
+    quint64 total = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file() && !entry.is_symlink())
+            total += entry.file_size();
+    }
+    return total;
+}
+
+TEST_F(PosixFileSystemTest, TreeSharedBetweenThreadsAddsUpLikeAFileByFileCount) {
+    // Enough top folders to be shared out, each with a few levels of its own.
+    std::vector<QByteArray> folders;
+    for (int top = 0; top < 24; ++top) {
+        QByteArray path = base + "/t" + QByteArray::number(top);
+        for (int level = 0; level < top % 5 + 1; ++level) {
+            makeFolder(path);
+            folders.push_back(path);
+            for (int f = 0; f <= level; ++f)
+                makeFile(path + "/f" + QByteArray::number(f), top * 1000 + level * 10 + f);
+            if (level == 1) {
+                ASSERT_EQ(::symlink(base.constData(), (path + "/up").constData()), 0);
+            }
+            path += "/l" + QByteArray::number(level);
+        }
+    }
+    PosixFileSystem shared;
+    const auto size = shared.folderSize(base, kAlways);
+    EXPECT_EQ(size, bytesBelow(base.constData()));
+    for (const QByteArray& folder : folders) {
+        EXPECT_EQ(shared.folderSize(folder, kAlways), bytesBelow(folder.constData()))
+            << folder.constData();
+        std::vector<QByteArray> expected;
+        for (const auto& entry : std::filesystem::directory_iterator(folder.constData())) {
+            if (entry.is_directory() && !entry.is_symlink())
+                expected.emplace_back(entry.path().filename().c_str());
+        }
+        EXPECT_EQ(sorted(shared.subFolders(folder, kAlways)), sorted(expected));
+    }
 }
 
 TEST_F(PosixFileSystemTest, CancelledQueryGivesNoSize) {

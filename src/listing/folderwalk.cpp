@@ -67,6 +67,10 @@ void FolderWalk::WalkFolder(const NativePath& folder) {
 }
 
 void FolderWalk::WriteFolderLine(const NativePath& folderWithSeparator) {
+    // Stopped while the sub-folders were read: no line would be written, so the size
+    // need not be asked for.
+    if (stopped())
+        return;
     const std::optional<quint64> size = fileSystem_.folderSize(folderWithSeparator, keepGoing());
     if (state_.AbortRequested || out_.failed())
         return;
