@@ -132,10 +132,13 @@ bool FolderTree::scanHere(int fd, FolderId id, const PseudoMounts& pseudoMounts,
             Node& child = nodes_[childIndex];
             if (!dirs.push(nameOf(child))) {
                 // Gone, or replaced by something that is not a folder: nothing to list.
-                if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)
+                if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) {
                     child.isFolder = false;
-                else
+                } else {
+                    // It is listed, but neither its size nor its parent's can be had.
                     child.sizeKnown = false;
+                    nodes_[level.node].sizeKnown = false;
+                }
                 continue;
             }
             const DirStack::Frame& folder = dirs.top();
