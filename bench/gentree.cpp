@@ -34,7 +34,7 @@
 
 namespace {
 
-constexpr std::uint64_t kSeed = 0x4b45535452495821ULL;  // fixed start value
+constexpr std::uint64_t kSeed = 0x4b45535452495821ULL; // fixed start value
 
 // splitmix64: tiny, fast and fully determined by its start value.
 class Rng {
@@ -60,18 +60,18 @@ private:
 struct File {
     std::string name;
     std::uint64_t size = 0;
-    bool hardLink = false;  // a second name for an earlier file instead of a new one
+    bool hardLink = false; // a second name for an earlier file instead of a new one
 };
 
 struct Folder {
     std::string name;
-    int depth = 0;  // DEST is depth 0
+    int depth = 0; // DEST is depth 0
     std::vector<File> files;
     std::vector<std::size_t> children;
 };
 
 struct Tree {
-    std::vector<Folder> folders;  // [0] is DEST itself
+    std::vector<Folder> folders; // [0] is DEST itself
 
     std::size_t add(std::size_t parent, std::string name) {
         Folder f;
@@ -95,7 +95,8 @@ struct Tree {
 std::string makeName(Rng& rng, char prefix, std::uint64_t number, int digits, unsigned minExtra,
                      unsigned maxExtra, const char* suffix = "") {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%c%0*llu", prefix, digits, static_cast<unsigned long long>(number));
+    std::snprintf(buf, sizeof buf, "%c%0*llu", prefix, digits,
+                  static_cast<unsigned long long>(number));
     std::string name = buf;
     const auto extra = rng.range(minExtra, maxExtra);
     if (extra > 0) {
@@ -110,14 +111,17 @@ std::string makeName(Rng& rng, char prefix, std::uint64_t number, int digits, un
 // Mostly small files, some medium, a few of several MiB; about a tenth are empty.
 std::uint64_t variedSize(Rng& rng) {
     const auto bucket = rng.next() % 100;
-    if (bucket < 10) return 0;
-    if (bucket < 60) return rng.range(1, 4096);
-    if (bucket < 90) return rng.range(4097, 256 * 1024);
+    if (bucket < 10)
+        return 0;
+    if (bucket < 60)
+        return rng.range(1, 4096);
+    if (bucket < 90)
+        return rng.range(4097, 256 * 1024);
     return rng.range(256 * 1024 + 1, 4 * 1024 * 1024);
 }
 
 Tree makeWide() {
-    constexpr std::size_t kFolders = 10000;  // below DEST
+    constexpr std::size_t kFolders = 10000; // below DEST
     constexpr std::size_t kFiles = 100000;
     constexpr int kMaxDepth = 6;
 
@@ -127,11 +131,12 @@ Tree makeWide() {
 
     // Random attachment: each new folder goes under a random earlier folder that
     // may still have children, which gives a bushy tree with mixed fan-out.
-    std::vector<std::size_t> open{0};  // folders whose depth < kMaxDepth
+    std::vector<std::size_t> open{0}; // folders whose depth < kMaxDepth
     for (std::size_t i = 1; i <= kFolders; ++i) {
         const auto parent = open[rng.next() % open.size()];
         const auto id = t.add(parent, makeName(rng, 'd', i, 5, 0, 10));
-        if (t.folders[id].depth < kMaxDepth) open.push_back(id);
+        if (t.folders[id].depth < kMaxDepth)
+            open.push_back(id);
     }
     for (std::size_t i = 0; i < kFiles; ++i) {
         auto& folder = t.folders[rng.next() % t.folders.size()];
@@ -159,7 +164,7 @@ Tree makeDeep() {
         for (int level = 2; level <= depth; ++level)
             at = t.add(at, makeName(rng, 'l', ++folderNo, 4, 0, 8));
         // Walk the chain back up from its bottom, dropping files on every level.
-        for (std::size_t id = at;; ) {
+        for (std::size_t id = at;;) {
             const auto count = rng.range(0, 80);
             for (std::uint64_t k = 0; k < count && files < kFiles; ++k) {
                 File f;
@@ -167,7 +172,8 @@ Tree makeDeep() {
                 f.size = variedSize(rng);
                 t.folders[id].files.push_back(std::move(f));
             }
-            if (t.folders[id].depth == 1) break;
+            if (t.folders[id].depth == 1)
+                break;
             // the parent of a chain folder is the one created just before it
             id = id - 1;
         }
@@ -196,10 +202,10 @@ Tree makeHugeDir() {
 }
 
 struct Stats {
-    std::uint64_t folders = 0;      // including DEST
-    std::uint64_t files = 0;        // names of regular files, hard links included
-    std::uint64_t hardLinks = 0;    // of those, extra names for an existing file
-    std::uint64_t fileBytes = 0;    // sum of st_size over every file name
+    std::uint64_t folders = 0;   // including DEST
+    std::uint64_t files = 0;     // names of regular files, hard links included
+    std::uint64_t hardLinks = 0; // of those, extra names for an existing file
+    std::uint64_t fileBytes = 0; // sum of st_size over every file name
     int maxDepth = 0;
 };
 
@@ -209,7 +215,8 @@ public:
 
     Stats write(const Tree& t) {
         const int fd = open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) die("open " + root_, errno);
+        if (fd < 0)
+            die("open " + root_, errno);
         stats_.folders = 1;
         writeFolder(t, 0, fd, "");
         close(fd);
@@ -219,7 +226,8 @@ public:
 private:
     void writeFolder(const Tree& t, std::size_t id, int dirFd, const std::string& rel) {
         const Folder& folder = t.folders[id];
-        if (folder.depth > stats_.maxDepth) stats_.maxDepth = folder.depth;
+        if (folder.depth > stats_.maxDepth)
+            stats_.maxDepth = folder.depth;
 
         for (const File& f : folder.files) {
             const std::string relFile = rel + f.name;
@@ -231,9 +239,10 @@ private:
                 ++stats_.hardLinks;
                 stats_.fileBytes += target.second;
             } else {
-                const int fd = openat(dirFd, f.name.c_str(),
-                                      O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-                if (fd < 0) die("create " + root_ + "/" + relFile, errno);
+                const int fd =
+                    openat(dirFd, f.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+                if (fd < 0)
+                    die("create " + root_ + "/" + relFile, errno);
                 if (f.size > 0 && ftruncate(fd, static_cast<off_t>(f.size)) != 0)
                     die("truncate " + root_ + "/" + relFile, errno);
                 close(fd);
@@ -248,7 +257,8 @@ private:
             if (mkdirat(dirFd, name.c_str(), 0755) != 0)
                 die("mkdir " + root_ + "/" + rel + name, errno);
             const int fd = openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (fd < 0) die("open " + root_ + "/" + rel + name, errno);
+            if (fd < 0)
+                die("open " + root_ + "/" + rel + name, errno);
             ++stats_.folders;
             writeFolder(t, child, fd, rel + name + "/");
             close(fd);
@@ -277,21 +287,26 @@ void mkdirParents(const std::string& path) {
     while (pos != std::string::npos) {
         pos = path.find('/', pos + 1);
         partial = path.substr(0, pos);
-        if (partial.empty()) continue;
-        if (mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) die("mkdir " + partial, errno);
+        if (partial.empty())
+            continue;
+        if (mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST)
+            die("mkdir " + partial, errno);
     }
 }
 
 void prepareDest(const std::string& dest) {
     struct stat st {};
     if (stat(dest.c_str(), &st) != 0) {
-        if (errno != ENOENT) die("stat " + dest, errno);
+        if (errno != ENOENT)
+            die("stat " + dest, errno);
         mkdirParents(dest);
         return;
     }
-    if (!S_ISDIR(st.st_mode)) die(dest + " exists and is not a folder");
+    if (!S_ISDIR(st.st_mode))
+        die(dest + " exists and is not a folder");
     DIR* dir = opendir(dest.c_str());
-    if (dir == nullptr) die("open " + dest, errno);
+    if (dir == nullptr)
+        die("open " + dest, errno);
     bool empty = true;
     while (const dirent* e = readdir(dir)) {
         if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
@@ -300,7 +315,8 @@ void prepareDest(const std::string& dest) {
         }
     }
     closedir(dir);
-    if (!empty) die("refusing to write into non-empty folder " + dest);
+    if (!empty)
+        die("refusing to write into non-empty folder " + dest);
 }
 
 void usage(FILE* to) {
@@ -310,7 +326,7 @@ void usage(FILE* to) {
                to);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc == 2 && (std::string_view(argv[1]) == "-h" || std::string_view(argv[1]) == "--help")) {
@@ -323,16 +339,20 @@ int main(int argc, char** argv) {
     }
     const std::string_view shape = argv[1];
     std::string dest = argv[2];
-    while (dest.size() > 1 && dest.back() == '/') dest.pop_back();
+    while (dest.size() > 1 && dest.back() == '/')
+        dest.pop_back();
     if (dest.empty()) {
         usage(stderr);
         return 2;
     }
 
     Tree (*make)() = nullptr;
-    if (shape == "wide") make = makeWide;
-    else if (shape == "deep") make = makeDeep;
-    else if (shape == "huge-dir") make = makeHugeDir;
+    if (shape == "wide")
+        make = makeWide;
+    else if (shape == "deep")
+        make = makeDeep;
+    else if (shape == "huge-dir")
+        make = makeHugeDir;
     else {
         std::fprintf(stderr, "kestrix-gentree: unknown shape '%s'\n", argv[1]);
         usage(stderr);

@@ -22,7 +22,11 @@ TEST(CliOptions, ReadsTheListRequest) {
     const Case cases[] = {
         {{"/srv"}, false, {}, {}, "/srv"},
         {{"--with-subs", "/srv"}, true, {}, {}, "/srv"},
-        {{"--header", "Backup set 3", "-o", "list.txt", "dir"}, false, "Backup set 3", "list.txt", "dir"},
+        {{"--header", "Backup set 3", "-o", "list.txt", "dir"},
+         false,
+         "Backup set 3",
+         "list.txt",
+         "dir"},
         {{"--output=out.txt", "--with-subs", "--header=", "dir"}, true, "", "out.txt", "dir"},
         {{"--", "-odd-name"}, false, {}, {}, "-odd-name"},
     };

@@ -65,8 +65,7 @@ TEST(CliTerminal, ShowsTheFolderOnOneLineAndClearsIt) {
     const TerminalRun run = runOnTerminal(top, QFile::encodeName(dir.filePath("list.txt")));
 
     ASSERT_EQ(run.exitCode, 0) << run.terminal.constData();
-    const QByteArray shown =
-        "\r" + QFile::encodeName(dir.path()).toLower() + "/two?lines/\x1b[K";
+    const QByteArray shown = "\r" + QFile::encodeName(dir.path()).toLower() + "/two?lines/\x1b[K";
     EXPECT_TRUE(run.terminal.startsWith(shown)) << run.terminal.toStdString();
     EXPECT_TRUE(run.terminal.endsWith("\r\x1b[K")) << run.terminal.toStdString();
     EXPECT_FALSE(run.terminal.contains('\n'));

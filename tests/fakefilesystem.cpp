@@ -71,4 +71,6 @@ std::optional<quint64> FakeFileSystem::folderSize(const NativePath& folder,
     return node ? sizeBelow(*node) : std::nullopt;
 }
 
-quint64 FakeFileSystem::usedSpace(const NativePath&) { return usedSpace_; }
+quint64 FakeFileSystem::usedSpace(const NativePath&) {
+    return usedSpace_;
+}

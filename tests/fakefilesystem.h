@@ -7,8 +7,8 @@
 #include <QStringList>
 
 #include <functional>
-#include <ostream>
 #include <map>
+#include <ostream>
 #include <vector>
 
 // An in-memory drive with Windows paths ("c:\work\docs"), so that reports can be checked
@@ -24,7 +24,9 @@ public:
 
     FakeFileSystem();
     void addFolder(const QString& path, Options options);
-    void addFolder(const QString& path, quint64 fileBytes = 0) { addFolder(path, Options{fileBytes}); }
+    void addFolder(const QString& path, quint64 fileBytes = 0) {
+        addFolder(path, Options{fileBytes});
+    }
     void setUsedSpace(quint64 bytes) { usedSpace_ = bytes; }
 
     // Called on every size query with its keep-going callback, to act out a long query.
@@ -71,7 +73,9 @@ public:
 };
 
 // Readable failure messages for Qt strings.
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 inline void PrintTo(const QByteArray& bytes, std::ostream* os) {
     *os << '"' << bytes.toStdString() << '"';
 }

@@ -82,7 +82,10 @@ TEST(CapitalisedName, FirstCharacterUpperRestLower) {
         {QStringLiteral("x"), QStringLiteral("X")},
         {QString(), QString()},
         // A first character outside the basic plane is one character, not two halves.
-        {QString::fromUtf8("\xf0\x90\x90\xb7" "ABC"), QString::fromUtf8("\xf0\x90\x90\x8f" "abc")},
+        {QString::fromUtf8("\xf0\x90\x90\xb7"
+                           "ABC"),
+         QString::fromUtf8("\xf0\x90\x90\x8f"
+                           "abc")},
     };
     for (const Case& c : cases)
         EXPECT_EQ(capitalisedName(c.name), c.expected) << c.name.toStdString();

@@ -29,10 +29,10 @@ TEST(ListFileWriter, PlacesFieldsByTheColumnRule) {
         QByteArray expected;
     };
     const Case cases[] = {
-        {QString(), 5, "    X\r\n"},                  // short line: padded to column 5
-        {QStringLiteral("abc"), 5, "abc X\r\n"},      // L < n-1
-        {QStringLiteral("abcd"), 5, "abcdX\r\n"},     // L = n-1: nothing added
-        {QStringLiteral("abcde"), 5, "abcde\r\n    X\r\n"},  // L = n: a new line
+        {QString(), 5, "    X\r\n"},                          // short line: padded to column 5
+        {QStringLiteral("abc"), 5, "abc X\r\n"},              // L < n-1
+        {QStringLiteral("abcd"), 5, "abcdX\r\n"},             // L = n-1: nothing added
+        {QStringLiteral("abcde"), 5, "abcde\r\n    X\r\n"},   // L = n: a new line
         {QStringLiteral("abcdef"), 5, "abcdef\r\n    X\r\n"}, // L > n
     };
     for (const Case& c : cases) {
@@ -60,7 +60,9 @@ TEST(ListFileWriter, CountsColumnsInCharactersNotBytes) {
 
 TEST(ListFileWriter, WritesLineBreakingCharactersAsQuestionMarks) {
     const QByteArray bytes = written([](ListFileWriter& out) {
-        out.append(QString::fromUtf8("a\nb\rc\td\x7f" "e\xc2\x85" "f\xe2\x80\xa8g"));
+        out.append(QString::fromUtf8("a\nb\rc\td\x7f"
+                                     "e\xc2\x85"
+                                     "f\xe2\x80\xa8g"));
         out.placeAt(17);
         out.append(u"|");
         out.endLine();

@@ -66,22 +66,27 @@ TEST_F(ListingRunTest, WithSubsFolderMatchesTheWorkedExample) {
     fs.addFolder(QStringLiteral("c:\\work\\docs\\old"), 200000);
     fs.addFolder(QStringLiteral("c:\\work\\src"), 2279000);
 
-    const ListOutcome outcome = run(QStringLiteral("c:\\work"), ListMode::WithSubs,
-                                    QStringLiteral("Backup set 3"));
+    const ListOutcome outcome =
+        run(QStringLiteral("c:\\work"), ListMode::WithSubs, QStringLiteral("Backup set 3"));
 
     EXPECT_EQ(outcome.status, ListOutcome::Status::Written);
     const QString rule(97, u'_');
     const QString expected =
         rule + QStringLiteral("\n\n                   Backup set 3     Sunday - Dec 6, 2026\n") +
         rule +
-        QStringLiteral(
-            "\n\n Path - c:\\work  (with subs)\n\n"
-            "work\\                                                                                  3,480,123\n"
-            "work\\docs\\                                                                             1,200,500\n"
-            "work\\docs\\old\\                                                                           200,000\n"
-            "work\\src\\                                                                              2,279,000\n"
-            "                                                                                 ---------------\n"
-            "                                                                                       7,159,623\n");
+        QStringLiteral("\n\n Path - c:\\work  (with subs)\n\n"
+                       "work\\                                                                     "
+                       "             3,480,123\n"
+                       "work\\docs\\                                                               "
+                       "              1,200,500\n"
+                       "work\\docs\\old\\                                                          "
+                       "                 200,000\n"
+                       "work\\src\\                                                                "
+                       "              2,279,000\n"
+                       "                                                                           "
+                       "      ---------------\n"
+                       "                                                                           "
+                       "            7,159,623\n");
     EXPECT_EQ(listFile(), crlf(expected));
     EXPECT_TRUE(state.ListFilePath.isEmpty());
     EXPECT_EQ(state.ListTotal, 7159623u);
@@ -99,13 +104,17 @@ TEST_F(ListingRunTest, NoSubsOnADriveRootMatchesTheWorkedExample) {
     const QString rule(97, u'_');
     const QString expected =
         rule + QStringLiteral("\n\n                        Sunday - Dec 6, 2026\n") + rule +
-        QStringLiteral(
-            "\n\n Path - c:\\  (no subs)\n\n"
-            "Windows                                                                              301,456,789\n"
-            "Program files                                                                        120,000,000\n"
-            "Temp                                                                                            \n"
-            "                                                                                 ---------------\n"
-            "                                                                                     512,000,000\n");
+        QStringLiteral("\n\n Path - c:\\  (no subs)\n\n"
+                       "Windows                                                                    "
+                       "          301,456,789\n"
+                       "Program files                                                              "
+                       "          120,000,000\n"
+                       "Temp                                                                       "
+                       "                     \n"
+                       "                                                                           "
+                       "      ---------------\n"
+                       "                                                                           "
+                       "          512,000,000\n");
     EXPECT_EQ(listFile(), crlf(expected));
 }
 
@@ -116,10 +125,10 @@ TEST_F(ListingRunTest, DriveRootWithSubsHasNoLineOfItsOwn) {
 
     run(QStringLiteral("c:\\"), ListMode::WithSubs);
 
-    EXPECT_EQ(folderLines(),
-              (QStringList{QStringLiteral("windows\\").leftJustified(82) + QStringLiteral("            15"),
-                           QStringLiteral("windows\\system\\").leftJustified(82) +
-                               QStringLiteral("             5")}));
+    EXPECT_EQ(folderLines(), (QStringList{QStringLiteral("windows\\").leftJustified(82) +
+                                              QStringLiteral("            15"),
+                                          QStringLiteral("windows\\system\\").leftJustified(82) +
+                                              QStringLiteral("             5")}));
     EXPECT_EQ(totalFigure(), 4242u);
 }
 
@@ -151,8 +160,8 @@ TEST_F(ListingRunTest, DotFoldersAreSkippedWithSubsButListedWithout) {
 
 TEST_F(ListingRunTest, NoSubsCapitalisesEveryNameTheSameWay) {
     fs.addFolder(QStringLiteral("c:\\d"));
-    for (const QString& name : {QStringLiteral("WINDOWS"), QStringLiteral("windows"),
-                                QStringLiteral("wINDOWS")})
+    for (const QString& name :
+         {QStringLiteral("WINDOWS"), QStringLiteral("windows"), QStringLiteral("wINDOWS")})
         fs.addFolder(QStringLiteral("c:\\d\\") + name);
 
     run(QStringLiteral("c:\\d"), ListMode::NoSubs);
@@ -184,13 +193,12 @@ TEST_F(ListingRunTest, LongNamePartsPushTheSizeToALineOfItsOwn) {
     fs.addFolder(QStringLiteral("c:\\huge"), 12345678901ull);
 
     run(QStringLiteral("c:\\") + name82, ListMode::WithSubs);
-    EXPECT_EQ(folderLines(),
-              QStringList{name82 + QStringLiteral("\\         1,234")});
+    EXPECT_EQ(folderLines(), QStringList{name82 + QStringLiteral("\\         1,234")});
 
     state.ListFilePath = dir.filePath(QStringLiteral("b.txt"));
     run(QStringLiteral("c:\\") + name83, ListMode::WithSubs);
-    EXPECT_EQ(folderLines(), (QStringList{name83 + u'\\',
-                                          QString(82, u' ') + QStringLiteral("             0")}));
+    EXPECT_EQ(folderLines(),
+              (QStringList{name83 + u'\\', QString(82, u' ') + QStringLiteral("             0")}));
 
     state.ListFilePath = dir.filePath(QStringLiteral("c.txt"));
     run(QStringLiteral("c:\\huge"), ListMode::WithSubs);
@@ -232,7 +240,8 @@ TEST_F(ListingRunTest, ShowsEveryFolderAndPumpsOncePerFolder) {
               (QStringList{QStringLiteral("c:\\work\\"), QStringLiteral("c:\\work\\docs\\"),
                            QStringLiteral("c:\\work\\src\\")}));
     EXPECT_EQ(host.pumps, 3);
-    EXPECT_TRUE(QString::fromUtf8(listFile()).contains(QStringLiteral(" Path - c:\\work  (with subs)")));
+    EXPECT_TRUE(
+        QString::fromUtf8(listFile()).contains(QStringLiteral(" Path - c:\\work  (with subs)")));
 }
 
 // Abort arrives in the event pump of the n-th folder shown.
@@ -299,8 +308,8 @@ TEST_F(ListingRunTest, AbortDuringALongSizeQueryWritesNoLineForThatFolder) {
         const QStringList lines = folderLines();
         ASSERT_FALSE(lines.isEmpty());
         EXPECT_FALSE(lines.last().contains(QStringLiteral("two"), Qt::CaseInsensitive));
-        EXPECT_FALSE(QString::fromUtf8(listFile()).contains(QStringLiteral("hree"),
-                                                            Qt::CaseInsensitive));
+        EXPECT_FALSE(
+            QString::fromUtf8(listFile()).contains(QStringLiteral("hree"), Qt::CaseInsensitive));
     }
 }
 

@@ -12,7 +12,9 @@
 
 namespace {
 
-int openDescriptors() { return int(QDir(QStringLiteral("/proc/self/fd")).count()) - 2; }
+int openDescriptors() {
+    return int(QDir(QStringLiteral("/proc/self/fd")).count()) - 2;
+}
 
 // A chain of `levels` folders named "l<n>" below `base`, made one step at a time.
 void makeChain(const QByteArray& base, int levels) {

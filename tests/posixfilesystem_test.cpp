@@ -8,9 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
 #include <map>
-#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,7 +24,9 @@ void makeFile(const QByteArray& path, off_t size) {
     ::close(fd);
 }
 
-void makeFolder(const QByteArray& path) { ASSERT_EQ(::mkdir(path.constData(), 0755), 0) << path.constData(); }
+void makeFolder(const QByteArray& path) {
+    ASSERT_EQ(::mkdir(path.constData(), 0755), 0) << path.constData();
+}
 
 std::vector<QByteArray> sorted(std::vector<QByteArray> names) {
     std::sort(names.begin(), names.end());
@@ -52,9 +54,9 @@ TEST_F(PosixFileSystemTest, FoldersAreRealDirectoriesOnly) {
     ASSERT_EQ(::symlink(".", (base + "/loop").constData()), 0);
 
     PosixFileSystem fs;
-    EXPECT_EQ(sorted(fs.subFolders(base, kAlways)), (std::vector<QByteArray>{".dot", "Alpha", "beta"}));
-    EXPECT_EQ(sorted(fs.visibleSubFolders(base + "/")),
-              (std::vector<QByteArray>{"Alpha", "beta"}));
+    EXPECT_EQ(sorted(fs.subFolders(base, kAlways)),
+              (std::vector<QByteArray>{".dot", "Alpha", "beta"}));
+    EXPECT_EQ(sorted(fs.visibleSubFolders(base + "/")), (std::vector<QByteArray>{"Alpha", "beta"}));
 }
 
 TEST_F(PosixFileSystemTest, SizesCountEveryRegularFileAndNoLink) {
@@ -132,21 +134,30 @@ TEST_F(PosixFileSystemTest, TreeSharedBetweenThreadsAddsUpLikeAFileByFileCount) 
     }
 }
 
-TEST_F(PosixFileSystemTest, CancelledQueryGivesNoSize) {
-    // Enough folders for the scan to ask whether to go on.
-    for (int i = 0; i < 300; ++i)
-        makeFolder(base + "/f" + QByteArray::number(i));
+TEST_F(PosixFileSystemTest, CancelledQueryGivesNoSizeAndLeavesNothingHalfDone) {
+    // Enough folders to be shared out between the threads, and to be asked about.
+    quint64 expected = 0;
+    for (int top = 0; top < 24; ++top) {
+        const QByteArray folder = base + "/t" + QByteArray::number(top);
+        makeFolder(folder);
+        makeFile(folder + "/f", top + 1);
+        expected += top + 1;
+        for (int i = 0; i < 100; ++i)
+            makeFolder(folder + "/s" + QByteArray::number(i));
+    }
     PosixFileSystem fs;
+    fs.setKeepGoingInterval(std::chrono::milliseconds(0)); // ask at every chance
     int asked = 0;
-    // The scan asks at most every so often; a query that is told to stop gives nothing.
     const auto size = fs.folderSize(base, [&] {
         ++asked;
         return false;
     });
-    if (asked == 0)
-        EXPECT_EQ(size, 0u); // finished before its first question: a complete answer
-    else
-        EXPECT_EQ(size, std::nullopt);
+    EXPECT_EQ(size, std::nullopt);
+    EXPECT_EQ(asked, 1); // once told to stop, it is not asked again
+    // Nothing of the cancelled scan is taken for an answer later.
+    EXPECT_EQ(fs.subFolders(base + "/t3", kAlways).size(), 100u);
+    EXPECT_EQ(fs.folderSize(base + "/t3", kAlways), 4u);
+    EXPECT_EQ(fs.folderSize(base, kAlways), expected);
 }
 
 TEST_F(PosixFileSystemTest, NamesThatAreNotUtf8AreReachedAndShownReplaced) {
@@ -245,8 +256,8 @@ TEST(PosixPaths, ChosenFoldersAreNormalisedByName) {
 
 TEST(PosixUsedSpace, MatchesWhatDfCallsUsed) {
     QProcess df;
-    df.start(QStringLiteral("df"), {QStringLiteral("-B1"), QStringLiteral("--output=used"),
-                                    QStringLiteral("/")});
+    df.start(QStringLiteral("df"),
+             {QStringLiteral("-B1"), QStringLiteral("--output=used"), QStringLiteral("/")});
     if (!df.waitForFinished() || df.exitCode() != 0)
         GTEST_SKIP() << "no df here";
     const quint64 used = df.readAllStandardOutput().split('\n').value(1).trimmed().toULongLong();

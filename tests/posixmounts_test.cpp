@@ -7,16 +7,15 @@
 
 namespace {
 
-const QByteArray kTable =
-    "22 27 0:21 / /proc rw,relatime - proc proc rw\n"
-    "23 27 0:22 / /sys rw,relatime shared:7 - sysfs sysfs rw\n"
-    "24 27 0:6 / /dev rw,relatime - devtmpfs devtmpfs rw,size=100k\n"
-    "25 24 0:23 / /dev/shm rw,relatime - tmpfs tmpfs rw\n"
-    "27 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
-    "30 23 0:26 / /sys/fs/cgroup rw master:2 shared:9 - cgroup2 cgroup2 rw\n"
-    "31 27 0:40 / /mnt/with\\040space rw - autofs systemd-1 rw\n"
-    "garbage line\n"
-    "\n";
+const QByteArray kTable = "22 27 0:21 / /proc rw,relatime - proc proc rw\n"
+                          "23 27 0:22 / /sys rw,relatime shared:7 - sysfs sysfs rw\n"
+                          "24 27 0:6 / /dev rw,relatime - devtmpfs devtmpfs rw,size=100k\n"
+                          "25 24 0:23 / /dev/shm rw,relatime - tmpfs tmpfs rw\n"
+                          "27 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
+                          "30 23 0:26 / /sys/fs/cgroup rw master:2 shared:9 - cgroup2 cgroup2 rw\n"
+                          "31 27 0:40 / /mnt/with\\040space rw - autofs systemd-1 rw\n"
+                          "garbage line\n"
+                          "\n";
 
 TEST(PseudoMounts, TellsKernelFileSystemsFromRealOnes) {
     const PseudoMounts mounts(kTable);
@@ -26,8 +25,8 @@ TEST(PseudoMounts, TellsKernelFileSystemsFromRealOnes) {
         bool pseudo;
     };
     const Case cases[] = {
-        {0, 21, true},  {0, 22, true},  {0, 6, true},  {0, 26, true}, {0, 40, true},
-        {0, 23, false}, {254, 0, false}, {9, 9, false},
+        {0, 21, true}, {0, 22, true},  {0, 6, true},    {0, 26, true},
+        {0, 40, true}, {0, 23, false}, {254, 0, false}, {9, 9, false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(mounts.isPseudo(makedev(c.major, c.minor), -1), c.pseudo)

@@ -11,7 +11,7 @@ struct CliOptions {
     QString headerText;
     QString outputFile; // empty: standard output
     QString folder;
-    QString error;      // with UsageError
+    QString error; // with UsageError
     QString helpText;
 };
 

@@ -16,7 +16,9 @@ constexpr qint64 kRedrawIntervalMs = 80;
 TerminalHost::TerminalHost(RunState& state)
     : state_(state), showStatus_(stderrIsTerminal()), columns_(stderrColumns()) {}
 
-TerminalHost::~TerminalHost() { clear(); }
+TerminalHost::~TerminalHost() {
+    clear();
+}
 
 void TerminalHost::setStatusText(const QString& text) {
     if (!showStatus_ || (sinceShown_.isValid() && sinceShown_.elapsed() < kRedrawIntervalMs))

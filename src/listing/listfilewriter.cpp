@@ -12,7 +12,9 @@ bool breaksLines(char16_t c) {
 
 } // namespace
 
-ListFileWriter::ListFileWriter(QFileDevice& file) : file_(file) { sinceFlush_.start(); }
+ListFileWriter::ListFileWriter(QFileDevice& file) : file_(file) {
+    sinceFlush_.start();
+}
 
 void ListFileWriter::append(QStringView text) {
     line_.reserve(line_.size() + text.size());

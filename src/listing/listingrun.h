@@ -21,9 +21,9 @@ struct ListRequest {
 
 struct ListOutcome {
     enum class Status {
-        Written,       // the whole file, total line included (also after an Abort)
-        CreateFailed,  // the list file could not be created; nothing was walked
-        WriteFailed,   // a write failed part way; the file holds what was written before
+        Written,      // the whole file, total line included (also after an Abort)
+        CreateFailed, // the list file could not be created; nothing was walked
+        WriteFailed,  // a write failed part way; the file holds what was written before
     };
     Status status = Status::Written;
     QString errorString; // the system's reason when status is not Written

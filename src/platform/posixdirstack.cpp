@@ -38,7 +38,9 @@ int openLongPath(const QByteArray& path) {
 
 } // namespace
 
-DirStack::~DirStack() { clear(); }
+DirStack::~DirStack() {
+    clear();
+}
 
 void DirStack::clear() {
     for (Frame& frame : frames_) {

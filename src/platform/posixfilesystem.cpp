@@ -25,7 +25,9 @@ QString absoluteFolderPath(const QString& path) {
     return QDir::cleanPath(QDir::current().absoluteFilePath(path));
 }
 
-bool isFolder(const QString& path) { return QFileInfo(path).isDir(); }
+bool isFolder(const QString& path) {
+    return QFileInfo(path).isDir();
+}
 
 PosixFileSystem::PosixFileSystem() : PosixFileSystem(PseudoMounts()) {}
 
@@ -173,6 +175,7 @@ std::optional<quint64> PosixFileSystem::folderSize(const NativePath& folder,
     if (node && node->holdsLoop) {
         // Keep the record of the whole tree; this one folder is counted from itself.
         FolderTree fromHere;
+        fromHere.setKeepGoingInterval(keepGoingInterval_);
         if (!moveTo(folder) || !fromHere.scan(cursor_.topFd(), pseudoMounts_, keepGoing))
             return std::nullopt;
         return FolderTree::sizeOf(*fromHere.find({}));
@@ -180,6 +183,11 @@ std::optional<quint64> PosixFileSystem::folderSize(const NativePath& folder,
     if (!node && scanTree(folder, keepGoing))
         node = scanned(folder);
     return node ? FolderTree::sizeOf(*node) : std::nullopt;
+}
+
+void PosixFileSystem::setKeepGoingInterval(std::chrono::milliseconds interval) {
+    keepGoingInterval_ = interval;
+    tree_.setKeepGoingInterval(interval);
 }
 
 quint64 PosixFileSystem::usedSpace(const NativePath& root) {

@@ -2,8 +2,8 @@
 
 #include "listing/filesysteminfo.h"
 #include "platform/posixdirstack.h"
-#include "platform/posixmounts.h"
 #include "platform/posixfoldertree.h"
+#include "platform/posixmounts.h"
 
 // Folders on a POSIX system: "/" is the one root, a hidden folder is one whose name
 // begins with ".", names are bytes (shown as UTF-8), and only real directories count as
@@ -24,6 +24,9 @@ public:
                                       const KeepGoing& keepGoing) override;
     quint64 usedSpace(const NativePath& root) override;
 
+    // How often a long size query calls its keepGoing at the most.
+    void setKeepGoingInterval(std::chrono::milliseconds interval);
+
 private:
     bool moveTo(const NativePath& folder);
     bool onPseudoMount() const;
@@ -42,4 +45,5 @@ private:
     NativePath treeTop_;
     NativePath lastAsked_;
     const FolderTree::Node* lastFound_ = nullptr;
+    std::chrono::milliseconds keepGoingInterval_{100};
 };

@@ -7,35 +7,82 @@
 
 #include <atomic>
 #include <cerrno>
-#include <thread>
+#include <chrono>
 #include <dirent.h>
 #include <fcntl.h>
+#include <future>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
 
-// How often a long scan lets the caller look at the world.
-constexpr qint64 kKeepGoingIntervalMs = 100;
 // A tree is shared out between the threads as separate sub-trees once its top levels
 // hold at least this many folders; fewer are not worth a thread.
 constexpr std::size_t kEnoughToShare = 16;
 constexpr int kMaxSplitDepth = 32;
 
-bool onPath(const std::vector<FolderTree::FolderId>& path, const struct stat& st) {
+constexpr int kSubFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+bool onPath(const std::vector<FolderTree::FolderId>& path, dev_t dev, ino_t ino) {
     for (const FolderTree::FolderId& id : path) {
-        if (id.dev == st.st_dev && id.ino == st.st_ino)
+        if (id.dev == dev && id.ino == ino)
             return true;
     }
     return false;
 }
 
+using Reached = FolderTree::Reached;
+
+// An entry that vanished, or that is a link or no folder after all, has nothing to list.
+Reached failedToOpen(int error) {
+    return error == ENOENT || error == ENOTDIR || error == ELOOP ? Reached::NotAFolder
+                                                                 : Reached::Unreadable;
+}
+
+// Kernel file systems hold nothing on a drive, and a folder that is one of its own
+// parents again (a bind mount) would never end.
+Reached whatIsOpened(int fd, dev_t dev, bool loops, dev_t parentDev,
+                     const PseudoMounts& pseudoMounts) {
+    if (loops)
+        return Reached::Loop;
+    if (dev != parentDev && pseudoMounts.isPseudo(dev, fd))
+        return Reached::NotAFolder;
+    return Reached::Folder;
+}
+
+// Opens a sub-folder of an open folder, never through a link. `path` holds the folders
+// from the top down to the open one. `fd` is left open only for a Folder.
+Reached openSubFolder(int parentFd, const char* name, const std::vector<FolderTree::FolderId>& path,
+                      const PseudoMounts& pseudoMounts, int& fd, FolderTree::FolderId& id) {
+    fd = ::openat(parentFd, name, kSubFolderFlags);
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        const int error = errno;
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+        return failedToOpen(error);
+    }
+    id = {st.st_dev, st.st_ino};
+    const Reached reached = whatIsOpened(fd, st.st_dev, onPath(path, st.st_dev, st.st_ino),
+                                         path.back().dev, pseudoMounts);
+    if (reached != Reached::Folder) {
+        ::close(fd);
+        fd = -1;
+    }
+    return reached;
+}
+
 // Calls `keepGoing` at most every so often, however often it is asked.
 class KeepGoingGate {
 public:
-    explicit KeepGoingGate(const KeepGoing& keepGoing) : keepGoing_(keepGoing) { since_.start(); }
+    KeepGoingGate(const KeepGoing& keepGoing, std::chrono::milliseconds interval)
+        : keepGoing_(keepGoing), interval_(interval.count()) {
+        since_.start();
+    }
     bool operator()() {
-        if (++calls_ % 64 != 0 || since_.elapsed() < kKeepGoingIntervalMs)
+        if (++calls_ % 64 != 0 || since_.elapsed() < interval_)
             return true;
         since_.restart();
         return !keepGoing_ || keepGoing_();
@@ -43,6 +90,7 @@ public:
 
 private:
     const KeepGoing& keepGoing_;
+    const qint64 interval_;
     QElapsedTimer since_;
     unsigned calls_ = 0;
 };
@@ -55,9 +103,27 @@ struct FolderTree::Task {
     quint32 node;
     QByteArray name;
     std::vector<FolderId> path; // the folders above it, top first
-    enum class Outcome { Scanned, NotAFolder, Loop, Unreadable, Cancelled } outcome = Outcome::Scanned;
+    Reached reached = Reached::Folder;
     FolderTree below;
 };
+
+void FolderTree::note(quint32 index, quint32 parent, Reached reached) {
+    switch (reached) {
+    case Reached::Folder:
+        break;
+    case Reached::Loop:
+        nodes_[parent].holdsLoop = true;
+        [[fallthrough]];
+    case Reached::NotAFolder:
+        nodes_[index].isFolder = false;
+        break;
+    case Reached::Unreadable:
+        // It is listed, but neither its size nor its parent's can be had.
+        nodes_[index].sizeKnown = false;
+        nodes_[parent].sizeKnown = false;
+        break;
+    }
+}
 
 void FolderTree::recordEmptyFolder() {
     clear();
@@ -69,7 +135,6 @@ void FolderTree::clear() {
     names_.clear();
     lastFound_.clear();
 }
-
 
 void FolderTree::readFolder(int fd, quint32 index, bool fromStart) {
     FolderEntries entries(fd, fromStart);
@@ -104,8 +169,8 @@ void FolderTree::readFolder(int fd, quint32 index, bool fromStart) {
     node.childCount = quint32(nodes_.size()) - firstChild;
 }
 
-bool FolderTree::scanHere(int fd, FolderId id, const PseudoMounts& pseudoMounts,
-                          const KeepGoing& keepGoing, const std::vector<FolderId>& outerPath) {
+bool FolderTree::scanHere(int fd, FolderId id, const PseudoMounts& pseudoMounts, const GoOn& goOn,
+                          const std::vector<FolderId>& outerPath) {
     clear();
     nodes_.assign(1, Node());
     DirStack dirs;
@@ -118,42 +183,27 @@ bool FolderTree::scanHere(int fd, FolderId id, const PseudoMounts& pseudoMounts,
         quint32 next = 0;
     };
     std::vector<Level> levels{{0}};
-    KeepGoingGate gate(keepGoing);
 
     while (!levels.empty()) {
         Level& level = levels.back();
         const Node& node = nodes_[level.node];
         if (level.next < node.childCount) {
             const quint32 childIndex = node.firstChild + level.next++;
-            if (!gate()) {
+            if (!goOn()) {
                 clear();
                 return false;
             }
-            Node& child = nodes_[childIndex];
-            if (!dirs.push(nameOf(child))) {
-                // Gone, or replaced by something that is not a folder: nothing to list.
-                if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) {
-                    child.isFolder = false;
-                } else {
-                    // It is listed, but neither its size nor its parent's can be had.
-                    child.sizeKnown = false;
-                    nodes_[level.node].sizeKnown = false;
-                }
+            if (!dirs.push(nameOf(nodes_[childIndex]))) {
+                note(childIndex, level.node, failedToOpen(errno));
                 continue;
             }
             const DirStack::Frame& folder = dirs.top();
-            const bool crossesMount = folder.dev != dirs.at(dirs.depth() - 2).dev;
-            struct stat st;
-            st.st_dev = folder.dev;
-            st.st_ino = folder.ino;
-            // Kernel file systems hold nothing on a drive; a folder that is one of its
-            // own parents again (a bind mount) would never end.
-            const bool loops =
-                dirs.find(folder.dev, folder.ino, dirs.depth() - 1).has_value() ||
-                onPath(outerPath, st);
-            if (loops || (crossesMount && pseudoMounts.isPseudo(folder.dev, folder.fd))) {
-                child.isFolder = false;
-                nodes_[level.node].holdsLoop = nodes_[level.node].holdsLoop || loops;
+            const bool loops = dirs.find(folder.dev, folder.ino, dirs.depth() - 1).has_value() ||
+                               onPath(outerPath, folder.dev, folder.ino);
+            const Reached reached = whatIsOpened(folder.fd, folder.dev, loops,
+                                                 dirs.at(dirs.depth() - 2).dev, pseudoMounts);
+            if (reached != Reached::Folder) {
+                note(childIndex, level.node, reached);
                 dirs.pop();
                 continue;
             }
@@ -212,7 +262,7 @@ std::vector<FolderTree::Task> FolderTree::splitTop(int fd, const PseudoMounts& p
                     parents[i] = open.node;
                     topOrder.push_back(i);
                     tasks.push_back({open.fd, i, QByteArray(nameOf(nodes_[i]).constData()),
-                                     open.path, Task::Outcome::Scanned, FolderTree()});
+                                     open.path, Reached::Folder, FolderTree()});
                 }
             }
             return tasks;
@@ -224,29 +274,17 @@ std::vector<FolderTree::Task> FolderTree::splitTop(int fd, const PseudoMounts& p
                 parents.resize(nodes_.size(), 0);
                 parents[i] = open.node;
                 topOrder.push_back(i);
-                const int childFd = ::openat(open.fd, nameOf(nodes_[i]).constData(),
-                                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-                struct stat st;
-                if (childFd < 0 || ::fstat(childFd, &st) != 0) {
-                    if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)
-                        nodes_[i].isFolder = false;
-                    else
-                        nodes_[i].sizeKnown = false;
-                    if (childFd >= 0)
-                        ::close(childFd);
-                    continue;
-                }
-                const bool loops = onPath(open.path, st);
-                if (loops ||
-                    (st.st_dev != open.path.back().dev && pseudoMounts.isPseudo(st.st_dev, childFd))) {
-                    nodes_[i].isFolder = false;
-                    nodes_[open.node].holdsLoop = nodes_[open.node].holdsLoop || loops;
-                    ::close(childFd);
+                int childFd = -1;
+                FolderId id;
+                const Reached reached = openSubFolder(open.fd, nameOf(nodes_[i]).constData(),
+                                                      open.path, pseudoMounts, childFd, id);
+                if (reached != Reached::Folder) {
+                    note(i, open.node, reached);
                     continue;
                 }
                 readFolder(childFd, i, false);
                 std::vector<FolderId> path = open.path;
-                path.push_back({st.st_dev, st.st_ino});
+                path.push_back(id);
                 next.push_back({childFd, i, std::move(path)});
             }
             if (open.fd != fd)
@@ -284,67 +322,63 @@ bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing&
     std::vector<int> openFolders;
     std::vector<Task> tasks = splitTop(fd, pseudoMounts, topOrder, parents, openFolders);
 
-    // Both threads take the next task until none is left; only this one asks keepGoing.
+    // Both threads take the next task until none is left. Only this thread asks
+    // keepGoing, now and then; the other one just looks whether it said to stop.
     std::atomic<std::size_t> nextTask = 0;
     std::atomic<bool> cancelled = false;
-    auto work = [&](const KeepGoing& mayGoOn) {
-        for (std::size_t t = nextTask++; t < tasks.size() && !cancelled; t = nextTask++) {
+    KeepGoingGate gate(keepGoing, keepGoingInterval_);
+    const GoOn mainGoOn = [&] {
+        if (!cancelled && !gate())
+            cancelled = true;
+        return !cancelled;
+    };
+    const GoOn helperGoOn = [&] { return !cancelled.load(std::memory_order_relaxed); };
+    auto work = [&](const GoOn& goOn) {
+        for (std::size_t t = nextTask++; t < tasks.size() && goOn(); t = nextTask++) {
             Task& task = tasks[t];
-            const int taskFd = ::openat(task.parentFd, task.name.constData(),
-                                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            struct stat st;
-            if (taskFd < 0 || ::fstat(taskFd, &st) != 0) {
-                task.outcome = errno == ENOENT || errno == ENOTDIR || errno == ELOOP
-                                   ? Task::Outcome::NotAFolder
-                                   : Task::Outcome::Unreadable;
-            } else if (onPath(task.path, st)) {
-                task.outcome = Task::Outcome::Loop;
-            } else if (st.st_dev != task.path.back().dev &&
-                       pseudoMounts.isPseudo(st.st_dev, taskFd)) {
-                task.outcome = Task::Outcome::NotAFolder;
-            } else {
-                // The scan owns the descriptor from here on.
-                if (!task.below.scanHere(taskFd, {st.st_dev, st.st_ino}, pseudoMounts, mayGoOn,
-                                         task.path)) {
-                    task.outcome = Task::Outcome::Cancelled;
-                    cancelled = true;
-                }
-                continue;
+            int taskFd = -1;
+            FolderId id;
+            task.reached = openSubFolder(task.parentFd, task.name.constData(), task.path,
+                                         pseudoMounts, taskFd, id);
+            // The scan owns the descriptor.
+            if (taskFd >= 0 && !task.below.scanHere(taskFd, id, pseudoMounts, goOn, task.path)) {
+                cancelled = true;
+                return;
             }
-            if (taskFd >= 0)
-                ::close(taskFd);
         }
     };
     if (tasks.size() >= 2) {
-        std::thread helper(work, KeepGoing([&cancelled] { return !cancelled.load(); }));
-        work(keepGoing);
+        std::promise<void> helperDone;
+        std::future<void> helperFinished = helperDone.get_future();
+        std::thread helper([&] {
+            work(helperGoOn);
+            helperDone.set_value();
+        });
+        work(mainGoOn);
+        // The other thread may still be deep in a large sub-tree: keep asking meanwhile.
+        while (!cancelled &&
+               helperFinished.wait_for(keepGoingInterval_) != std::future_status::ready) {
+            if (keepGoing && !keepGoing())
+                cancelled = true;
+        }
         helper.join();
     } else {
-        work(keepGoing);
+        work(mainGoOn);
     }
     for (const int open : openFolders) {
         if (open != fd)
             ::close(open);
     }
 
-    for (Task& task : tasks) {
-        switch (task.outcome) {
-        case Task::Outcome::Cancelled:
-            clear();
-            return false;
-        case Task::Outcome::Loop:
-            nodes_[parents[task.node]].holdsLoop = true;
-            [[fallthrough]];
-        case Task::Outcome::NotAFolder:
-            nodes_[task.node].isFolder = false;
-            break;
-        case Task::Outcome::Unreadable:
-            nodes_[task.node].sizeKnown = false;
-            break;
-        case Task::Outcome::Scanned:
+    if (cancelled) {
+        clear();
+        return false;
+    }
+    for (const Task& task : tasks) {
+        if (task.reached == Reached::Folder)
             graft(task.node, task.below);
-            break;
-        }
+        else
+            note(task.node, parents[task.node], task.reached);
     }
     // The top levels were read before their sub-trees were done: add those up now, the
     // deepest first.

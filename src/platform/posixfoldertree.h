@@ -7,6 +7,8 @@
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -36,11 +38,16 @@ public:
         ino_t ino;
     };
 
+    // What opening a sub-folder by name found.
+    enum class Reached { Folder, NotAFolder, Loop, Unreadable };
+
     // Scans the folder open at `fd`, on two threads when the tree is large enough to
     // share. `keepGoing` is only called on the calling thread. False when it said to
     // stop or the tree changed under the scan so that it lost its way; the record is
     // then empty.
     bool scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing& keepGoing);
+    // How often a long scan calls keepGoing at the most.
+    void setKeepGoingInterval(std::chrono::milliseconds interval) { keepGoingInterval_ = interval; }
 
     bool empty() const { return nodes_.empty(); }
     void clear();
@@ -61,14 +68,18 @@ private:
     // Notes the folder's files and sub-folders in node `index`; its size is unknown when
     // the folder could not be read whole.
     void readFolder(int fd, quint32 index, bool fromStart);
+    // Asked before each folder is entered; false stops the scan.
+    using GoOn = std::function<bool()>;
     // The whole tree below `fd` on this thread; the scan takes the descriptor over.
     // `outerPath` holds the folders above it, so that a loop back to one of them is seen.
-    bool scanHere(int fd, FolderId id, const PseudoMounts& pseudoMounts,
-                  const KeepGoing& keepGoing, const std::vector<FolderId>& outerPath);
+    bool scanHere(int fd, FolderId id, const PseudoMounts& pseudoMounts, const GoOn& goOn,
+                  const std::vector<FolderId>& outerPath);
     std::vector<Task> splitTop(int fd, const PseudoMounts& pseudoMounts,
                                std::vector<quint32>& topOrder, std::vector<quint32>& parents,
                                std::vector<int>& openFolders);
     void graft(quint32 index, const FolderTree& below);
+    // Marks a sub-folder that could not be entered, as the ways of opening it told.
+    void note(quint32 index, quint32 parent, Reached reached);
     // Shares the record's bytes, NUL-terminated in it.
     QByteArray nameOf(const Node& node) const {
         return QByteArray::fromRawData(names_.constData() + node.nameOffset, node.nameLength);
@@ -77,4 +88,5 @@ private:
     std::vector<Node> nodes_;
     QByteArray names_;
     std::vector<quint32> lastFound_; // the nodes on the path of the last lookup
+    std::chrono::milliseconds keepGoingInterval_{100};
 };

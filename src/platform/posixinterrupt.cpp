@@ -6,7 +6,9 @@ namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
 
-extern "C" void onInterrupt(int) { interrupted = 1; }
+extern "C" void onInterrupt(int) {
+    interrupted = 1;
+}
 
 } // namespace
 
@@ -19,4 +21,6 @@ void installInterruptHandler() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-bool interruptRequested() { return interrupted != 0; }
+bool interruptRequested() {
+    return interrupted != 0;
+}

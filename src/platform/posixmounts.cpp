@@ -13,9 +13,9 @@
 namespace {
 
 constexpr std::array<std::string_view, 21> kPseudoTypes = {
-    "proc",    "sysfs",     "devtmpfs", "devpts", "cgroup",      "cgroup2",  "debugfs",
-    "tracefs", "securityfs", "pstore",  "bpf",    "configfs",    "mqueue",   "hugetlbfs",
-    "fusectl", "autofs",    "binfmt_misc", "efivarfs", "rpc_pipefs", "nsfs", "selinuxfs",
+    "proc",    "sysfs",      "devtmpfs",    "devpts",   "cgroup",     "cgroup2", "debugfs",
+    "tracefs", "securityfs", "pstore",      "bpf",      "configfs",   "mqueue",  "hugetlbfs",
+    "fusectl", "autofs",     "binfmt_misc", "efivarfs", "rpc_pipefs", "nsfs",    "selinuxfs",
 };
 
 } // namespace
@@ -26,7 +26,9 @@ PseudoMounts::PseudoMounts() {
         parse(table.readAll());
 }
 
-PseudoMounts::PseudoMounts(const QByteArray& mountInfo) { parse(mountInfo); }
+PseudoMounts::PseudoMounts(const QByteArray& mountInfo) {
+    parse(mountInfo);
+}
 
 bool PseudoMounts::isPseudoType(const QByteArray& fileSystemType) {
     const std::string_view type(fileSystemType.constData(), fileSystemType.size());

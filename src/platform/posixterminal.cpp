@@ -3,7 +3,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-bool stderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+bool stderrIsTerminal() {
+    return ::isatty(STDERR_FILENO) == 1;
+}
 
 int stderrColumns() {
     struct winsize size = {};
