@@ -34,12 +34,12 @@
 
 namespace {
 
-constexpr std::uint64_t kSeed = 0x4b45535452495821ULL; // fixed start value
+constexpr std::uint64_t kStartValue = 0x4b45535452495821ULL; // fixed start value
 
 // splitmix64: tiny, fast and fully determined by its start value.
 class Rng {
 public:
-    explicit Rng(std::uint64_t seed) : state_(seed) {}
+    explicit Rng(std::uint64_t start) : state_(start) {}
 
     std::uint64_t next() {
         std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
@@ -125,7 +125,7 @@ Tree makeWide() {
     constexpr std::size_t kFiles = 100000;
     constexpr int kMaxDepth = 6;
 
-    Rng rng(kSeed ^ 0x77696465ULL);
+    Rng rng(kStartValue ^ 0x77696465ULL);
     Tree t;
     t.folders.emplace_back();
 
@@ -153,7 +153,7 @@ Tree makeDeep() {
     constexpr std::size_t kFiles = 100000;
     constexpr int kMinDepth = 40, kMaxDepth = 60;
 
-    Rng rng(kSeed ^ 0x64656570ULL);
+    Rng rng(kStartValue ^ 0x64656570ULL);
     Tree t;
     t.folders.emplace_back();
 
@@ -184,7 +184,7 @@ Tree makeDeep() {
 Tree makeHugeDir() {
     constexpr std::size_t kFolders = 40000;
 
-    Rng rng(kSeed ^ 0x68756765ULL);
+    Rng rng(kStartValue ^ 0x68756765ULL);
     Tree t;
     t.folders.emplace_back();
     std::size_t fileNo = 0;
@@ -211,7 +211,7 @@ struct Stats {
 
 class Writer {
 public:
-    explicit Writer(std::string root) : root_(std::move(root)), linkRng_(kSeed ^ 0x6c696e6bULL) {}
+    explicit Writer(std::string root) : root_(std::move(root)), linkRng_(kStartValue ^ 0x6c696e6bULL) {}
 
     Stats write(const Tree& t) {
         const int fd = open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
