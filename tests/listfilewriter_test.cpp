@@ -58,16 +58,18 @@ TEST(ListFileWriter, CountsColumnsInCharactersNotBytes) {
     EXPECT_EQ(bytes, QByteArray("\xc3\xa9\xf0\x9d\x84\x9e X\r\n"));
 }
 
-TEST(ListFileWriter, WritesLineBreakingCharactersAsQuestionMarks) {
+TEST(ListFileWriter, WritesControlCharactersAsQuestionMarks) {
+    // Line breaks of every kind, a tab, DEL and a terminal's escape introducer; the
+    // accented letter just before the C1 range is kept.
     const QByteArray bytes = written([](ListFileWriter& out) {
         out.append(QString::fromUtf8("a\nb\rc\td\x7f"
                                      "e\xc2\x85"
-                                     "f\xe2\x80\xa8g"));
-        out.placeAt(17);
+                                     "f\xe2\x80\xa8g\xc2\x9bh\xc3\xbf"));
+        out.placeAt(21);
         out.append(u"|");
         out.endLine();
     });
-    EXPECT_EQ(bytes, QByteArray("a?b?c?d?e?f?g   |\r\n"));
+    EXPECT_EQ(bytes, QByteArray("a?b?c?d?e?f?g?h\xc3\xbf     |\r\n"));
 }
 
 TEST(ListFileWriter, ReportsAFailedWrite) {

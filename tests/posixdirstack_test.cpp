@@ -86,26 +86,52 @@ TEST(DirStack, RefusesLinksAndFilesAndKeepsItsPlace) {
     EXPECT_TRUE(stack.push("real"));
 }
 
-TEST(DirStack, NoticesWhenTheTreeChangedAboveIt) {
-    QTemporaryDir dir;
-    const QByteArray base = QFile::encodeName(dir.path());
-    makeChain(base, 80);
-    DirStack stack;
-    ASSERT_TRUE(stack.openBase(base));
-    for (int i = 0; i < 80; ++i)
-        ASSERT_TRUE(stack.push("l" + QByteArray::number(i)));
-    // Move the lower half of the chain elsewhere: ".." from there is another folder.
-    ASSERT_EQ(::mkdir((base + "/elsewhere").constData(), 0755), 0);
-    QByteArray from = base;
-    for (int i = 0; i <= 10; ++i)
-        from += "/l" + QByteArray::number(i);
-    ASSERT_EQ(::rename(from.constData(), (base + "/elsewhere/moved").constData()), 0);
+TEST(DirStack, FindsItsWayBackWhenTheTreeChangesAboveIt) {
+    // Part of the chain is moved away while the stack is deep in it: ".." then leads
+    // elsewhere. The folders still in place are found again by name; a folder that is
+    // gone from its place cannot be, and the stack says so.
+    struct Case {
+        const char* what;
+        int movedAt;   // the folder moved away
+        int removedAt; // a folder renamed out of the chain too, or -1
+        bool findsWay;
+    };
+    for (const Case c : {Case{"moved below the open levels", 10, -1, true},
+                         Case{"gone on the way back", 10, 4, false}}) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        const QByteArray base = QFile::encodeName(dir.path());
+        makeChain(base, 80);
+        DirStack stack;
+        ASSERT_TRUE(stack.openBase(base));
+        std::vector<ino_t> inodes{stack.top().ino};
+        for (int i = 0; i < 80; ++i) {
+            ASSERT_TRUE(stack.push("l" + QByteArray::number(i)));
+            inodes.push_back(stack.top().ino);
+        }
+        auto pathTo = [&](int level) {
+            QByteArray path = base;
+            for (int i = 0; i <= level; ++i)
+                path += "/l" + QByteArray::number(i);
+            return path;
+        };
+        ASSERT_EQ(::rename(pathTo(c.movedAt).constData(), (base + "/moved").constData()), 0);
+        if (c.removedAt >= 0) {
+            ASSERT_EQ(::rename(pathTo(c.removedAt).constData(), (base + "/gone").constData()), 0);
+        }
 
-    bool lost = false;
-    while (stack.depth() > 1 && !lost)
-        lost = !stack.pop();
-    EXPECT_TRUE(lost);
-    EXPECT_TRUE(stack.empty());
+        bool lost = false;
+        while (stack.depth() > 1 && !lost) {
+            lost = !stack.pop();
+            if (!lost) {
+                struct stat st;
+                ASSERT_EQ(::fstat(stack.topFd(), &st), 0);
+                EXPECT_EQ(st.st_ino, inodes[stack.depth() - 1]);
+            }
+        }
+        EXPECT_EQ(lost, !c.findsWay);
+        EXPECT_EQ(stack.empty(), !c.findsWay);
+    }
 }
 
 } // namespace

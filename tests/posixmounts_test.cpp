@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -42,6 +44,26 @@ TEST(PseudoMounts, ReadsThisSystemsTable) {
     struct stat root;
     ASSERT_EQ(::stat("/", &root), 0);
     EXPECT_FALSE(mounts.isPseudo(root.st_dev, -1));
+}
+
+TEST(PseudoMounts, PassesOverAutomountPointsWithoutOpeningThem) {
+    // /proc stands in for an automount point here: a mount table that calls its device
+    // autofs makes it one, while the folders beside it stay ordinary.
+    struct stat proc;
+    struct stat root;
+    if (::stat("/proc/self", &proc) != 0 || ::stat("/", &root) != 0)
+        GTEST_SKIP() << "no /proc here";
+    const QByteArray device =
+        QByteArray::number(major(proc.st_dev)) + ":" + QByteArray::number(minor(proc.st_dev));
+    const QByteArray table = "40 1 " + device + " / /proc rw - autofs systemd-1 rw\n";
+    const QByteArray noAutomounts = "22 1 " + device + " / /proc rw - proc proc rw\n";
+    const int rootFd = ::open("/", O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(rootFd, 0);
+    EXPECT_TRUE(PseudoMounts(table).isAutomountPoint(rootFd, "proc", root.st_dev));
+    EXPECT_FALSE(PseudoMounts(table).isAutomountPoint(rootFd, "usr", root.st_dev));
+    // A kernel file system that is no automount point is left to the other checks.
+    EXPECT_FALSE(PseudoMounts(noAutomounts).isAutomountPoint(rootFd, "proc", root.st_dev));
+    ::close(rootFd);
 }
 
 } // namespace

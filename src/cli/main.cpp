@@ -4,6 +4,7 @@
 #include "listing/runstate.h"
 #include "platform/filesystem.h"
 #include "platform/interrupt.h"
+#include "platform/terminal.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -59,7 +60,7 @@ int main(int argc, char* argv[]) {
     state.AbortRequested = false;
 
     std::unique_ptr<FileSystemInfo> fileSystem = createFileSystemInfo();
-    TerminalHost host(state);
+    TerminalHost host(state, options.outputFile.isEmpty() && stdoutIsTerminal());
     ListingRun run(state, *fileSystem, host);
     ListRequest request;
     request.headerText = options.headerText;

@@ -1,5 +1,6 @@
 #include "cli/terminalhost.h"
 
+#include "listing/listfields.h"
 #include "listing/runstate.h"
 #include "platform/interrupt.h"
 #include "platform/terminal.h"
@@ -13,8 +14,10 @@ constexpr qint64 kRedrawIntervalMs = 80;
 
 } // namespace
 
-TerminalHost::TerminalHost(RunState& state)
-    : state_(state), showStatus_(stderrIsTerminal()), columns_(stderrColumns()) {}
+TerminalHost::TerminalHost(RunState& state, bool listOnTerminal)
+    // A list written to the same terminal would run into the progress line.
+    : state_(state), showStatus_(stderrIsTerminal() && !listOnTerminal), columns_(stderrColumns()) {
+}
 
 TerminalHost::~TerminalHost() {
     clear();
@@ -27,7 +30,7 @@ void TerminalHost::setStatusText(const QString& text) {
     // One terminal line: control characters out, and the tail of a long path kept.
     QString shown;
     for (const QChar c : text)
-        shown += c.unicode() < 0x20 || c.unicode() == 0x7F ? QChar(u'?') : c;
+        shown += listfields::isControlCharacter(c) ? QChar(u'?') : c;
     const int room = qMax(columns_ - 1, 10);
     if (shown.size() > room)
         shown = QStringLiteral("...") + shown.right(room - 3);

@@ -11,7 +11,8 @@ struct RunState;
 // taken as Abort.
 class TerminalHost final : public RunHost {
 public:
-    explicit TerminalHost(RunState& state);
+    // `listOnTerminal`: the list itself goes to a terminal (standard output).
+    TerminalHost(RunState& state, bool listOnTerminal);
     ~TerminalHost() override;
 
     void setStatusText(const QString& text) override;

@@ -33,4 +33,11 @@ QString headerDate(const QDate& date, const QLocale& locale);
 // First character upper case, the rest lower case: "PROGRAM FILES" gives "Program files".
 QString capitalisedName(const QString& name);
 
+// Characters that would break a line or steer a terminal: C0 and C1 controls, DEL and
+// the Unicode line and paragraph separators. Names show them as "?".
+inline bool isControlCharacter(QChar c) {
+    const char16_t u = c.unicode();
+    return u < 0x20 || (u >= 0x7F && u <= 0x9F) || u == 0x2028 || u == 0x2029;
+}
+
 } // namespace listfields

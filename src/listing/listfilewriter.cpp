@@ -1,14 +1,12 @@
 #include "listing/listfilewriter.h"
 
+#include "listing/listfields.h"
+
 namespace {
 
 // How long finished lines may wait in the buffer. Flushing every line costs a write
 // call per folder; this keeps what is on disk at most a moment behind.
 constexpr qint64 kFlushIntervalMs = 250;
-
-bool breaksLines(char16_t c) {
-    return c < 0x20 || c == 0x7F || c == 0x85 || c == 0x2028 || c == 0x2029;
-}
 
 } // namespace
 
@@ -19,7 +17,7 @@ ListFileWriter::ListFileWriter(QFileDevice& file) : file_(file) {
 void ListFileWriter::append(QStringView text) {
     line_.reserve(line_.size() + text.size());
     for (const QChar c : text) {
-        line_ += breaksLines(c.unicode()) ? QChar(u'?') : c;
+        line_ += listfields::isControlCharacter(c) ? QChar(u'?') : c;
         // Columns count characters, so the second half of a surrogate pair adds none.
         if (!c.isLowSurrogate())
             ++lineColumns_;

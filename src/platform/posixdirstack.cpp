@@ -73,7 +73,8 @@ bool DirStack::pushOpened(int fd, const QByteArray& name) {
         closeKeepingErrno(fd);
         return false;
     }
-    frames_.push_back({name, st.st_dev, st.st_ino, fd});
+    // A copy of its own: the name may point into a buffer that moves.
+    frames_.push_back({QByteArray(name.constData(), name.size()), st.st_dev, st.st_ino, fd});
     const std::size_t open = 1 + (frames_.size() - firstOpen_);
     if (frames_.size() > firstOpen_ && open > kMaxOpen) {
         ::close(frames_[firstOpen_].fd);
@@ -88,25 +89,43 @@ bool DirStack::pop() {
     frames_.pop_back();
     const std::size_t top = frames_.size() - 1;
     if (!frames_.empty() && top >= 1 && top < firstOpen_) {
-        Frame& parent = frames_[top];
-        const int fd = ::openat(child.fd, "..", kFolderFlags);
-        struct stat st;
-        const bool same =
-            fd >= 0 && ::fstat(fd, &st) == 0 && st.st_dev == parent.dev && st.st_ino == parent.ino;
-        if (!same) {
+        int fd = ::openat(child.fd, "..", kFolderFlags);
+        if (!isFrame(fd, top)) {
+            // Something on the way was moved: go down again by name from the base.
             if (fd >= 0)
                 ::close(fd);
+            fd = reopenByNames(top);
+        }
+        if (fd < 0) {
             ::close(child.fd);
             clear();
             return false;
         }
-        parent.fd = fd;
+        frames_[top].fd = fd;
         firstOpen_ = top;
     }
     ::close(child.fd);
     if (frames_.size() <= 1)
         firstOpen_ = 1;
     return true;
+}
+
+bool DirStack::isFrame(int fd, std::size_t index) const {
+    struct stat st;
+    return fd >= 0 && ::fstat(fd, &st) == 0 && st.st_dev == frames_[index].dev &&
+           st.st_ino == frames_[index].ino;
+}
+
+int DirStack::reopenByNames(std::size_t index) const {
+    int fd = ::fcntl(frames_[0].fd, F_DUPFD_CLOEXEC, 0);
+    for (std::size_t i = 1; i <= index && fd >= 0; ++i) {
+        const int next = ::openat(fd, frames_[i].name.constData(), kFolderFlags | O_NOFOLLOW);
+        ::close(fd);
+        fd = isFrame(next, i) ? next : -1;
+        if (fd < 0 && next >= 0)
+            ::close(next);
+    }
+    return fd;
 }
 
 std::optional<std::size_t> DirStack::find(dev_t dev, ino_t ino, std::size_t levels) const {

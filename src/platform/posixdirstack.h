@@ -39,7 +39,7 @@ public:
     // chain is unchanged.
     bool push(const QByteArray& name);
     // Closes the deepest folder. False when the one above it could not be found again
-    // (the tree changed meanwhile); the chain is then empty.
+    // (it was moved or removed meanwhile); the chain is then empty.
     bool pop();
     void clear();
 
@@ -55,6 +55,10 @@ public:
 
 private:
     bool pushOpened(int fd, const QByteArray& name);
+    // Whether `fd` is the very folder of frame `index`.
+    bool isFrame(int fd, std::size_t index) const;
+    // Frame `index` opened again from the base, by the names on the way; -1 if gone.
+    int reopenByNames(std::size_t index) const;
 
     // Plenty for ordinary trees, far below any descriptor limit.
     static constexpr std::size_t kMaxOpen = 48;

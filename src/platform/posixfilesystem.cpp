@@ -172,7 +172,8 @@ std::vector<NativePath> PosixFileSystem::subFolders(const NativePath& folder,
 std::optional<quint64> PosixFileSystem::folderSize(const NativePath& folder,
                                                    const KeepGoing& keepGoing) {
     const FolderTree::Node* node = scanned(folder);
-    if (node && node->holdsLoop) {
+    // The top of the record was counted from itself already.
+    if (node && node->holdsLoop && withoutTrailingSeparators(folder) != treeTop_) {
         // Keep the record of the whole tree; this one folder is counted from itself.
         FolderTree fromHere;
         fromHere.setKeepGoingInterval(keepGoingInterval_);

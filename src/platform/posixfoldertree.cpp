@@ -5,13 +5,16 @@
 
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <dirent.h>
 #include <fcntl.h>
 #include <future>
+#include <optional>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -55,6 +58,10 @@ Reached whatIsOpened(int fd, dev_t dev, bool loops, dev_t parentDev,
 // from the top down to the open one. `fd` is left open only for a Folder.
 Reached openSubFolder(int parentFd, const char* name, const std::vector<FolderTree::FolderId>& path,
                       const PseudoMounts& pseudoMounts, int& fd, FolderTree::FolderId& id) {
+    if (pseudoMounts.isAutomountPoint(parentFd, name, path.back().dev)) {
+        fd = -1;
+        return Reached::NotAFolder;
+    }
     fd = ::openat(parentFd, name, kSubFolderFlags);
     struct stat st;
     if (fd < 0 || ::fstat(fd, &st) != 0) {
@@ -82,7 +89,7 @@ public:
         since_.start();
     }
     bool operator()() {
-        if (++calls_ % 64 != 0 || since_.elapsed() < interval_)
+        if (since_.elapsed() < interval_)
             return true;
         since_.restart();
         return !keepGoing_ || keepGoing_();
@@ -92,7 +99,6 @@ private:
     const KeepGoing& keepGoing_;
     const qint64 interval_;
     QElapsedTimer since_;
-    unsigned calls_ = 0;
 };
 
 } // namespace
@@ -136,12 +142,18 @@ void FolderTree::clear() {
     lastFound_.clear();
 }
 
-void FolderTree::readFolder(int fd, quint32 index, bool fromStart) {
+void FolderTree::readFolder(int fd, quint32 index, bool fromStart, const GoOn& goOn) {
     FolderEntries entries(fd, fromStart);
     quint64 bytes = 0;
     bool readable = true;
     const auto firstChild = quint32(nodes_.size());
+    unsigned read = 0;
     while (entries.next()) {
+        // A folder of a million files takes a while too.
+        if (++read % 1024 == 0 && !goOn()) {
+            readable = false;
+            break;
+        }
         const char* name = entries.name();
         bool folder = entries.type() == DT_DIR;
         if (entries.type() == DT_REG || entries.type() == DT_UNKNOWN) {
@@ -175,7 +187,7 @@ bool FolderTree::scanHere(int fd, FolderId id, const PseudoMounts& pseudoMounts,
     nodes_.assign(1, Node());
     DirStack dirs;
     dirs.adoptBase(fd, id.dev, id.ino);
-    readFolder(fd, 0, false);
+    readFolder(fd, 0, false, goOn);
 
     // The open folders on the way down, and how many of each one's sub-folders are done.
     struct Level {
@@ -193,7 +205,12 @@ bool FolderTree::scanHere(int fd, FolderId id, const PseudoMounts& pseudoMounts,
                 clear();
                 return false;
             }
-            if (!dirs.push(nameOf(nodes_[childIndex]))) {
+            const QByteArray name = nameOf(nodes_[childIndex]);
+            if (pseudoMounts.isAutomountPoint(dirs.topFd(), name.constData(), dirs.top().dev)) {
+                note(childIndex, level.node, Reached::NotAFolder);
+                continue;
+            }
+            if (!dirs.push(name)) {
                 note(childIndex, level.node, failedToOpen(errno));
                 continue;
             }
@@ -207,7 +224,7 @@ bool FolderTree::scanHere(int fd, FolderId id, const PseudoMounts& pseudoMounts,
                 dirs.pop();
                 continue;
             }
-            readFolder(folder.fd, childIndex, false);
+            readFolder(folder.fd, childIndex, false, goOn);
             levels.push_back({childIndex});
             continue;
         }
@@ -217,8 +234,16 @@ bool FolderTree::scanHere(int fd, FolderId id, const PseudoMounts& pseudoMounts,
         if (levels.empty())
             break;
         if (!dirs.pop()) {
-            clear(); // the tree changed under the scan
-            return false;
+            // A folder on the way back up was moved or removed meanwhile: the folders
+            // not read yet cannot be reached any more. They are listed without a size,
+            // and so are the folders above them; the rest of the record stands.
+            for (const Level& open : levels) {
+                Node& unfinished = nodes_[open.node];
+                unfinished.sizeKnown = false;
+                for (quint32 i = open.next; i < unfinished.childCount; ++i)
+                    nodes_[unfinished.firstChild + i].sizeKnown = false;
+            }
+            return true;
         }
         Node& parent = nodes_[levels.back().node];
         parent.bytes += done.bytes;
@@ -229,7 +254,7 @@ bool FolderTree::scanHere(int fd, FolderId id, const PseudoMounts& pseudoMounts,
 }
 
 std::vector<FolderTree::Task> FolderTree::splitTop(int fd, const PseudoMounts& pseudoMounts,
-                                                   std::vector<quint32>& topOrder,
+                                                   const GoOn& goOn, std::vector<quint32>& topOrder,
                                                    std::vector<quint32>& parents,
                                                    std::vector<int>& openFolders) {
     // Read the top of the tree level by level until it holds enough folders to share
@@ -244,7 +269,7 @@ std::vector<FolderTree::Task> FolderTree::splitTop(int fd, const PseudoMounts& p
         nodes_[0].sizeKnown = false;
         return {};
     }
-    readFolder(fd, 0, true);
+    readFolder(fd, 0, true, goOn);
     std::vector<Open> frontier{{fd, 0, {{top.st_dev, top.st_ino}}}};
     parents.assign(1, 0);
     topOrder.assign(1, 0);
@@ -252,7 +277,7 @@ std::vector<FolderTree::Task> FolderTree::splitTop(int fd, const PseudoMounts& p
         std::size_t waiting = 0;
         for (const Open& open : frontier)
             waiting += nodes_[open.node].childCount;
-        if (waiting == 0 || waiting >= kEnoughToShare || depth == kMaxSplitDepth) {
+        if (waiting == 0 || waiting >= kEnoughToShare || depth == kMaxSplitDepth || !goOn()) {
             std::vector<Task> tasks;
             for (const Open& open : frontier) {
                 openFolders.push_back(open.fd);
@@ -282,7 +307,7 @@ std::vector<FolderTree::Task> FolderTree::splitTop(int fd, const PseudoMounts& p
                     note(i, open.node, reached);
                     continue;
                 }
-                readFolder(childFd, i, false);
+                readFolder(childFd, i, false, goOn);
                 std::vector<FolderId> path = open.path;
                 path.push_back(id);
                 next.push_back({childFd, i, std::move(path)});
@@ -317,14 +342,8 @@ void FolderTree::graft(quint32 index, const FolderTree& below) {
 bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing& keepGoing) {
     clear();
     nodes_.assign(1, Node());
-    std::vector<quint32> topOrder;
-    std::vector<quint32> parents;
-    std::vector<int> openFolders;
-    std::vector<Task> tasks = splitTop(fd, pseudoMounts, topOrder, parents, openFolders);
-
-    // Both threads take the next task until none is left. Only this thread asks
-    // keepGoing, now and then; the other one just looks whether it said to stop.
-    std::atomic<std::size_t> nextTask = 0;
+    // Only this thread asks keepGoing, now and then; the other one just looks whether it
+    // said to stop.
     std::atomic<bool> cancelled = false;
     KeepGoingGate gate(keepGoing, keepGoingInterval_);
     const GoOn mainGoOn = [&] {
@@ -333,6 +352,14 @@ bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing&
         return !cancelled;
     };
     const GoOn helperGoOn = [&] { return !cancelled.load(std::memory_order_relaxed); };
+
+    std::vector<quint32> topOrder;
+    std::vector<quint32> parents;
+    std::vector<int> openFolders;
+    std::vector<Task> tasks = splitTop(fd, pseudoMounts, mainGoOn, topOrder, parents, openFolders);
+
+    // Both threads take the next task until none is left.
+    std::atomic<std::size_t> nextTask = 0;
     auto work = [&](const GoOn& goOn) {
         for (std::size_t t = nextTask++; t < tasks.size() && goOn(); t = nextTask++) {
             Task& task = tasks[t];
@@ -347,23 +374,28 @@ bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing&
             }
         }
     };
-    if (tasks.size() >= 2) {
-        std::promise<void> helperDone;
-        std::future<void> helperFinished = helperDone.get_future();
-        std::thread helper([&] {
-            work(helperGoOn);
-            helperDone.set_value();
-        });
-        work(mainGoOn);
+    std::promise<void> helperDone;
+    std::future<void> helperFinished = helperDone.get_future();
+    std::optional<std::thread> helper;
+    if (tasks.size() >= 2 && !cancelled) {
+        try {
+            helper.emplace([&] {
+                work(helperGoOn);
+                helperDone.set_value();
+            });
+        } catch (const std::system_error&) {
+            // No second thread to be had: this one does it all.
+        }
+    }
+    work(mainGoOn);
+    if (helper) {
         // The other thread may still be deep in a large sub-tree: keep asking meanwhile.
-        while (!cancelled &&
-               helperFinished.wait_for(keepGoingInterval_) != std::future_status::ready) {
+        const auto interval = std::max(keepGoingInterval_, std::chrono::milliseconds(1));
+        while (!cancelled && helperFinished.wait_for(interval) != std::future_status::ready) {
             if (keepGoing && !keepGoing())
                 cancelled = true;
         }
-        helper.join();
-    } else {
-        work(mainGoOn);
+        helper->join();
     }
     for (const int open : openFolders) {
         if (open != fd)

@@ -43,8 +43,8 @@ public:
 
     // Scans the folder open at `fd`, on two threads when the tree is large enough to
     // share. `keepGoing` is only called on the calling thread. False when it said to
-    // stop or the tree changed under the scan so that it lost its way; the record is
-    // then empty.
+    // stop; the record is then empty. Folders moved away during the scan are recorded
+    // without a size.
     bool scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing& keepGoing);
     // How often a long scan calls keepGoing at the most.
     void setKeepGoingInterval(std::chrono::milliseconds interval) { keepGoingInterval_ = interval; }
@@ -65,16 +65,17 @@ public:
 
 private:
     struct Task;
+    // Asked before each folder is entered, and now and then in a large one; false stops
+    // the scan.
+    using GoOn = std::function<bool()>;
     // Notes the folder's files and sub-folders in node `index`; its size is unknown when
     // the folder could not be read whole.
-    void readFolder(int fd, quint32 index, bool fromStart);
-    // Asked before each folder is entered; false stops the scan.
-    using GoOn = std::function<bool()>;
+    void readFolder(int fd, quint32 index, bool fromStart, const GoOn& goOn);
     // The whole tree below `fd` on this thread; the scan takes the descriptor over.
     // `outerPath` holds the folders above it, so that a loop back to one of them is seen.
     bool scanHere(int fd, FolderId id, const PseudoMounts& pseudoMounts, const GoOn& goOn,
                   const std::vector<FolderId>& outerPath);
-    std::vector<Task> splitTop(int fd, const PseudoMounts& pseudoMounts,
+    std::vector<Task> splitTop(int fd, const PseudoMounts& pseudoMounts, const GoOn& goOn,
                                std::vector<quint32>& topOrder, std::vector<quint32>& parents,
                                std::vector<int>& openFolders);
     void graft(quint32 index, const FolderTree& below);

@@ -3,8 +3,14 @@
 #include <QFile>
 
 #include <array>
+#include <fcntl.h>
 #include <string_view>
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
+
+#ifndef AT_NO_AUTOMOUNT
+#define AT_NO_AUTOMOUNT 0
+#endif
 #if defined(__linux__)
 #include <linux/magic.h>
 #include <sys/vfs.h>
@@ -56,7 +62,17 @@ void PseudoMounts::parse(const QByteArray& mountInfo) {
         haveTable_ = true;
         if (isPseudoType(fields[dash + 1]))
             devices_.insert(makedev(major, minor));
+        haveAutomounts_ = haveAutomounts_ || fields[dash + 1] == "autofs";
     }
+}
+
+bool PseudoMounts::isAutomountPoint(int parentFd, const char* name, dev_t parentDev) const {
+    // Most systems have none; then this costs nothing per folder.
+    if (!haveAutomounts_)
+        return false;
+    struct stat st;
+    return ::fstatat(parentFd, name, &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) == 0 &&
+           st.st_dev != parentDev && devices_.contains(st.st_dev);
 }
 
 bool PseudoMounts::isPseudo(dev_t dev, int fd) const {

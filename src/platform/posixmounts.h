@@ -19,6 +19,10 @@ public:
     // `fd` is the folder itself, asked directly when no mount table could be read.
     bool isPseudo(dev_t dev, int fd) const;
 
+    // An automount point, looked at without setting off the mount: opening it would
+    // mount whatever it stands for, and could hang on an unreachable server.
+    bool isAutomountPoint(int parentFd, const char* name, dev_t parentDev) const;
+
     static bool isPseudoType(const QByteArray& fileSystemType);
 
 private:
@@ -26,4 +30,5 @@ private:
 
     std::unordered_set<dev_t> devices_;
     bool haveTable_ = false;
+    bool haveAutomounts_ = false;
 };

@@ -3,6 +3,10 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+bool stdoutIsTerminal() {
+    return ::isatty(STDOUT_FILENO) == 1;
+}
+
 bool stderrIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
 }

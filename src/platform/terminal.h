@@ -1,5 +1,7 @@
 #pragma once
 
-// Whether standard error is a terminal, and how many columns it has (80 when unknown).
+// Whether standard output and standard error are terminals, and how many columns the
+// latter has (80 when unknown).
+bool stdoutIsTerminal();
 bool stderrIsTerminal();
 int stderrColumns();
