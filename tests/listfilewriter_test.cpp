@@ -69,7 +69,7 @@ TEST(ListFileWriter, WritesControlCharactersAsQuestionMarks) {
         out.append(u"|");
         out.endLine();
     });
-    EXPECT_EQ(bytes, QByteArray("a?b?c?d?e?f?g?h\xc3\xbf     |\r\n"));
+    EXPECT_EQ(bytes, QByteArray("a?b?c?d?e?f?g?h\xc3\xbf    |\r\n"));
 }
 
 TEST(ListFileWriter, ReportsAFailedWrite) {
