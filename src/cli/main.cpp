@@ -55,7 +55,6 @@ int main(int argc, char* argv[]) {
     RunState state;
     state.ListFolder = folder;
     state.ListFilePath = options.outputFile;
-    state.ViewFilePath = options.outputFile;
     state.RunActive = true;
     state.AbortRequested = false;
 

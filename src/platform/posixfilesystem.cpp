@@ -159,13 +159,18 @@ bool PosixFileSystem::scanTree(const NativePath& folder, const KeepGoing& keepGo
     return true;
 }
 
-std::vector<NativePath> PosixFileSystem::subFolders(const NativePath& folder,
-                                                    const KeepGoing& keepGoing) {
+const FolderTree::Node* PosixFileSystem::recorded(const NativePath& folder,
+                                                  const KeepGoing& keepGoing) {
     // The walk asks for a folder's sub-folders before its size: one scan answers both,
     // and every question about the folders below.
-    const FolderTree::Node* node = scanned(folder);
-    if (!node && scanTree(folder, keepGoing))
-        node = scanned(folder);
+    if (const FolderTree::Node* node = scanned(folder))
+        return node;
+    return scanTree(folder, keepGoing) ? scanned(folder) : nullptr;
+}
+
+std::vector<NativePath> PosixFileSystem::subFolders(const NativePath& folder,
+                                                    const KeepGoing& keepGoing) {
+    const FolderTree::Node* node = recorded(folder, keepGoing);
     return node ? tree_.subFolderNames(*node) : std::vector<NativePath>();
 }
 
@@ -181,8 +186,8 @@ std::optional<quint64> PosixFileSystem::folderSize(const NativePath& folder,
             return std::nullopt;
         return FolderTree::sizeOf(*fromHere.find({}));
     }
-    if (!node && scanTree(folder, keepGoing))
-        node = scanned(folder);
+    if (!node)
+        node = recorded(folder, keepGoing);
     return node ? FolderTree::sizeOf(*node) : std::nullopt;
 }
 

@@ -31,7 +31,10 @@ private:
     bool moveTo(const NativePath& folder);
     bool onPseudoMount() const;
     bool scanTree(const NativePath& folder, const KeepGoing& keepGoing);
+    // The folder in the record of the last scan, or nullptr.
     const FolderTree::Node* scanned(const NativePath& folder);
+    // The same, scanning the folder's tree first when no record holds it.
+    const FolderTree::Node* recorded(const NativePath& folder, const KeepGoing& keepGoing);
 
     PseudoMounts pseudoMounts_;
     // The walk asks about a folder, then its first sub-folder, and so on: the cursor

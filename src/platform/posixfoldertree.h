@@ -49,7 +49,6 @@ public:
     // How often a long scan calls keepGoing at the most.
     void setKeepGoingInterval(std::chrono::milliseconds interval) { keepGoingInterval_ = interval; }
 
-    bool empty() const { return nodes_.empty(); }
     void clear();
     // A record of one folder with nothing in it.
     void recordEmptyFolder();
