@@ -45,6 +45,8 @@ void ListFileWriter::endLine() {
 }
 
 bool ListFileWriter::flush() {
+    if (!failed_ && !file_.isOpen())
+        closedUnderUs();
     if (!failed_ && !file_.flush()) {
         failed_ = true;
         errorString_ = file_.errorString();
@@ -53,10 +55,18 @@ bool ListFileWriter::flush() {
 }
 
 void ListFileWriter::write(const QByteArray& bytes) {
+    if (!failed_ && !file_.isOpen())
+        closedUnderUs();
     if (failed_)
         return;
     if (file_.write(bytes) != bytes.size()) {
         failed_ = true;
         errorString_ = file_.errorString();
     }
+}
+
+void ListFileWriter::closedUnderUs() {
+    // The program is closing while the run still writes: the rest is dropped.
+    failed_ = true;
+    errorString_ = QStringLiteral("the list file was closed");
 }

@@ -25,6 +25,7 @@ public:
 
 private:
     void write(const QByteArray& bytes);
+    void closedUnderUs();
 
     QFileDevice& file_;
     QString line_;

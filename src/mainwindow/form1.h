@@ -1,0 +1,97 @@
+#pragma once
+
+#include "listing/runhost.h"
+#include "listing/runstate.h"
+#include "platform/outsidecontrols.h"
+
+#include <QFile>
+#include <QMainWindow>
+
+#include <memory>
+
+namespace Ui {
+class Form1;
+}
+
+// The program's one working window. Each user action reaches one handler named after
+// its control or menu item and the event; the handlers are grouped by concern in the
+// files of this folder.
+class Form1 final : public QMainWindow, private RunHost {
+    Q_OBJECT
+
+public:
+    explicit Form1(OutsideControls controls, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    const RunState& runState() const { return state_; }
+    // True once the window has been closed; a run still on the stack winds down quietly.
+    bool unloaded() const { return unloaded_; }
+
+public slots:
+    // Start-up and shut-down
+    void Form_Load();
+    void Form_Unload(bool& Cancel);
+    void exit_Click();
+
+    // The choice of folder and list file
+    void Command1_Click();
+    void Command2_Click();
+    void BrowseDialog1_SelectionChanged(const QString& path, const QString& DisplayName);
+    void browse_Click();
+
+    // The listing run
+    void Command4_Click();
+
+    // Commands, options and keys
+    void mlist_Click();
+    void Command6_Click();
+    void viewl_Click();
+    void nosubdir_Click();
+    void Form_KeyPress(int& KeyAscii);
+
+    // Right-click menu and help
+    void Form_MouseDown(int Button, int Shift, int X, int Y);
+    void Frame1_MouseDown(int Button, int Shift, int X, int Y);
+    void Label1_MouseDown(int Button, int Shift, int X, int Y);
+    void Label2_MouseDown(int Button, int Shift, int X, int Y);
+    void Label2_MouseMove(int Button, int Shift, int X, int Y);
+    void SSPanel1_MouseDown(int Button, int Shift, int X, int Y);
+    void SSPanel2_MouseDown(int Button, int Shift, int X, int Y);
+    void contents_Click();
+    void email_Click();
+    void web_Click();
+    void about_Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // What the listing engine sees of the window.
+    void setStatusText(const QString& text) override;
+    void pumpEvents() override;
+
+    void setUpLook();
+    void wireEvents();
+    bool dispatchMouseEvent(QObject* watched, QEvent* event);
+    bool isPreviewedKey(QObject* watched, QEvent* event) const;
+    bool isMenuShortcut(QEvent* event) const;
+    void showFileMenuAtPointer();
+
+    struct RunEnd {
+        QString statusText; // what the status panel says at the end
+        QString error;      // for a message box; empty when all went well
+    };
+    // The list file from its first line to its total line.
+    RunEnd writeList();
+    void showError(const QString& text);
+
+    std::unique_ptr<Ui::Form1> ui;
+    OutsideControls controls_;
+    RunState state_;
+    QFile listFile_;
+    bool unloaded_ = false;
+    // Make list commands on the stack: a run lets events through, and a Make list that
+    // arrives then may only ever abort, never start a second run inside the first.
+    int makeListDepth_ = 0;
+};

@@ -1,0 +1,120 @@
+#include "mainwindow/form1.h"
+
+#include "listing/listingrun.h"
+#include "platform/filesystem.h"
+#include "platform/threedpanel.h"
+#include "ui_form1.h"
+
+#include <QDir>
+#include <QScopeGuard>
+
+namespace {
+
+const QString kMakeListCaption = QStringLiteral("&Make list");
+const QString kAbortCaption = QStringLiteral("&Abort");
+const QString kDone = QStringLiteral("- Done -");
+const QString kNotWritten = QStringLiteral("- List not written -");
+const QString kIncomplete = QStringLiteral("- List incomplete -");
+
+} // namespace
+
+// Make list, and Abort while a run is committed. The run happens here, on the window's
+// thread; the walk lets events through once per folder, so the other handlers (Abort
+// among them) run nested inside this one.
+void Form1::Command4_Click() {
+    if (unloaded_)
+        return;
+    ++makeListDepth_;
+    const auto leaving = qScopeGuard([this] { --makeListDepth_; });
+    const bool anotherOnTheStack = makeListDepth_ > 1;
+
+    // Without a chosen folder a run would have nothing sensible to list: ask for one first.
+    if (!anotherOnTheStack && ui->Command4->text() != kAbortCaption &&
+        state_.ListFolder.isEmpty()) {
+        Command1_Click();
+        if (state_.ListFolder.isEmpty() || unloaded_)
+            return;
+    }
+
+    ui->SSPanel1->setAlignmentCode(ThreeDPanel::kLeftMiddle);
+    ui->Command2->setFocus();
+    pumpEvents();
+    if (unloaded_)
+        return;
+    setCursor(Qt::WaitCursor);
+
+    if (ui->Command4->text() == kAbortCaption) {
+        // The run on the stack below sees this at its next check and finishes; it also
+        // puts the pointer back.
+        state_.RunActive = false;
+        state_.AbortRequested = true;
+        ui->Command4->setText(kMakeListCaption);
+        return;
+    }
+    // A second Make list while one is still on the stack (two quick clicks, the second
+    // handled while the aborted run unwinds) is dropped: one run at a time.
+    if (anotherOnTheStack)
+        return;
+
+    Command2_Click();
+    ui->Command2->setFocus();
+
+    state_.RunActive = true;
+    state_.AbortRequested = false;
+    ui->Command1->setEnabled(false);
+    ui->Command6->setEnabled(false);
+    ui->Command4->setText(kAbortCaption);
+
+    RunEnd end{kDone, {}};
+    if (!state_.ListFilePath.isEmpty() && !unloaded_)
+        end = writeList();
+
+    // The finishing steps. After the window was closed they only touch hidden widgets:
+    // nothing here shows it again or holds the program open.
+    listFile_.close();
+    state_.RunActive = false;
+    state_.AbortRequested = false;
+    ui->Command4->setText(kMakeListCaption);
+    ui->Command1->setEnabled(true);
+    ui->Command6->setEnabled(true);
+    unsetCursor();
+    ui->SSPanel1->setAlignmentCode(ThreeDPanel::kCentred);
+    ui->SSPanel1->setCaption(end.statusText);
+    if (!end.error.isEmpty() && !unloaded_)
+        showError(end.error);
+}
+
+void Form1::mlist_Click() {
+    Command4_Click();
+}
+
+Form1::RunEnd Form1::writeList() {
+    const QString shownPath = QDir::toNativeSeparators(state_.ListFilePath);
+    listFile_.setFileName(state_.ListFilePath);
+    if (!listFile_.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return {kNotWritten, QStringLiteral("The list file %1 could not be created:\n%2")
+                                 .arg(shownPath, listFile_.errorString())};
+
+    ListRequest request;
+    request.headerText = ui->Text1->text();
+    request.mode = ui->nosubdir->isChecked() ? ListMode::NoSubs : ListMode::WithSubs;
+    const std::unique_ptr<FileSystemInfo> fileSystem = createFileSystemInfo();
+    ListOutcome outcome = ListingRun(state_, *fileSystem, *this).write(listFile_, request);
+    if (unloaded_)
+        return {kDone, {}}; // the file was closed under the run; nobody is left to tell
+
+    listFile_.close();
+    if (outcome.status == ListOutcome::Status::Written && listFile_.error() != QFile::NoError)
+        outcome = {ListOutcome::Status::WriteFailed, listFile_.errorString()};
+    if (outcome.status == ListOutcome::Status::Written) {
+        state_.ListFilePath.clear();
+        return {kDone, {}};
+    }
+    return {kIncomplete,
+            QStringLiteral("Writing the list file %1 failed; the list is incomplete:\n%2")
+                .arg(shownPath, outcome.errorString)};
+}
+
+void Form1::showError(const QString& text) {
+    controls_.messageBoxes->MsgBox(this, text, kStopIconOk, QStringLiteral("Kestrix error"));
+}

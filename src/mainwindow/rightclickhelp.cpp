@@ -1,0 +1,61 @@
+#include "mainwindow/form1.h"
+
+#include "ui_form1.h"
+
+#include <QCursor>
+
+namespace {
+
+constexpr int kRightButton = 2;
+
+} // namespace
+
+void Form1::showFileMenuAtPointer() {
+    ui->file->exec(QCursor::pos());
+}
+
+// A right click on the window's surfaces brings up the File menu, except while a run is
+// committed: the menu would start commands in the middle of it.
+
+void Form1::Form_MouseDown(int Button, int, int, int) {
+    if (!state_.RunActive && Button == kRightButton)
+        showFileMenuAtPointer();
+}
+
+void Form1::Frame1_MouseDown(int Button, int Shift, int X, int Y) {
+    Form_MouseDown(Button, Shift, X, Y);
+}
+
+void Form1::Label1_MouseDown(int Button, int Shift, int X, int Y) {
+    Form_MouseDown(Button, Shift, X, Y);
+}
+
+void Form1::Label2_MouseDown(int Button, int Shift, int X, int Y) {
+    Form_MouseDown(Button, Shift, X, Y);
+}
+
+void Form1::SSPanel1_MouseDown(int Button, int Shift, int X, int Y) {
+    Form_MouseDown(Button, Shift, X, Y);
+}
+
+void Form1::SSPanel2_MouseDown(int Button, int, int, int) {
+    if (state_.RunActive)
+        return;
+    if (Button == kRightButton)
+        showFileMenuAtPointer();
+    else
+        about_Click();
+}
+
+void Form1::Label2_MouseMove(int, int, int, int) {
+    // The label is narrower than most paths; the tooltip shows all of it.
+    ui->Label2->setToolTip(ui->Label2->text());
+}
+
+void Form1::contents_Click() {}
+
+void Form1::email_Click() {}
+
+void Form1::web_Click() {}
+
+void Form1::about_Click() {}

@@ -1,0 +1,85 @@
+#include "mainwindow/form1.h"
+
+#include "platform/filesystem.h"
+#include "platform/threedpanel.h"
+#include "ui_form1.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+const QString kListFileName = QStringLiteral("Kestrix.txt");
+
+// Below this many KiB free, the list file's drive is taken as one that cannot be
+// written to.
+constexpr quint64 kLeastFreeSpace = 1000;
+
+} // namespace
+
+// Paths are kept as the file system spells them, so that they reach the very folder and
+// file the user chose; they are shown in lower case.
+
+void Form1::Command1_Click() {
+    if (unloaded_)
+        return;
+    ui->SSPanel1->setAlignmentCode(ThreeDPanel::kLeftMiddle);
+    ui->Command2->setFocus();
+    if (!controls_.BrowseDialog1->Show(this))
+        return;
+    const QString folder = absoluteFolderPath(controls_.BrowseDialog1->SelectedFolder());
+    if (folder.isEmpty())
+        return;
+    state_.ListFolder = folder;
+    const QString shown = folder.toLower();
+    ui->Label2->setText(shown);
+    ui->Command4->setEnabled(true);
+    ui->SSPanel1->setCaption(shown);
+    state_.ListFilePath = QDir(folder).filePath(kListFileName);
+}
+
+void Form1::BrowseDialog1_SelectionChanged(const QString& path, const QString& DisplayName) {
+    Q_UNUSED(DisplayName);
+    controls_.BrowseDialog1->setPrompt2(QDir::toNativeSeparators(path).toLower());
+}
+
+void Form1::browse_Click() {
+    Command1_Click();
+}
+
+void Form1::Command2_Click() {
+    if (unloaded_)
+        return;
+    ui->SSPanel1->setAlignmentCode(ThreeDPanel::kLeftMiddle);
+
+    SaveDialogRequest request;
+    request.title = QStringLiteral("Kestrix save");
+    request.filter = QStringLiteral("*.txt (*.txt)");
+    request.initialFolder = state_.ListFolder;
+    request.fileName = kListFileName;
+    request.promptBeforeReplacing = true;
+    request.promptBeforeCreating = true;
+
+    auto fail = [this] {
+        state_.ListFilePath.clear();
+        state_.ViewFilePath.clear();
+    };
+    // Cancel counts as a failure: it leaves no list file chosen.
+    const std::optional<QString> chosen = controls_.CommonDialog1->ShowSave(this, request);
+    if (!chosen)
+        return fail();
+    if (chosen->isEmpty())
+        return;
+    state_.ListFilePath = *chosen;
+    state_.ViewFilePath = state_.ListFilePath;
+
+    const std::optional<quint64> freeSpace =
+        controls_.DiskInfo1->FreeSpace(QFileInfo(state_.ListFilePath).absolutePath());
+    if (!freeSpace)
+        return fail();
+    if (*freeSpace < kLeastFreeSpace) {
+        fail();
+        controls_.messageBoxes->MsgBox(this, QStringLiteral("Read-only drive, pick another"),
+                                       kStopIconOk, QStringLiteral("Kestrix error"));
+    }
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "platform/dialogs.h"
+
+#include <QPointer>
+
+class QLabel;
+
+// The folder picker: a tree of the folders on this computer under a fixed prompt and a
+// second prompt line. It starts in the user's home folder and then where it was last
+// confirmed.
+class BrowseDialog final : public FolderPicker {
+    Q_OBJECT
+public:
+    explicit BrowseDialog(const QString& prompt1, QObject* parent = nullptr);
+
+    bool Show(QWidget* owner) override;
+    QString SelectedFolder() const override { return selectedFolder_; }
+    void setPrompt2(const QString& text) override;
+
+private:
+    QString prompt1_;
+    QString prompt2_;
+    QString selectedFolder_;
+    QPointer<QLabel> prompt2Label_;
+};

@@ -1,0 +1,54 @@
+#include "platform/commondialog.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace {
+
+class SaveFileDialog final : public QFileDialog {
+public:
+    SaveFileDialog(QWidget* owner, bool promptBeforeCreating)
+        : QFileDialog(owner), promptBeforeCreating_(promptBeforeCreating) {}
+
+    void accept() override {
+        const QString chosen = selectedFiles().value(0);
+        const QFileInfo info(chosen);
+        // A folder typed in is opened by the dialog itself; only a new file is asked about.
+        if (promptBeforeCreating_ && !chosen.isEmpty() && !info.exists() && !info.isSymLink()) {
+            const auto answer = QMessageBox::question(
+                this, windowTitle(),
+                QStringLiteral("%1\nThis file does not exist.\nCreate the file?")
+                    .arg(QDir::toNativeSeparators(chosen)),
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+            if (answer != QMessageBox::Yes)
+                return;
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    bool promptBeforeCreating_;
+};
+
+} // namespace
+
+std::optional<QString> CommonDialog::ShowSave(QWidget* owner, const SaveDialogRequest& request) {
+    SaveFileDialog dialog(owner, request.promptBeforeCreating);
+    dialog.setObjectName(QStringLiteral("CommonDialog1"));
+    // Qt's own dialog behaves alike everywhere and can ask the create question.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.promptBeforeReplacing);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setWindowTitle(request.title);
+    dialog.setNameFilter(request.filter);
+    if (!request.initialFolder.isEmpty())
+        dialog.setDirectory(request.initialFolder);
+    dialog.selectFile(request.fileName);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    const QString chosen = dialog.selectedFiles().value(0);
+    return chosen.isEmpty() ? chosen : QFileInfo(chosen).absoluteFilePath();
+}

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "platform/dialogs.h"
+
+// The save dialog: Qt's own file dialog, the same on every desktop, which asks before
+// it replaces a file and, when told to, before it names a file that does not exist yet.
+class CommonDialog final : public SaveDialog {
+public:
+    std::optional<QString> ShowSave(QWidget* owner, const SaveDialogRequest& request) override;
+};

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <optional>
+
+class QWidget;
+
+// The dialogs the main window asks its questions through. Each sits behind a small
+// interface, so that tests can answer in their place without a modal loop.
+
+// A folder picker with a fixed prompt and a second prompt line the caller may change
+// while the user browses.
+class FolderPicker : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    // Modal. True when the user confirmed a folder, false on Cancel.
+    virtual bool Show(QWidget* owner) = 0;
+    // The folder last confirmed, as a full path.
+    virtual QString SelectedFolder() const = 0;
+    virtual void setPrompt2(const QString& text) = 0;
+
+signals:
+    // The highlighted folder moved while the picker is open.
+    void SelectionChanged(const QString& path, const QString& DisplayName);
+};
+
+struct SaveDialogRequest {
+    QString title;
+    QString filter;        // "Description (*.ext)"
+    QString initialFolder; // empty: the dialog's own choice
+    QString fileName;
+    bool promptBeforeReplacing = true;
+    bool promptBeforeCreating = true;
+};
+
+class SaveDialog {
+public:
+    virtual ~SaveDialog() = default;
+    // Modal. The full path of the file the user confirmed, or nothing after Cancel.
+    virtual std::optional<QString> ShowSave(QWidget* owner, const SaveDialogRequest& request) = 0;
+};
+
+// Message box styles, as numbers: only the stop icon with one OK button is used.
+constexpr int kStopIconOk = 16;
+
+class MessageBoxes {
+public:
+    virtual ~MessageBoxes() = default;
+    // Modal; returns when the user has closed the box.
+    virtual void MsgBox(QWidget* owner, const QString& text, int style, const QString& title) = 0;
+};

@@ -1,0 +1,8 @@
+#pragma once
+
+#include "platform/dialogs.h"
+
+class StandardMessageBoxes final : public MessageBoxes {
+public:
+    void MsgBox(QWidget* owner, const QString& text, int style, const QString& title) override;
+};

@@ -1,0 +1,579 @@
+// The main window under the offscreen platform: its layout, the choice of folder and
+// list file, and whole listing runs, with the dialogs answered from a script (and once
+// for real).
+
+#include "mainwindow/form1.h"
+#include "platform/threedpanel.h"
+#include "scripteddialogs.h"
+
+#include <QAbstractButton>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileSystemModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeView>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+template <typename T = QWidget> T* control(QWidget& window, const char* name) {
+    T* found = window.findChild<T*>(QString::fromLatin1(name));
+    if (!found)
+        qFatal("no control named %s", name);
+    return found;
+}
+
+QAbstractButton* button(QWidget& window, const char* name) {
+    return control<QAbstractButton>(window, name);
+}
+
+QAction* item(QWidget& window, const char* name) {
+    return control<QAction>(window, name) ? window.findChild<QAction*>(QString::fromLatin1(name))
+                                          : nullptr;
+}
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QList<QByteArray> lines(const QByteArray& list) {
+    QList<QByteArray> all = list.split('\n');
+    if (!all.isEmpty() && all.last().isEmpty())
+        all.removeLast();
+    return all;
+}
+
+// A tree with mixed-case names, files of known sizes and a hidden folder.
+void makeTree(const QString& root, int branches) {
+    QDir dir(root);
+    for (int i = 0; i < branches; ++i) {
+        const QString branch = QStringLiteral("Branch%1/Sub/Leaf").arg(i);
+        dir.mkpath(branch);
+        QFile file(dir.filePath(branch + QStringLiteral("/data.bin")));
+        file.open(QIODevice::WriteOnly);
+        file.write(QByteArray(100 * (i + 1), 'x'));
+    }
+    dir.mkpath(QStringLiteral(".hidden/Inner"));
+}
+
+QByteArray kestrixList(const QString& folder, bool withSubs, const QString& header,
+                       const QString& output) {
+    QStringList args{QStringLiteral("--header"), header, QStringLiteral("-o"), output};
+    if (withSubs)
+        args << QStringLiteral("--with-subs");
+    args << folder;
+    QProcess process;
+    process.start(QStringLiteral(KESTRIX_LIST_BINARY), args);
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        return QByteArray("kestrix-list failed: ") + process.readAllStandardError();
+    return readAll(output);
+}
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<ScriptedControls> controls;
+    ScriptedControls& scripted() { return *controls; }
+    std::unique_ptr<Form1> window;
+    QTemporaryDir scratch;
+
+    Form1& open() {
+        controls = std::make_unique<ScriptedControls>();
+        window = std::make_unique<Form1>(controls->handOver());
+        window->Form_Load();
+        return *window;
+    }
+    QString caption(const char* panel) { return control<ThreeDPanel>(*window, panel)->caption(); }
+    void chooseFolder(const QString& folder) {
+        scripted().picker->answers.push_back(folder);
+        button(*window, "Command1")->click();
+    }
+
+private slots:
+    void init() { QVERIFY(scratch.isValid()); }
+    void cleanup() { window.reset(); }
+
+    void controlsSitWhereTheDesignPutsThem_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("container");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("Frame1") << "Frame1"
+                                << "centralwidget" << QRect(8, 3, 253, 132) << "" << true;
+        QTest::newRow("Label2") << "Label2"
+                                << "Frame1" << QRect(20, 16, 167, 16) << "" << true;
+        QTest::newRow("Label1") << "Label1"
+                                << "Frame1" << QRect(22, 38, 154, 16) << "Header" << true;
+        QTest::newRow("Text1") << "Text1"
+                               << "Frame1" << QRect(19, 54, 216, 31) << "" << true;
+        QTest::newRow("Command1") << "Command1"
+                                  << "Frame1" << QRect(20, 96, 55, 23) << "&Folder" << true;
+        QTest::newRow("Command4") << "Command4"
+                                  << "Frame1" << QRect(100, 96, 55, 23) << "&Make list" << false;
+        QTest::newRow("Command6") << "Command6"
+                                  << "Frame1" << QRect(179, 96, 55, 23) << "&View list" << false;
+        QTest::newRow("SSPanel2") << "SSPanel2"
+                                  << "Frame1" << QRect(194, 13, 50, 24) << "MZK" << true;
+        QTest::newRow("SSPanel1") << "SSPanel1"
+                                  << "centralwidget" << QRect(7, 144, 251, 16) << "" << true;
+        QTest::newRow("Command2") << "Command2"
+                                  << "centralwidget" << QRect(171, 186, 55, 23) << "&File list"
+                                  << true;
+    }
+    void controlsSitWhereTheDesignPutsThem() {
+        QFETCH(QString, name);
+        QFETCH(QString, container);
+        QFETCH(QRect, geometry);
+        QFETCH(QString, text);
+        QFETCH(bool, enabled);
+        Form1& form = open();
+        QWidget* widget = control(form, name.toLatin1().constData());
+        QCOMPARE(widget->parentWidget()->objectName(), container);
+        QCOMPARE(widget->geometry(), geometry);
+        QCOMPARE(widget->isEnabled(), enabled);
+        QVERIFY(widget->isVisible());
+        QString shown;
+        if (auto* b = qobject_cast<QAbstractButton*>(widget))
+            shown = b->text();
+        else if (auto* l = qobject_cast<QLabel*>(widget))
+            shown = l->text();
+        else if (auto* p = qobject_cast<ThreeDPanel*>(widget))
+            shown = p->caption();
+        else if (auto* e = qobject_cast<QLineEdit*>(widget))
+            shown = e->text();
+        QCOMPARE(shown, text);
+        if (auto* b = qobject_cast<QAbstractButton*>(widget)) {
+            // The caption must fit the button with a little room at each side.
+            QString bare = b->text();
+            bare.remove(u'&');
+            QVERIFY2(b->fontMetrics().horizontalAdvance(bare) <= b->width() - 6, qPrintable(bare));
+        }
+    }
+
+    void windowIsFixedWithTheFocusOnTheHiddenButton() {
+        Form1& form = open();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QCOMPARE(control(form, "centralwidget")->size(), QSize(270, 169));
+        QCOMPARE(form.minimumSize(), form.maximumSize());
+        QVERIFY(!(form.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(form.windowFlags() & Qt::WindowMinimizeButtonHint);
+        QCOMPARE(form.windowTitle(), QStringLiteral("Kestrix"));
+        // The File list button lies below the client area, out of sight but focused.
+        QVERIFY(control(form, "Command2")->y() >= 169);
+        QCOMPARE(QApplication::focusWidget(), control(form, "Command2"));
+        QStringList chain;
+        QWidget* w = control(form, "Command2");
+        for (int i = 0; i < 4; ++i) {
+            w = w->nextInFocusChain();
+            while (!(w->focusPolicy() & Qt::TabFocus))
+                w = w->nextInFocusChain();
+            chain << w->objectName();
+        }
+        QCOMPARE(chain, QStringList({"Command4", "Command6", "Command1", "Text1"}));
+        const QFont initials = control(form, "SSPanel2")->font();
+        QCOMPARE(initials.family(), QStringLiteral("Chaucer"));
+        QCOMPARE(initials.pointSizeF(), 14.25);
+        QCOMPARE(control<ThreeDPanel>(form, "SSPanel2")->captionAlignment(),
+                 Qt::AlignHCenter | Qt::AlignVCenter);
+    }
+
+    void menusHoldTheirItems_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("menu");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shortcut");
+        QTest::newRow("browse") << "browse"
+                                << "file"
+                                << "&Browse for folder"
+                                << "Ctrl+F";
+        QTest::newRow("mlist") << "mlist"
+                               << "file"
+                               << "&Make list..."
+                               << "Ctrl+M";
+        QTest::newRow("viewl") << "viewl"
+                               << "file"
+                               << "&View list..."
+                               << "Ctrl+V";
+        QTest::newRow("exit") << "exit"
+                              << "file"
+                              << "E&xit"
+                              << "Ctrl+X";
+        QTest::newRow("nosubdir") << "nosubdir"
+                                  << "option"
+                                  << "No Sub-dirs"
+                                  << "Ctrl+N";
+        QTest::newRow("contents") << "contents"
+                                  << "help"
+                                  << "&Contents"
+                                  << "Ctrl+H";
+        QTest::newRow("email") << "email"
+                               << "help"
+                               << "&Email me..."
+                               << "Ctrl+E";
+        QTest::newRow("web") << "web"
+                             << "help"
+                             << "&Web page"
+                             << "Ctrl+W";
+        QTest::newRow("about") << "about"
+                               << "help"
+                               << "&About"
+                               << "Ctrl+A";
+    }
+    void menusHoldTheirItems() {
+        QFETCH(QString, name);
+        QFETCH(QString, menu);
+        QFETCH(QString, text);
+        QFETCH(QString, shortcut);
+        Form1& form = open();
+        QAction* action = item(form, name.toLatin1().constData());
+        QCOMPARE(action->text(), text);
+        QCOMPARE(action->shortcut(), QKeySequence(shortcut));
+        QVERIFY(action->isEnabled());
+        QCOMPARE(action->isChecked(), name == QStringLiteral("nosubdir"));
+        QVERIFY(control<QMenu>(form, menu.toLatin1().constData())->actions().contains(action));
+    }
+
+    void menuBarAndSeparators() {
+        Form1& form = open();
+        QStringList titles;
+        for (QAction* a : control<QMenuBar>(form, "menubar")->actions())
+            titles << a->text();
+        QCOMPARE(titles, QStringList({"&File", "&Options", "&Help"}));
+        auto names = [&](const char* menu) {
+            QStringList all;
+            for (QAction* a : control<QMenu>(form, menu)->actions())
+                all << a->objectName();
+            return all;
+        };
+        QCOMPARE(names("file"),
+                 QStringList({"browse", "dead19", "mlist", "viewl", "dead1", "exit"}));
+        QCOMPARE(names("help"),
+                 QStringList({"contents", "dead2", "email", "web", "dead9", "about"}));
+    }
+
+    // The shortcuts act with the focus in the header box, whose own Ctrl+X and Ctrl+A
+    // would otherwise win.
+    void shortcutsReachTheirCommandsFromTheHeaderBox() {
+        Form1& form = open();
+        QApplication::setActiveWindow(&form);
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QLineEdit* header = control<QLineEdit>(form, "Text1");
+        header->setFocus();
+        header->setText(QStringLiteral("keep me"));
+        header->selectAll();
+
+        QTest::keyClick(header, Qt::Key_N, Qt::ControlModifier);
+        QVERIFY(!item(form, "nosubdir")->isChecked());
+        QTest::keyClick(header, Qt::Key_N, Qt::ControlModifier);
+        QVERIFY(item(form, "nosubdir")->isChecked());
+
+        // Make list before any folder: the folder picker first; cancelled, nothing else.
+        QTest::keyClick(header, Qt::Key_M, Qt::ControlModifier);
+        QCOMPARE(scripted().picker->shown, 1);
+        QVERIFY(scripted().saveDialog->requests.empty());
+        QTest::keyClick(control(form, "Command2"), Qt::Key_Escape);
+        QCOMPARE(scripted().picker->shown, 2);
+        QTest::keyClick(header, Qt::Key_F, Qt::ControlModifier);
+        QCOMPARE(scripted().picker->shown, 3);
+
+        header->setFocus();
+        QTest::keyClick(header, Qt::Key_X, Qt::ControlModifier);
+        QCOMPARE(header->text(), QStringLiteral("keep me")); // not cut
+        QVERIFY(form.unloaded());
+        QVERIFY(!form.isVisible());
+    }
+
+    void folderCommandKeepsTheRealPathAndShowsItInLowerCase() {
+        Form1& form = open();
+        // Cancelled at first: nothing changes.
+        button(form, "Command1")->click();
+        QVERIFY(form.runState().ListFolder.isEmpty());
+        QVERIFY(!button(form, "Command4")->isEnabled());
+
+        const QString folder = scratch.filePath(QStringLiteral("Work/Lists"));
+        QDir().mkpath(folder);
+        chooseFolder(folder);
+        QCOMPARE(form.runState().ListFolder, folder);
+        QCOMPARE(control<QLabel>(form, "Label2")->text(), folder.toLower());
+        QCOMPARE(caption("SSPanel1"), folder.toLower());
+        QCOMPARE(control<ThreeDPanel>(form, "SSPanel1")->alignmentCode(), 1);
+        QCOMPARE(form.runState().ListFilePath, folder + QStringLiteral("/Kestrix.txt"));
+        QVERIFY(form.runState().ViewFilePath.isEmpty());
+        QVERIFY(button(form, "Command4")->isEnabled());
+        QCOMPARE(form.focusWidget(), control(form, "Command2"));
+        QCOMPARE(scripted().picker->prompt2, folder.toLower());
+
+        chooseFolder(QStringLiteral("/"));
+        QCOMPARE(form.runState().ListFilePath, QStringLiteral("/Kestrix.txt"));
+    }
+
+    void fileListCommand_data() {
+        QTest::addColumn<std::optional<QString>>("answer");
+        QTest::addColumn<std::optional<quint64>>("freeKiB");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("message");
+        const QString chosen = QStringLiteral("/srv/Reports/My List.TXT");
+        QTest::newRow("confirmed")
+            << std::optional(chosen) << std::optional<quint64>(5000) << chosen << "";
+        QTest::newRow("cancelled") << std::optional<QString>() << std::optional<quint64>(5000) << ""
+                                   << "";
+        QTest::newRow("read-only") << std::optional(chosen) << std::optional<quint64>(0) << ""
+                                   << "Read-only drive, pick another";
+        QTest::newRow("999 KiB free") << std::optional(chosen) << std::optional<quint64>(999) << ""
+                                      << "Read-only drive, pick another";
+        QTest::newRow("1000 KiB free")
+            << std::optional(chosen) << std::optional<quint64>(1000) << chosen << "";
+        QTest::newRow("unknown drive") << std::optional(chosen) << std::optional<quint64>() << ""
+                                       << "";
+    }
+    void fileListCommand() {
+        QFETCH(std::optional<QString>, answer);
+        QFETCH(std::optional<quint64>, freeKiB);
+        QFETCH(QString, path);
+        QFETCH(QString, message);
+        Form1& form = open();
+        chooseFolder(scratch.path());
+        // An earlier choice, which a failure must not leave behind.
+        scripted().saveDialog->answers = {scratch.filePath(QStringLiteral("earlier.txt")), answer};
+        button(form, "Command2")->click();
+        scripted().diskInfo->freeKiB = freeKiB;
+        button(form, "Command2")->click();
+
+        const SaveDialogRequest& asked = scripted().saveDialog->requests.back();
+        QCOMPARE(asked.title, QStringLiteral("Kestrix save"));
+        QCOMPARE(asked.filter, QStringLiteral("*.txt (*.txt)"));
+        QCOMPARE(asked.initialFolder, scratch.path());
+        QCOMPARE(asked.fileName, QStringLiteral("Kestrix.txt"));
+        QVERIFY(asked.promptBeforeReplacing && asked.promptBeforeCreating);
+        QCOMPARE(form.runState().ListFilePath, path);
+        QCOMPARE(form.runState().ViewFilePath, path);
+        if (answer && freeKiB)
+            QCOMPARE(scripted().diskInfo->asked.back(), QStringLiteral("/srv/Reports"));
+        QCOMPARE(scripted().messages->shown.size(), message.isEmpty() ? 0u : 1u);
+        if (!message.isEmpty()) {
+            QCOMPARE(scripted().messages->shown[0].text, message);
+            QCOMPARE(scripted().messages->shown[0].style, 16);
+            QCOMPARE(scripted().messages->shown[0].title, QStringLiteral("Kestrix error"));
+        }
+    }
+
+    // The window writes what the command-line tool writes for the same folder and mode.
+    void wholeRunMatchesKestrixList_data() {
+        QTest::addColumn<bool>("withSubs");
+        QTest::newRow("no subs") << false;
+        QTest::newRow("with subs") << true;
+    }
+    void wholeRunMatchesKestrixList() {
+        QFETCH(bool, withSubs);
+        Form1& form = open();
+        const QString tree = scratch.filePath(QStringLiteral("Tree"));
+        makeTree(tree, 5);
+        const QString listFolder = scratch.filePath(QStringLiteral("Reports/Lists"));
+        QDir().mkpath(listFolder);
+        const QString listFile = listFolder + QStringLiteral("/Run.TXT");
+
+        chooseFolder(tree);
+        control<QLineEdit>(form, "Text1")->setText(QStringLiteral("Backup set 3"));
+        if (withSubs)
+            item(form, "nosubdir")->trigger();
+        scripted().saveDialog->answers.push_back(listFile);
+        button(form, "Command4")->click();
+
+        const QByteArray expected = kestrixList(tree, withSubs, QStringLiteral("Backup set 3"),
+                                                scratch.filePath(QStringLiteral("cli.txt")));
+        QCOMPARE(readAll(listFile), expected);
+        QCOMPARE(caption("SSPanel1"), QStringLiteral("- Done -"));
+        QCOMPARE(control<ThreeDPanel>(form, "SSPanel1")->alignmentCode(), 7);
+        QCOMPARE(button(form, "Command4")->text(), QStringLiteral("&Make list"));
+        QVERIFY(button(form, "Command1")->isEnabled() && button(form, "Command6")->isEnabled());
+        QCOMPARE(form.cursor().shape(), Qt::ArrowCursor);
+        QVERIFY(form.runState().ListFilePath.isEmpty());
+        QCOMPARE(form.runState().ViewFilePath, listFile);
+        QVERIFY(!form.runState().RunActive && !form.runState().AbortRequested);
+        QVERIFY(scripted().messages->shown.empty());
+    }
+
+    // Abort arrives in the walk's own pump, as a click does; a second click in the same
+    // pump must not start a run inside the aborted one.
+    void abortInTheMiddleOfAWithSubsRun() {
+        Form1& form = open();
+        const QString tree = scratch.filePath(QStringLiteral("Big"));
+        makeTree(tree, 40);
+        chooseFolder(tree);
+        item(form, "nosubdir")->trigger();
+        const QString listFile = scratch.filePath(QStringLiteral("aborted.txt"));
+        scripted().saveDialog->answers.push_back(listFile);
+
+        QStringList seen;
+        auto* ticker = new QTimer(&form);
+        connect(ticker, &QTimer::timeout, &form, [&] {
+            seen << caption("SSPanel1");
+            if (seen.size() == 10) {
+                QCOMPARE(button(form, "Command4")->text(), QStringLiteral("&Abort"));
+                QVERIFY(!button(form, "Command1")->isEnabled());
+                QCOMPARE(form.cursor().shape(), Qt::WaitCursor);
+                button(form, "Command4")->click();
+                button(form, "Command4")->click();
+                ticker->stop();
+            }
+        });
+        scripted().saveDialog->whileShown = [&] { ticker->start(0); };
+        button(form, "Command4")->click();
+
+        QCOMPARE(scripted().saveDialog->requests.size(), 1u);
+        QCOMPARE(caption("SSPanel1"), QStringLiteral("- Done -"));
+        QCOMPARE(button(form, "Command4")->text(), QStringLiteral("&Make list"));
+        const QList<QByteArray> list = lines(readAll(listFile));
+        const QList<QByteArray> folderLines = list.mid(7, list.size() - 9);
+        QVERIFY2(folderLines.size() > 0 && folderLines.size() < 121,
+                 qPrintable(QString::number(folderLines.size())));
+        quint64 sum = 0;
+        for (const QByteArray& line : folderLines)
+            sum += line.mid(80).trimmed().replace(",", "").toULongLong();
+        QVERIFY(list.value(list.size() - 2).trimmed().startsWith("---"));
+        QCOMPARE(list.last().trimmed().replace(",", "").toULongLong(), sum);
+    }
+
+    void cancelledSaveDialogWritesNothing() {
+        Form1& form = open();
+        chooseFolder(scratch.path());
+        button(form, "Command4")->click(); // the script has no answer: Cancel
+        QVERIFY(!QFile::exists(scratch.filePath(QStringLiteral("Kestrix.txt"))));
+        QVERIFY(button(form, "Command6")->isEnabled());
+        QCOMPARE(caption("SSPanel1"), QStringLiteral("- Done -"));
+        QVERIFY(form.runState().ListFilePath.isEmpty() && form.runState().ViewFilePath.isEmpty());
+    }
+
+    void listFileFailuresAreReportedNotPassedOffAsDone_data() {
+        QTest::addColumn<QString>("listFile");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("cannot be created") << "/nonexistent/Kestrix.txt"
+                                           << "- List not written -"
+                                           << "could not be created";
+        QTest::newRow("disk full") << "/dev/full"
+                                   << "- List incomplete -"
+                                   << "incomplete";
+    }
+    void listFileFailuresAreReportedNotPassedOffAsDone() {
+        QFETCH(QString, listFile);
+        QFETCH(QString, status);
+        QFETCH(QString, reason);
+        Form1& form = open();
+        makeTree(scratch.path(), 3);
+        chooseFolder(scratch.path());
+        scripted().saveDialog->answers.push_back(listFile);
+        button(form, "Command4")->click();
+        QCOMPARE(caption("SSPanel1"), status);
+        QCOMPARE(scripted().messages->shown.size(), 1u);
+        const ShownMessage& shown = scripted().messages->shown[0];
+        QCOMPARE(shown.title, QStringLiteral("Kestrix error"));
+        QCOMPARE(shown.style, 16);
+        QVERIFY2(shown.text.contains(listFile) && shown.text.contains(reason),
+                 qPrintable(shown.text));
+        QCOMPARE(button(form, "Command4")->text(), QStringLiteral("&Make list"));
+    }
+
+    // Closed in the middle of a run: the run winds down on the stack, leaves what it wrote
+    // and never brings the window back.
+    void closingDuringARun() {
+        Form1& form = open();
+        makeTree(scratch.filePath(QStringLiteral("T")), 30);
+        chooseFolder(scratch.filePath(QStringLiteral("T")));
+        item(form, "nosubdir")->trigger();
+        const QString listFile = scratch.filePath(QStringLiteral("closed.txt"));
+        scripted().saveDialog->answers.push_back(listFile);
+        int pumps = 0;
+        auto* ticker = new QTimer(&form);
+        connect(ticker, &QTimer::timeout, &form, [&] {
+            if (++pumps == 5)
+                item(form, "exit")->trigger();
+        });
+        scripted().saveDialog->whileShown = [&] { ticker->start(0); };
+        button(form, "Command4")->click();
+        ticker->stop();
+
+        QVERIFY(form.unloaded());
+        QVERIFY(!form.isVisible());
+        QVERIFY(scripted().messages->shown.empty());
+        const QByteArray written = readAll(listFile);
+        QVERIFY(written.contains(" Path - "));
+        QVERIFY(!written.contains("---------------"));
+    }
+
+    // The real folder picker and save dialog, answered through their own widgets.
+    void realDialogs() {
+        Form1 form(createOutsideControls());
+        form.Form_Load();
+        const QString folder = scratch.filePath(QStringLiteral("Picked Folder"));
+        QDir().mkpath(folder);
+        QString prompt2;
+        QTimer::singleShot(0, &form, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            auto* tree = dialog->findChild<QTreeView*>(QStringLiteral("folders"));
+            auto* model = qobject_cast<QFileSystemModel*>(tree->model());
+            tree->setCurrentIndex(model->index(folder));
+            prompt2 = dialog->findChild<QLabel*>(QStringLiteral("prompt2"))->text();
+            dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        });
+        button(form, "Command1")->click();
+        QCOMPARE(prompt2, folder.toLower());
+        QCOMPARE(form.runState().ListFolder, folder);
+
+        const QString listFile = folder + QStringLiteral("/New List.txt");
+        bool askedToCreate = false;
+        QTimer::singleShot(0, &form, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("Kestrix save"));
+            QTimer::singleShot(0, &form, [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                QVERIFY(box);
+                askedToCreate = box->text().contains(QStringLiteral("Create the file?"));
+                box->button(QMessageBox::Yes)->click();
+            });
+            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+                ->setText(QStringLiteral("New List.txt"));
+            dialog->accept();
+        });
+        button(form, "Command2")->click();
+        QVERIFY(askedToCreate);
+        QCOMPARE(form.runState().ListFilePath, listFile);
+        QCOMPARE(form.runState().ViewFilePath, listFile);
+    }
+
+    void panelAlignmentCodes() {
+        ThreeDPanel panel;
+        const Qt::Alignment expected[] = {
+            Qt::AlignLeft | Qt::AlignTop,      Qt::AlignLeft | Qt::AlignVCenter,
+            Qt::AlignLeft | Qt::AlignBottom,   Qt::AlignRight | Qt::AlignTop,
+            Qt::AlignRight | Qt::AlignVCenter, Qt::AlignRight | Qt::AlignBottom,
+            Qt::AlignHCenter | Qt::AlignTop,   Qt::AlignHCenter | Qt::AlignVCenter,
+            Qt::AlignHCenter | Qt::AlignBottom};
+        for (int code = 0; code <= 8; ++code) {
+            panel.setAlignmentCode(code);
+            QCOMPARE(panel.captionAlignment(), expected[code]);
+        }
+        panel.setAlignmentCode(9); // not a code: left as it was
+        QCOMPARE(panel.alignmentCode(), 8);
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "mainwindow_test.moc"

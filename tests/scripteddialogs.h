@@ -1,0 +1,101 @@
+#pragma once
+
+#include "platform/outsidecontrols.h"
+
+#include <QStringList>
+
+#include <deque>
+#include <functional>
+#include <optional>
+#include <vector>
+
+// Stand-ins for the window's dialogs that answer from a script instead of a modal loop.
+
+class ScriptedFolderPicker final : public FolderPicker {
+public:
+    std::deque<std::optional<QString>> answers; // nothing: the user cancels
+    int shown = 0;
+    QString prompt2;
+
+    bool Show(QWidget*) override {
+        ++shown;
+        std::optional<QString> answer = answers.empty() ? std::nullopt : answers.front();
+        if (!answers.empty())
+            answers.pop_front();
+        if (!answer)
+            return false;
+        emit SelectionChanged(*answer, QString());
+        selected_ = *answer;
+        return true;
+    }
+    QString SelectedFolder() const override { return selected_; }
+    void setPrompt2(const QString& text) override { prompt2 = text; }
+
+private:
+    QString selected_;
+};
+
+class ScriptedSaveDialog final : public SaveDialog {
+public:
+    std::deque<std::optional<QString>> answers; // nothing: the user cancels
+    std::vector<SaveDialogRequest> requests;
+    std::function<void()> whileShown; // runs as if the user acted while the dialog is up
+
+    std::optional<QString> ShowSave(QWidget*, const SaveDialogRequest& request) override {
+        requests.push_back(request);
+        if (whileShown)
+            whileShown();
+        std::optional<QString> answer = answers.empty() ? std::nullopt : answers.front();
+        if (!answers.empty())
+            answers.pop_front();
+        return answer;
+    }
+};
+
+class FixedDiskInfo final : public DiskInfo {
+public:
+    std::optional<quint64> freeKiB = 1'000'000;
+    QStringList asked;
+    std::optional<quint64> FreeSpace(const QString& folder) override {
+        asked << folder;
+        return freeKiB;
+    }
+};
+
+struct ShownMessage {
+    QString text;
+    int style;
+    QString title;
+};
+
+class RecordingMessageBoxes final : public MessageBoxes {
+public:
+    std::vector<ShownMessage> shown;
+    void MsgBox(QWidget*, const QString& text, int style, const QString& title) override {
+        shown.push_back({text, style, title});
+    }
+};
+
+// One set of scripted controls: the window takes them over, the test keeps a look at them.
+class ScriptedControls {
+public:
+    ScriptedControls() {
+        picker = static_cast<ScriptedFolderPicker*>(
+            (controls_.BrowseDialog1 = std::make_unique<ScriptedFolderPicker>()).get());
+        saveDialog = static_cast<ScriptedSaveDialog*>(
+            (controls_.CommonDialog1 = std::make_unique<ScriptedSaveDialog>()).get());
+        diskInfo = static_cast<FixedDiskInfo*>(
+            (controls_.DiskInfo1 = std::make_unique<FixedDiskInfo>()).get());
+        messages = static_cast<RecordingMessageBoxes*>(
+            (controls_.messageBoxes = std::make_unique<RecordingMessageBoxes>()).get());
+    }
+    OutsideControls handOver() { return std::move(controls_); }
+
+    ScriptedFolderPicker* picker;
+    ScriptedSaveDialog* saveDialog;
+    FixedDiskInfo* diskInfo;
+    RecordingMessageBoxes* messages;
+
+private:
+    OutsideControls controls_;
+};
