@@ -16,11 +16,7 @@ build: deps
 	cmake --build $(RELEASE_DIR) -j $(JOBS)
 
 run: build
-	@echo
-	@echo "Kestrix's window is not there yet; the command-line companion is:"
-	@echo "  $(RELEASE_DIR)/src/kestrix-list [--with-subs] [--header TEXT] [-o FILE] FOLDER"
-	@echo
-	$(RELEASE_DIR)/src/kestrix-list --help
+	$(RELEASE_DIR)/src/kestrix
 
 # The test build runs under AddressSanitizer and UndefinedBehaviorSanitizer.
 test: deps

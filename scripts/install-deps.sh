@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake make pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-qpa-plugins fonts-dejavu-core
   libgtest-dev googletest
   hyperfine time
 )

@@ -298,6 +298,22 @@ private slots:
         QVERIFY(!form.isVisible());
     }
 
+    // Esc in the header box starts one run. The box ignores Esc, so the same key event
+    // goes on to the window after the run; it must not start a second one then, even
+    // when the window lost the focus in between (as when a real dialog closes).
+    void escapeFromTheHeaderBoxStartsOneRun() {
+        Form1& form = open();
+        QApplication::setActiveWindow(&form);
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        chooseFolder(scratch.path());
+        QLineEdit* header = control<QLineEdit>(form, "Text1");
+        header->setFocus();
+        scripted().saveDialog->whileShown = [] { QApplication::setActiveWindow(nullptr); };
+        QTest::keyClick(header, Qt::Key_Escape);
+        QCOMPARE(scripted().saveDialog->requests.size(), 1u);
+        QCOMPARE(caption("SSPanel1"), QStringLiteral("- Done -"));
+    }
+
     void folderCommandKeepsTheRealPathAndShowsItInLowerCase() {
         Form1& form = open();
         // Cancelled at first: nothing changes.

@@ -144,15 +144,13 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool Form1::isPreviewedKey(QObject* watched, QEvent* event) const {
-    Q_UNUSED(event);
-    if (!watched->isWidgetType())
+    // A key press is first delivered, as it came from the user, to the control with the
+    // focus; a control that ignores it passes the same event on to its parents, no longer
+    // marked as coming from the user. See it only on that first delivery: by the time it
+    // goes on, a whole run may have passed in between.
+    if (!event->spontaneous() || !watched->isWidgetType())
         return false;
-    auto* widget = static_cast<QWidget*>(watched);
-    if (widget->window() != this)
-        return false;
-    // A key the focused control ignores goes on to its parents: see it only once.
-    QWidget* focus = QApplication::focusWidget();
-    return widget == (focus ? focus : this);
+    return static_cast<QWidget*>(watched)->window() == this;
 }
 
 bool Form1::isMenuShortcut(QEvent* event) const {

@@ -67,7 +67,9 @@ bool BrowseDialog::Show(QWidget* owner) {
     const QModelIndex start = model->index(selectedFolder_);
     if (start.isValid()) {
         tree->setCurrentIndex(start);
-        tree->scrollTo(start);
+        // The folders above it arrive from a background reader: keep it in view as they do.
+        QObject::connect(model, &QFileSystemModel::directoryLoaded, tree,
+                         [tree] { tree->scrollTo(tree->currentIndex()); });
     }
 
     const bool confirmed = dialog.exec() == QDialog::Accepted && tree->currentIndex().isValid();
