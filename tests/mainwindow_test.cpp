@@ -291,6 +291,11 @@ private slots:
         QTest::keyClick(header, Qt::Key_F, Qt::ControlModifier);
         QCOMPARE(scripted().picker->shown, 3);
 
+        // Enter and Space on the hidden button run the File list command.
+        QTest::keyClick(control(form, "Command2"), Qt::Key_Return);
+        QTest::keyClick(control(form, "Command2"), Qt::Key_Space);
+        QCOMPARE(scripted().saveDialog->requests.size(), 2u);
+
         header->setFocus();
         QTest::keyClick(header, Qt::Key_X, Qt::ControlModifier);
         QCOMPARE(header->text(), QStringLiteral("keep me")); // not cut
