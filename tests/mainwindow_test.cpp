@@ -359,8 +359,8 @@ private slots:
                                       << "Read-only drive, pick another";
         QTest::newRow("1000 KiB free")
             << std::optional(chosen) << std::optional<quint64>(1000) << chosen << "";
-        QTest::newRow("unknown drive") << std::optional(chosen) << std::optional<quint64>() << ""
-                                       << "";
+        QTest::newRow("free space unknown")
+            << std::optional(chosen) << std::optional<quint64>() << chosen << "";
     }
     void fileListCommand() {
         QFETCH(std::optional<QString>, answer);
@@ -470,6 +470,42 @@ private slots:
         QCOMPARE(list.last().trimmed().replace(",", "").toULongLong(), sum);
     }
 
+    // While a run works, the folder and file commands wait: the focus rests on the File
+    // list button, and an Enter there must not open a dialog over the walk.
+    void folderAndFileCommandsWaitForTheRun() {
+        Form1& form = open();
+        makeTree(scratch.filePath(QStringLiteral("T")), 5);
+        chooseFolder(scratch.filePath(QStringLiteral("T")));
+        const QString listFile = scratch.filePath(QStringLiteral("list.txt"));
+        scripted().saveDialog->answers = {listFile, std::nullopt};
+        scripted().picker->answers.push_back(scratch.path());
+        bool pressed = false;
+        scripted().saveDialog->whileShown = [&] {
+            QTimer::singleShot(0, &form, [&] {
+                QTest::keyClick(control(form, "Command2"), Qt::Key_Return);
+                item(form, "browse")->trigger();
+                pressed = true;
+            });
+        };
+        button(form, "Command4")->click();
+        QVERIFY(pressed);
+        QCOMPARE(scripted().saveDialog->requests.size(), 1u);
+        QCOMPARE(scripted().picker->shown, 1);
+        QCOMPARE(form.runState().ViewFilePath, listFile);
+        QCOMPARE(caption("SSPanel1"), QStringLiteral("- Done -"));
+    }
+
+    void refusedDriveEndsTheRunUnwritten() {
+        Form1& form = open();
+        chooseFolder(scratch.path());
+        scripted().saveDialog->answers.push_back(scratch.filePath(QStringLiteral("refused.txt")));
+        scripted().diskInfo->freeKiB = 0;
+        button(form, "Command4")->click();
+        QCOMPARE(scripted().messages->shown.size(), 1u);
+        QCOMPARE(caption("SSPanel1"), QStringLiteral("- List not written -"));
+        QVERIFY(!QFile::exists(scratch.filePath(QStringLiteral("refused.txt"))));
+    }
+
     void cancelledSaveDialogWritesNothing() {
         Form1& form = open();
         chooseFolder(scratch.path());
@@ -547,10 +583,15 @@ private slots:
         QTimer::singleShot(0, &form, [&] {
             auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
             QVERIFY(dialog);
+            // A failed check must not leave the modal loop waiting for ever.
+            auto closeOnFailure = qScopeGuard([dialog] { dialog->reject(); });
             auto* tree = dialog->findChild<QTreeView*>(QStringLiteral("folders"));
+            auto* prompt2Label = dialog->findChild<QLabel*>(QStringLiteral("prompt2"));
+            QVERIFY(tree && prompt2Label);
             auto* model = qobject_cast<QFileSystemModel*>(tree->model());
             tree->setCurrentIndex(model->index(folder));
-            prompt2 = dialog->findChild<QLabel*>(QStringLiteral("prompt2"))->text();
+            prompt2 = prompt2Label->text();
+            closeOnFailure.dismiss();
             dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
         });
         button(form, "Command1")->click();
@@ -562,15 +603,18 @@ private slots:
         QTimer::singleShot(0, &form, [&] {
             auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
             QVERIFY(dialog);
+            auto closeOnFailure = qScopeGuard([dialog] { dialog->reject(); });
             QCOMPARE(dialog->windowTitle(), QStringLiteral("Kestrix save"));
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            QVERIFY(name);
             QTimer::singleShot(0, &form, [&] {
                 auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
                 QVERIFY(box);
                 askedToCreate = box->text().contains(QStringLiteral("Create the file?"));
                 box->button(QMessageBox::Yes)->click();
             });
-            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
-                ->setText(QStringLiteral("New List.txt"));
+            name->setText(QStringLiteral("New List.txt"));
+            closeOnFailure.dismiss();
             dialog->accept();
         });
         button(form, "Command2")->click();

@@ -57,7 +57,9 @@ Form1::Form1(OutsideControls controls, QWidget* parent)
     ui->Command2->setFocus();
 }
 
-Form1::~Form1() = default;
+Form1::~Form1() {
+    qApp->removeEventFilter(this);
+}
 
 void Form1::setUpLook() {
     // A fixed frame: closable and minimisable, never resized or maximised.

@@ -91,6 +91,13 @@ private:
     RunState state_;
     QFile listFile_;
     bool unloaded_ = false;
+    // From the commit of a run to its finishing steps. The folder and list file commands
+    // wait until then: their dialogs would hold up the walk, and their choices could not
+    // change what this run writes anyway.
+    bool runCommitted_ = false;
+    // How the last File list command ended, so that a run can say why it wrote nothing.
+    enum class FileChoice { Chosen, Cancelled, Refused };
+    FileChoice fileChoice_ = FileChoice::Cancelled;
     // Make list commands on the stack: a run lets events through, and a Make list that
     // arrives then may only ever abort, never start a second run inside the first.
     int makeListDepth_ = 0;

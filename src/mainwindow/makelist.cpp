@@ -56,22 +56,26 @@ void Form1::Command4_Click() {
     if (anotherOnTheStack)
         return;
 
+    fileChoice_ = FileChoice::Cancelled;
     Command2_Click();
     ui->Command2->setFocus();
 
+    runCommitted_ = true;
     state_.RunActive = true;
     state_.AbortRequested = false;
     ui->Command1->setEnabled(false);
     ui->Command6->setEnabled(false);
     ui->Command4->setText(kAbortCaption);
 
-    RunEnd end{kDone, {}};
+    // A cancelled dialog is the user's own choice; a refused drive was not.
+    RunEnd end{fileChoice_ == FileChoice::Refused ? kNotWritten : kDone, {}};
     if (!state_.ListFilePath.isEmpty() && !unloaded_)
         end = writeList();
 
     // The finishing steps. After the window was closed they only touch hidden widgets:
     // nothing here shows it again or holds the program open.
     listFile_.close();
+    runCommitted_ = false;
     state_.RunActive = false;
     state_.AbortRequested = false;
     ui->Command4->setText(kMakeListCaption);

@@ -21,7 +21,7 @@ constexpr quint64 kLeastFreeSpace = 1000;
 // file the user chose; they are shown in lower case.
 
 void Form1::Command1_Click() {
-    if (unloaded_)
+    if (unloaded_ || runCommitted_)
         return;
     ui->SSPanel1->setAlignmentCode(ThreeDPanel::kLeftMiddle);
     ui->Command2->setFocus();
@@ -48,7 +48,7 @@ void Form1::browse_Click() {
 }
 
 void Form1::Command2_Click() {
-    if (unloaded_)
+    if (unloaded_ || runCommitted_)
         return;
     ui->SSPanel1->setAlignmentCode(ThreeDPanel::kLeftMiddle);
 
@@ -60,25 +60,26 @@ void Form1::Command2_Click() {
     request.promptBeforeReplacing = true;
     request.promptBeforeCreating = true;
 
-    auto fail = [this] {
+    auto fail = [this](FileChoice why) {
         state_.ListFilePath.clear();
         state_.ViewFilePath.clear();
+        fileChoice_ = why;
     };
     // Cancel counts as a failure: it leaves no list file chosen.
     const std::optional<QString> chosen = controls_.CommonDialog1->ShowSave(this, request);
     if (!chosen)
-        return fail();
+        return fail(FileChoice::Cancelled);
     if (chosen->isEmpty())
         return;
     state_.ListFilePath = *chosen;
     state_.ViewFilePath = state_.ListFilePath;
+    fileChoice_ = FileChoice::Chosen;
 
+    // When the free space cannot be had, creating the file decides, and says why if not.
     const std::optional<quint64> freeSpace =
         controls_.DiskInfo1->FreeSpace(QFileInfo(state_.ListFilePath).absolutePath());
-    if (!freeSpace)
-        return fail();
-    if (*freeSpace < kLeastFreeSpace) {
-        fail();
+    if (freeSpace && *freeSpace < kLeastFreeSpace) {
+        fail(FileChoice::Refused);
         controls_.messageBoxes->MsgBox(this, QStringLiteral("Read-only drive, pick another"),
                                        kStopIconOk, QStringLiteral("Kestrix error"));
     }

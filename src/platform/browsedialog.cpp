@@ -56,7 +56,7 @@ bool BrowseDialog::Show(QWidget* owner) {
     layout->addWidget(tree);
     layout->addWidget(buttons);
 
-    QObject::connect(tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+    QObject::connect(tree->selectionModel(), &QItemSelectionModel::currentChanged, &dialog,
                      [this, model, ok](const QModelIndex& current) {
                          ok->setEnabled(current.isValid());
                          if (current.isValid())
