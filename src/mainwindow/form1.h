@@ -85,6 +85,7 @@ private:
     // The list file from its first line to its total line.
     RunEnd writeList();
     void showError(const QString& text);
+    void setRunCommitted(bool committed);
 
     std::unique_ptr<Ui::Form1> ui;
     OutsideControls controls_;

@@ -60,12 +60,7 @@ void Form1::Command4_Click() {
     Command2_Click();
     ui->Command2->setFocus();
 
-    runCommitted_ = true;
-    state_.RunActive = true;
-    state_.AbortRequested = false;
-    ui->Command1->setEnabled(false);
-    ui->Command6->setEnabled(false);
-    ui->Command4->setText(kAbortCaption);
+    setRunCommitted(true);
 
     // A cancelled dialog is the user's own choice; a refused drive was not.
     RunEnd end{fileChoice_ == FileChoice::Refused ? kNotWritten : kDone, {}};
@@ -75,17 +70,23 @@ void Form1::Command4_Click() {
     // The finishing steps. After the window was closed they only touch hidden widgets:
     // nothing here shows it again or holds the program open.
     listFile_.close();
-    runCommitted_ = false;
-    state_.RunActive = false;
-    state_.AbortRequested = false;
-    ui->Command4->setText(kMakeListCaption);
-    ui->Command1->setEnabled(true);
-    ui->Command6->setEnabled(true);
+    setRunCommitted(false);
     unsetCursor();
     ui->SSPanel1->setAlignmentCode(ThreeDPanel::kCentred);
     ui->SSPanel1->setCaption(end.statusText);
     if (!end.error.isEmpty() && !unloaded_)
         showError(end.error);
+}
+
+// The run's flags and the buttons that show them: Make list turns into Abort, and the
+// folder and view buttons rest while the walk works.
+void Form1::setRunCommitted(bool committed) {
+    runCommitted_ = committed;
+    state_.RunActive = committed;
+    state_.AbortRequested = false;
+    ui->Command1->setEnabled(!committed);
+    ui->Command6->setEnabled(!committed);
+    ui->Command4->setText(committed ? kAbortCaption : kMakeListCaption);
 }
 
 void Form1::mlist_Click() {
