@@ -11,7 +11,12 @@ ListingRun::ListingRun(RunState& state, FileSystemInfo& fileSystem, RunHost& hos
     : state_(state), fileSystem_(fileSystem), host_(host) {}
 
 ListOutcome ListingRun::createAndWrite(const ListRequest& request) {
-    QFile file(state_.ListFilePath);
+    QFile file;
+    return createAndWrite(file, request);
+}
+
+ListOutcome ListingRun::createAndWrite(QFile& file, const ListRequest& request) {
+    file.setFileName(state_.ListFilePath);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return {ListOutcome::Status::CreateFailed, file.errorString()};
     ListOutcome outcome = write(file, request);

@@ -3,7 +3,7 @@
 #include "listing/filesysteminfo.h"
 
 #include <QDate>
-#include <QFileDevice>
+#include <QFile>
 #include <QLocale>
 #include <QString>
 
@@ -39,6 +39,9 @@ public:
     // Creates the list file at ListFilePath (replacing any file there) and writes it.
     // ListFilePath is cleared once the total line is written.
     ListOutcome createAndWrite(const ListRequest& request);
+    // The same into the caller's file object, which the caller may close while the run
+    // works (the program is closing): what was written stays, the rest is dropped.
+    ListOutcome createAndWrite(QFile& file, const ListRequest& request);
 
     // Writes the list into a device that is already open for writing.
     ListOutcome write(QFileDevice& file, const ListRequest& request);

@@ -95,29 +95,27 @@ void Form1::mlist_Click() {
 
 Form1::RunEnd Form1::writeList() {
     const QString shownPath = QDir::toNativeSeparators(state_.ListFilePath);
-    listFile_.setFileName(state_.ListFilePath);
-    if (!listFile_.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return {kNotWritten, QStringLiteral("The list file %1 could not be created:\n%2")
-                                 .arg(shownPath, listFile_.errorString())};
-
     ListRequest request;
     request.headerText = ui->Text1->text();
     request.mode = ui->nosubdir->isChecked() ? ListMode::NoSubs : ListMode::WithSubs;
     const std::unique_ptr<FileSystemInfo> fileSystem = createFileSystemInfo();
-    ListOutcome outcome = ListingRun(state_, *fileSystem, *this).write(listFile_, request);
+    const ListOutcome outcome =
+        ListingRun(state_, *fileSystem, *this).createAndWrite(listFile_, request);
     if (unloaded_)
         return {kDone, {}}; // the file was closed under the run; nobody is left to tell
 
-    listFile_.close();
-    if (outcome.status == ListOutcome::Status::Written && listFile_.error() != QFile::NoError)
-        outcome = {ListOutcome::Status::WriteFailed, listFile_.errorString()};
-    if (outcome.status == ListOutcome::Status::Written) {
-        state_.ListFilePath.clear();
-        return {kDone, {}};
+    switch (outcome.status) {
+    case ListOutcome::Status::Written:
+        break;
+    case ListOutcome::Status::CreateFailed:
+        return {kNotWritten, QStringLiteral("The list file %1 could not be created:\n%2")
+                                 .arg(shownPath, outcome.errorString)};
+    case ListOutcome::Status::WriteFailed:
+        return {kIncomplete,
+                QStringLiteral("Writing the list file %1 failed; the list is incomplete:\n%2")
+                    .arg(shownPath, outcome.errorString)};
     }
-    return {kIncomplete,
-            QStringLiteral("Writing the list file %1 failed; the list is incomplete:\n%2")
-                .arg(shownPath, outcome.errorString)};
+    return {kDone, {}};
 }
 
 void Form1::showError(const QString& text) {
