@@ -5,10 +5,16 @@ hand.png      a white hand in black outline, index finger pointing up
 initials.png  a yellow lightning bolt in black outline (the initials panel opens
               the About window, which comes with thunder)
 
-Run from this folder: python3 make-cursors.py
+Run from anywhere: python3 resources/make-cursors.py
 """
-import struct
-import zlib
+import os
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.dont_write_bytecode = True  # leave no __pycache__ among the resources
+
+from pngwrite import write_png  # noqa: E402
 
 SIZE = 32
 
@@ -20,28 +26,6 @@ PALETTE = [
     (0, 0, 255), (255, 0, 255), (0, 255, 255), (255, 255, 255),
 ]
 BLACK, GREY, SILVER, YELLOW, CLEAR, WHITE = 0, 8, 7, 11, 13, 15
-
-
-def write_png(path, pixels):
-    def chunk(kind, data):
-        body = kind + data
-        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
-
-    raw = b""
-    for row in pixels:
-        raw += b"\0"  # no filter
-        for x in range(0, SIZE, 2):
-            raw += bytes([(row[x] << 4) | row[x + 1]])
-    header = struct.pack(">IIBBBBB", SIZE, SIZE, 4, 3, 0, 0, 0)  # 4-bit indexed
-    plte = b"".join(bytes(c) for c in PALETTE)
-    trns = bytes(255 if i != CLEAR else 0 for i in range(len(PALETTE)))
-    with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n")
-        f.write(chunk(b"IHDR", header))
-        f.write(chunk(b"PLTE", plte))
-        f.write(chunk(b"tRNS", trns))
-        f.write(chunk(b"IDAT", zlib.compress(raw, 9)))
-        f.write(chunk(b"IEND", b""))
 
 
 def outlined(inside, fill):
@@ -129,6 +113,10 @@ def bolt():
     return outlined(inside, YELLOW)
 
 
+def save(name, pixels):
+    write_png(os.path.join(HERE, "cursors", name), SIZE, SIZE, PALETTE, pixels, transparent=CLEAR)
+
+
 if __name__ == "__main__":
-    write_png("cursors/hand.png", hand())
-    write_png("cursors/initials.png", bolt())
+    save("hand.png", hand())
+    save("initials.png", bolt())

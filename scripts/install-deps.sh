@@ -6,7 +6,9 @@ set -euo pipefail
 packages=(
   build-essential cmake make pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  qt6-qpa-plugins fonts-dejavu-core
+  qt6-qpa-plugins fonts-dejavu-core fonts-urw-base35
+  libsndfile1-dev libpulse-dev sound-theme-freedesktop
+  pulseaudio pulseaudio-utils
   libgtest-dev googletest
   hyperfine time
 )

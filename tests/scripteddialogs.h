@@ -2,6 +2,8 @@
 
 #include "platform/outsidecontrols.h"
 
+#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QStringList>
 
 #include <deque>
@@ -76,6 +78,34 @@ public:
     }
 };
 
+class ScriptedInstanceLink final : public InstanceLink {
+public:
+    bool previous = false;
+    int asked = 0;
+    QStringList activated;             // the titles asked to come forward
+    std::function<void()> whileAsking; // runs inside AppActivate
+    bool PrevInstance() override {
+        ++asked;
+        return previous;
+    }
+    void AppActivate(const QString& title) override {
+        activated << title;
+        if (whileAsking)
+            whileAsking();
+    }
+};
+
+class ScriptedSound final : public SoundOutput {
+public:
+    QStringList played;
+    std::function<void()> whilePlaying; // runs while the sound "plays"
+    void sndPlaySound(const QString& wavePath) override {
+        played << wavePath;
+        if (whilePlaying)
+            whilePlaying();
+    }
+};
+
 // One set of scripted controls: the window takes them over, the test keeps a look at them.
 class ScriptedControls {
 public:
@@ -88,6 +118,11 @@ public:
             (controls_.DiskInfo1 = std::make_unique<FixedDiskInfo>()).get());
         messages = static_cast<RecordingMessageBoxes*>(
             (controls_.messageBoxes = std::make_unique<RecordingMessageBoxes>()).get());
+        controls_.programFolder = QCoreApplication::applicationDirPath();
+        instances = static_cast<ScriptedInstanceLink*>(
+            (controls_.instances = std::make_unique<ScriptedInstanceLink>()).get());
+        sound = static_cast<ScriptedSound*>(
+            (controls_.sound = std::make_unique<ScriptedSound>()).get());
     }
     OutsideControls handOver() { return std::move(controls_); }
 
@@ -95,6 +130,8 @@ public:
     ScriptedSaveDialog* saveDialog;
     FixedDiskInfo* diskInfo;
     RecordingMessageBoxes* messages;
+    ScriptedInstanceLink* instances;
+    ScriptedSound* sound;
 
 private:
     OutsideControls controls_;

@@ -1,5 +1,6 @@
 #include "mainwindow/form1.h"
 
+#include "platform/fontsubstitutes.h"
 #include "ui_form1.h"
 
 #include <QApplication>
@@ -51,6 +52,7 @@ int keyAscii(const QKeyEvent& event) {
 
 Form1::Form1(OutsideControls controls, QWidget* parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::Form1>()), controls_(std::move(controls)) {
+    addFontSubstitutes();
     ui->setupUi(this);
     setUpLook();
     wireEvents();
@@ -67,6 +69,10 @@ void Form1::setUpLook() {
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icon/kestrix-32.png"));
+    icon.addFile(QStringLiteral(":/icon/kestrix-16.png"));
+    setWindowIcon(icon);
 
     QFont initials = ui->SSPanel2->font();
     initials.setPointSizeF(14.25);
@@ -113,6 +119,8 @@ void Form1::wireEvents() {
     connect(ui->email, &QAction::triggered, this, &Form1::email_Click);
     connect(ui->web, &QAction::triggered, this, &Form1::web_Click);
     connect(ui->about, &QAction::triggered, this, &Form1::about_Click);
+    connect(controls_.instances.get(), &InstanceLink::comeForwardRequested, this,
+            &Form1::instances_ComeForward);
 
     // Key preview, the mouse events of the window's surfaces, and the menu shortcuts
     // inside the header box all pass through one filter on the application.

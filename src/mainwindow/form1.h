@@ -3,6 +3,7 @@
 #include "listing/runhost.h"
 #include "listing/runstate.h"
 #include "platform/outsidecontrols.h"
+#include "splash/form2.h"
 
 #include <QFile>
 #include <QMainWindow>
@@ -16,7 +17,7 @@ class Form1;
 // The program's one working window. Each user action reaches one handler named after
 // its control or menu item and the event; the handlers are grouped by concern in the
 // files of this folder.
-class Form1 final : public QMainWindow, private RunHost {
+class Form1 final : public QMainWindow, private RunHost, private Form2::MainWindow {
     Q_OBJECT
 
 public:
@@ -26,6 +27,10 @@ public:
     const RunState& runState() const { return state_; }
     // True once the window has been closed; a run still on the stack winds down quietly.
     bool unloaded() const { return unloaded_; }
+
+    // Creates the start window if it is absent, which runs its load step and through it
+    // this window's. Null when this window refused to start or has gone.
+    Form2* LoadForm2();
 
 public slots:
     // Start-up and shut-down
@@ -62,6 +67,9 @@ public slots:
     void web_Click();
     void about_Click();
 
+    // Another copy of the program asked this one to come forward.
+    void instances_ComeForward();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -70,6 +78,11 @@ private:
     // What the listing engine sees of the window.
     void setStatusText(const QString& text) override;
     void pumpEvents() override;
+
+    // What the start window sees of this one.
+    bool Load() override;
+    void Show() override;
+    void Refresh() override;
 
     void setUpLook();
     void wireEvents();
@@ -91,7 +104,9 @@ private:
     OutsideControls controls_;
     RunState state_;
     QFile listFile_;
+    bool loaded_ = false;
     bool unloaded_ = false;
+    std::unique_ptr<Form2> form2_;
     // From the commit of a run to its finishing steps. The folder and list file commands
     // wait until then: their dialogs would hold up the walk, and their choices could not
     // change what this run writes anyway.
@@ -103,3 +118,7 @@ private:
     // arrives then may only ever abort, never start a second run inside the first.
     int makeListDepth_ = 0;
 };
+
+// Starts the program through its start window and runs it until its last window has
+// gone. Returns the exit code.
+int runKestrix(OutsideControls controls);

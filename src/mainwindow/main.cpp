@@ -5,9 +5,7 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kestrix"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Kestrix"));
     QApplication::setApplicationVersion(QStringLiteral(KESTRIX_VERSION));
-
-    Form1 window(createOutsideControls());
-    window.Form_Load();
-    return QApplication::exec();
+    return runKestrix(createOutsideControls());
 }

@@ -1,8 +1,10 @@
 #include "mainwindow/form1.h"
 
+#include "platform/windowrefresh.h"
 #include "ui_form1.h"
 
 #include <QCursor>
+#include <QPointer>
 
 namespace {
 
@@ -58,4 +60,16 @@ void Form1::email_Click() {}
 
 void Form1::web_Click() {}
 
-void Form1::about_Click() {}
+void Form1::about_Click() {
+    // The start window if it is still there, or a new one.
+    QPointer<Form2> about = LoadForm2();
+    if (!about)
+        return;
+    about->showCentred(*this);
+    ::Refresh(*about);
+    if (!about)
+        return; // the window was closed while the picture was being painted
+    // Nothing else runs while the thunder plays: the window is up for just that long.
+    controls_.sound->sndPlaySound(controls_.programFolder + QStringLiteral("/thunder.wav"));
+    form2_.reset();
+}

@@ -2,7 +2,10 @@
 
 #include "platform/browsedialog.h"
 #include "platform/commondialog.h"
+#include "platform/localinstancelink.h"
 #include "platform/messageboxes.h"
+
+#include <QCoreApplication>
 
 OutsideControls createOutsideControls() {
     OutsideControls controls;
@@ -10,5 +13,8 @@ OutsideControls createOutsideControls() {
     controls.CommonDialog1 = std::make_unique<CommonDialog>();
     controls.DiskInfo1 = createDiskInfo();
     controls.messageBoxes = std::make_unique<StandardMessageBoxes>();
+    controls.programFolder = QCoreApplication::applicationDirPath();
+    controls.instances = std::make_unique<LocalInstanceLink>();
+    controls.sound = createSoundOutput();
     return controls;
 }

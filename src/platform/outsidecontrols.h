@@ -2,17 +2,26 @@
 
 #include "platform/dialogs.h"
 #include "platform/diskinfo.h"
+#include "platform/instancelink.h"
+#include "platform/soundoutput.h"
+
+#include <QString>
 
 #include <memory>
 
-// What the main window asks the system for besides files: where to list, where to write,
-// whether there is room there, and how to tell the user about a failure.
+// What the windows ask the system for besides files: where to list, where to write,
+// whether there is room there, how to tell the user about a failure, where the program
+// is installed, whether a copy of it already runs, and how to play its sound.
 struct OutsideControls {
     std::unique_ptr<FolderPicker> BrowseDialog1;
     std::unique_ptr<SaveDialog> CommonDialog1;
     std::unique_ptr<DiskInfo> DiskInfo1;
     std::unique_ptr<MessageBoxes> messageBoxes;
+    // The folder that holds the program, without a trailing separator but for the root.
+    QString programFolder;
+    std::unique_ptr<InstanceLink> instances;
+    std::unique_ptr<SoundOutput> sound;
 };
 
-// The real dialogs of this platform.
+// The real ones of this platform.
 OutsideControls createOutsideControls();

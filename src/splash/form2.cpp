@@ -1,0 +1,63 @@
+#include "splash/form2.h"
+
+#include "platform/fontsubstitutes.h"
+#include "ui_form2.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <QScreen>
+
+namespace {
+
+void setLook(QLabel& label, qreal pointSize, const QColor& colour) {
+    if (pointSize > 0) {
+        QFont font = label.font();
+        font.setPointSizeF(pointSize);
+        font.setStyleHint(QFont::Serif); // what the desktop puts in its place when missing
+        label.setFont(font);
+    }
+    label.setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QPalette palette = label.palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label.setPalette(palette);
+}
+
+} // namespace
+
+Form2::Form2(MainWindow& mainWindow)
+    : ui(std::make_unique<Ui::Form2>()), mainWindow_(mainWindow),
+      picture_(QStringLiteral(":/splash.png")) {
+    addFontSubstitutes();
+    ui->setupUi(this);
+    // No title bar and no close box; the window only ever goes when the program says.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint);
+    setFixedSize(398, 298);
+    setLook(*ui->Label1, 27.75, QColor(224, 224, 224));
+    setLook(*ui->Label2, 0, QColor(224, 224, 224));
+    setLook(*ui->Label3, 20.25, QColor(192, 192, 255));
+}
+
+Form2::~Form2() = default;
+
+bool Form2::Form_Load() {
+    if (!mainWindow_.Load())
+        return false;
+    hide();
+    mainWindow_.Show();
+    mainWindow_.Refresh();
+    return true;
+}
+
+void Form2::showCentred(const QWidget& mainWindow) {
+    if (const QScreen* screen = mainWindow.screen())
+        move(screen->availableGeometry().center() - rect().center());
+    show();
+    raise();
+    activateWindow();
+}
+
+void Form2::paintEvent(QPaintEvent*) {
+    // Unscaled from the top-left: the picture is two pixels wider and taller than the
+    // window, and those last rows and columns are never seen.
+    QPainter(this).drawPixmap(0, 0, picture_);
+}

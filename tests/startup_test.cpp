@@ -1,0 +1,268 @@
+// Start-up through the hidden start window, the refusals, the hand-over to a copy that
+// already runs, closing while a run writes, and the About window's thunder.
+
+#include "mainwindow/form1.h"
+#include "platform/localinstancelink.h"
+#include "pulsetestserver.h"
+#include "scripteddialogs.h"
+
+#include <QAbstractButton>
+#include <QElapsedTimer>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sndfile.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+QWidget* topLevel(const char* name) {
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget->objectName() == QLatin1String(name))
+            return widget;
+    return nullptr;
+}
+
+// Counts the times a widget is shown.
+class ShowCounter final : public QObject {
+public:
+    int shows = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        shows += event->type() == QEvent::Show;
+        return false;
+    }
+};
+
+double soundSeconds(const QString& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    if (!file)
+        return 0;
+    sf_close(file);
+    return double(info.frames) / info.samplerate;
+}
+
+// A socket file with nobody behind it, as a copy that crashed leaves.
+void leaveStaleSocket(const QString& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
+    QVERIFY(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+    ::close(fd);
+}
+
+} // namespace
+
+class StartupTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir scratch;
+
+private slots:
+    void initTestCase() {
+        QVERIFY(scratch.isValid());
+        QApplication::setApplicationName(QStringLiteral("Kestrix"));
+    }
+    void init() { QApplication::setApplicationDisplayName(QStringLiteral("Kestrix")); }
+
+    void startsThroughTheHiddenStartWindow() {
+        ScriptedControls scripted;
+        Form1 form(scripted.handOver());
+        ShowCounter counter;
+        form.installEventFilter(&counter);
+        Form2* start = form.LoadForm2();
+        QVERIFY(start);
+        QVERIFY(!start->isVisible());
+        QVERIFY(form.isVisible());
+        QCOMPARE(counter.shows, 1);
+        QVERIFY(scripted.sound->played.isEmpty());
+        QCOMPARE(scripted.instances->asked, 1);
+
+        // The first About shows that start window; the second has to make a new one, whose
+        // load step brings the main window up once more.
+        QPointer<Form2> seen;
+        bool sameWindow = false;
+        scripted.sound->whilePlaying = [&] {
+            seen = qobject_cast<Form2*>(topLevel("Form2"));
+            QVERIFY(seen && seen->isVisible());
+            sameWindow = seen == start;
+        };
+        form.hide();
+        form.about_Click();
+        QVERIFY(sameWindow);
+        QVERIFY(!seen); // unloaded as soon as the sound has ended
+        QVERIFY(!form.isVisible());
+        form.about_Click();
+        QVERIFY(form.isVisible());
+        QCOMPARE(scripted.sound->played,
+                 QStringList(2, QCoreApplication::applicationDirPath() + "/thunder.wav"));
+        QVERIFY(!topLevel("Form2"));
+    }
+
+    void refusesAnInstallationInTheRoot_data() {
+        QTest::addColumn<QString>("programFolder");
+        QTest::addColumn<bool>("starts");
+        QTest::newRow("root") << "/" << false;
+        QTest::newRow("folder") << "/opt/tools" << true;
+    }
+    void refusesAnInstallationInTheRoot() {
+        QFETCH(QString, programFolder);
+        QFETCH(bool, starts);
+        ScriptedControls scripted;
+        OutsideControls controls = scripted.handOver();
+        controls.programFolder = programFolder;
+        Form1 form(std::move(controls));
+        QCOMPARE(form.LoadForm2() != nullptr, starts);
+        QCOMPARE(form.isVisible(), starts);
+        QCOMPARE(scripted.messages->shown.size(), size_t(starts ? 0 : 1));
+        if (!starts) {
+            QCOMPARE(scripted.messages->shown[0].text,
+                     "Kestrix can not be run from\na root directory, please reinstall.");
+            QCOMPARE(scripted.messages->shown[0].style, 16);
+            QCOMPARE(scripted.messages->shown[0].title, "Kestrix error");
+            QVERIFY(form.unloaded());
+            QVERIFY(!topLevel("Form2"));
+            QCOMPARE(scripted.instances->asked, 0);
+        }
+    }
+
+    void aSecondCopyHandsOverUnderAnotherTitle() {
+        ScriptedControls scripted;
+        scripted.instances->previous = true;
+        Form1 form(scripted.handOver());
+        QString titleThen;
+        scripted.instances->whileAsking = [&] { titleThen = form.windowTitle(); };
+        QVERIFY(!form.LoadForm2());
+        QCOMPARE(scripted.instances->activated, QStringList("Kestrix"));
+        QCOMPARE(titleThen, "... duplicate instance.");
+        QCOMPARE(QGuiApplication::applicationDisplayName(), "... duplicate instance.");
+        QVERIFY(!form.isVisible() && form.unloaded());
+    }
+
+    // The copy already running lives in this process; the second is the real program.
+    void aSecondProcessBringsTheFirstForward() {
+        const QString folder = scratch.filePath("runtime");
+        QVERIFY(QDir().mkpath(folder));
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        ScriptedControls scripted;
+        OutsideControls controls = scripted.handOver();
+        auto link = std::make_unique<LocalInstanceLink>(folder);
+        LocalInstanceLink& first = *link;
+        leaveStaleSocket(first.serverName("Kestrix"));
+        controls.instances = std::move(link);
+        Form1 form(std::move(controls));
+        QVERIFY(form.LoadForm2());
+        form.showMinimized();
+        QTRY_VERIFY(form.windowState() & Qt::WindowMinimized);
+
+        // Anything but the one request is ignored.
+        for (const QByteArray& junk : {QByteArray("come forward!\n"), QByteArray("come"),
+                                       QByteArray(100000, 'x'), QByteArray("\n")}) {
+            QLocalSocket peer;
+            peer.connectToServer(first.serverName("Kestrix"));
+            QVERIFY(peer.waitForConnected(2000));
+            peer.write(junk);
+            peer.flush();
+            QTRY_COMPARE_WITH_TIMEOUT(peer.state(), QLocalSocket::UnconnectedState, 5000);
+            QVERIFY(form.windowState() & Qt::WindowMinimized);
+        }
+
+        QProcess second;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_RUNTIME_DIR", folder);
+        second.setProcessEnvironment(environment);
+        second.start(KESTRIX_BINARY);
+        QSignalSpy finished(&second, &QProcess::finished);
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(!(form.windowState() & Qt::WindowMinimized));
+        QVERIFY(form.isVisible());
+    }
+
+    // Closed while a run writes: the run stops, the file keeps what it got, the start
+    // window goes, and the program's event loop ends.
+    void closingDuringARunEndsTheProgram() {
+        const QString tree = scratch.filePath("tree");
+        for (int i = 0; i < 40; ++i)
+            QVERIFY(QDir().mkpath(QStringLiteral("%1/F%2/G").arg(tree).arg(i)));
+        const QString listFile = scratch.filePath("closed.txt");
+        ScriptedControls scripted;
+        scripted.picker->answers.push_back(tree);
+        scripted.saveDialog->answers.push_back(listFile);
+        int pumps = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&] {
+            if (++pumps == 5)
+                topLevel("Form1")->findChild<QAction*>("exit")->trigger();
+        });
+        scripted.saveDialog->whileShown = [&] { ticker.start(0); };
+        QTimer::singleShot(0, [] {
+            QWidget* form = topLevel("Form1");
+            QVERIFY(form && form->isVisible() && topLevel("Form2"));
+            form->findChild<QAbstractButton*>("Command1")->click();
+            form->findChild<QAbstractButton*>("Command4")->click();
+        });
+        QTimer watchdog;
+        connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        watchdog.start(60000);
+        QCOMPARE(runKestrix(scripted.handOver()), 0);
+        QVERIFY(pumps >= 5);
+        QVERIFY(!topLevel("Form1") && !topLevel("Form2"));
+        QFile written(listFile);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QByteArray text = written.readAll();
+        QVERIFY(text.contains(" Path - "));
+        QVERIFY(!text.contains("---------------"));
+    }
+
+    // The About window stays up for as long as the sound plays, and a missing thunder
+    // gives the desktop's bell.
+    void aboutLastsAsLongAsItsSound_data() {
+        QTest::addColumn<QString>("programFolder");
+        QTest::addColumn<QString>("heard");
+        const QString bell = QStandardPaths::locate(QStandardPaths::GenericDataLocation,
+                                                    "sounds/freedesktop/stereo/bell.oga");
+        QTest::newRow("thunder") << KESTRIX_PROGRAM_FOLDER << KESTRIX_PROGRAM_FOLDER "/thunder.wav";
+        QTest::newRow("no thunder") << scratch.path() << bell;
+    }
+    void aboutLastsAsLongAsItsSound() {
+        QFETCH(QString, programFolder);
+        QFETCH(QString, heard);
+        const double seconds = soundSeconds(heard);
+        QVERIFY2(seconds > 0.1, qPrintable(heard));
+        PulseTestServer server;
+        server.useInThisProcess();
+        ScriptedControls scripted;
+        OutsideControls controls = scripted.handOver();
+        controls.programFolder = programFolder;
+        controls.sound = createSoundOutput();
+        Form1 form(std::move(controls));
+        QVERIFY(form.LoadForm2());
+        QElapsedTimer took;
+        took.start();
+        form.about_Click();
+        const double tookSeconds = took.elapsed() / 1000.0;
+        QVERIFY(!topLevel("Form2"));
+        if (server.running()) {
+            qInfo("played through a private sound server: %.2f s for %.2f s of sound", tookSeconds,
+                  seconds);
+            // Writing alone ends about 5% early: only a drained stream reaches 98%.
+            QVERIFY2(tookSeconds >= 0.98 * seconds, qPrintable(QString::number(tookSeconds)));
+        } else {
+            // No server: the call falls through without waiting for a sound nobody hears.
+            qInfo("no sound server (%s): checked only that About falls through (%.2f s)",
+                  qPrintable(server.whyNot()), tookSeconds);
+        }
+    }
+};
+
+QTEST_MAIN(StartupTest)
+#include "startup_test.moc"
