@@ -91,9 +91,12 @@ private:
     std::unique_ptr<Form1> window;
     QTemporaryDir scratch;
 
-    Form1& open() {
+    Form1& open(const QString& programFolder = QString()) {
         controls = std::make_unique<ScriptedControls>();
-        window = std::make_unique<Form1>(controls->handOver());
+        OutsideControls handedOver = controls->handOver();
+        if (!programFolder.isEmpty())
+            handedOver.programFolder = programFolder;
+        window = std::make_unique<Form1>(std::move(handedOver));
         window->Form_Load();
         return *window;
     }
@@ -101,6 +104,19 @@ private:
     void chooseFolder(const QString& folder) {
         scripted().picker->answers.push_back(folder);
         button(*window, "Command1")->click();
+    }
+    // Clicks and reports whether the File menu popped up (it is closed again at once).
+    bool popsUpFileMenu(QWidget* target, Qt::MouseButton mouseButton, QPoint at = QPoint()) {
+        bool popped = false;
+        QTimer::singleShot(0, target, [&] {
+            if (QWidget* popup = QApplication::activePopupWidget()) {
+                popped = popup == control(*window, "file");
+                popup->close();
+            }
+        });
+        QTest::mouseClick(target, mouseButton, {}, at.isNull() ? target->rect().center() : at);
+        QCoreApplication::processEvents();
+        return popped;
     }
 
 private slots:
@@ -571,6 +587,147 @@ private slots:
         const QByteArray written = readAll(listFile);
         QVERIFY(written.contains(" Path - "));
         QVERIFY(!written.contains("---------------"));
+    }
+
+    // The right-click menu and the About click, idle and in the middle of a run.
+    void rightClicksAndTheInitialsPanel() {
+        Form1& form = open();
+        const struct {
+            const char* name;
+            QPoint at; // a point clear of the controls inside
+            bool popsUp;
+        } targets[] = {
+            {"centralwidget", {100, 139}, true},
+            {"Frame1", {5, 90}, true},
+            {"Label1", {}, true},
+            {"Label2", {}, true},
+            {"SSPanel1", {}, true},
+            {"SSPanel2", {}, true},
+            {"Text1", {}, false},
+            {"Command1", {}, false},
+        };
+        for (const auto& target : targets)
+            QVERIFY2(popsUpFileMenu(control(form, target.name), Qt::RightButton, target.at) ==
+                         target.popsUp,
+                     target.name);
+        for (Qt::MouseButton other : {Qt::LeftButton, Qt::MiddleButton})
+            QVERIFY(!popsUpFileMenu(control(form, "SSPanel2"), other));
+        QCOMPARE(scripted().sound->played.size(), 2); // About, for each of those clicks
+
+        makeTree(scratch.filePath(QStringLiteral("T")), 30);
+        chooseFolder(scratch.filePath(QStringLiteral("T")));
+        const QString listFile = scratch.filePath(QStringLiteral("during.txt"));
+        scripted().saveDialog->answers.push_back(listFile);
+        int pumps = 0;
+        auto* ticker = new QTimer(&form);
+        connect(ticker, &QTimer::timeout, &form, [&] {
+            if (++pumps != 3)
+                return;
+            ticker->stop();
+            QVERIFY(form.runState().RunActive);
+            for (const auto& target : targets)
+                QVERIFY2(!popsUpFileMenu(control(form, target.name), Qt::RightButton, target.at),
+                         target.name);
+            QVERIFY(!popsUpFileMenu(control(form, "SSPanel2"), Qt::LeftButton));
+            QTest::keyClick(&form, Qt::Key_Escape); // aborts the run
+        });
+        scripted().saveDialog->whileShown = [&] { ticker->start(0); };
+        QTest::keyClick(&form, Qt::Key_Escape); // starts it
+        QCOMPARE(scripted().saveDialog->requests.size(), 1u);
+        QCOMPARE(scripted().sound->played.size(), 2);
+        QCOMPARE(caption("SSPanel1"), QStringLiteral("- Done -"));
+        const int folderLines = lines(readAll(listFile)).size() - 9;
+        QVERIFY2(folderLines >= 0 && folderLines < 30, qPrintable(QString::number(folderLines)));
+
+        QTest::mouseMove(control(form, "Label2"));
+        QCOMPARE(control(form, "Label2")->toolTip(),
+                 scratch.filePath(QStringLiteral("T")).toLower());
+    }
+
+    // View list, Contents and the web page commands start the desktop's opener (here a
+    // stand-in that records its arguments) with one argument, never through a shell.
+    void outsideProgramsGetOneArgumentAndOnlyOrdinaryFiles() {
+        QDir here(scratch.path());
+        QVERIFY(here.mkpath(QStringLiteral("bin")) && here.mkpath(QStringLiteral("my lists")) &&
+                here.mkpath(QStringLiteral("program")) && here.mkpath(QStringLiteral("nothing")));
+        const QString record = here.filePath(QStringLiteral("opened"));
+        const QString opener = here.filePath(QStringLiteral("bin/xdg-open"));
+        {
+            QFile script(opener);
+            QVERIFY(script.open(QIODevice::WriteOnly));
+            script.write("#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > '" + record.toUtf8() + "'\n");
+        }
+        QFile::setPermissions(opener, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QByteArray path = qgetenv("PATH");
+        auto restorePath = qScopeGuard([&] { qputenv("PATH", path); });
+        const QString previousFolder = QDir::currentPath();
+        QDir::setCurrent(here.filePath(QStringLiteral("my lists")));
+        auto restoreFolder = qScopeGuard([&] { QDir::setCurrent(previousFolder); });
+
+        const QString strange = here.filePath(QStringLiteral("my lists/$(touch x); \"q\" 's.txt"));
+        const QString hidden = here.filePath(QStringLiteral("my lists/.list.txt"));
+        const QString gone = here.filePath(QStringLiteral("my lists/gone.txt"));
+        const QString program = here.filePath(QStringLiteral("program"));
+        for (const QString& file : {strange, hidden, gone, program + "/Contents.txt"}) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        QVERIFY(here.mkpath(QStringLiteral("nothing/Contents.txt"))); // a folder
+        const QString web = QStringLiteral("https://kestrix.example.org/");
+
+        const struct {
+            const char* what;
+            const char* command;
+            QString listFile; // chosen with File list first, when not empty
+            QString programFolder;
+            bool hasOpener;
+            QString expected; // what the opener got; empty: it must not run
+        } cases[] = {
+            {"first start", "viewl", {}, {}, true, {}},
+            {"strange name", "viewl", strange, {}, true, QUrl::fromLocalFile(strange).toString()},
+            {"hidden", "viewl", hidden, {}, true, {}},
+            {"deleted", "viewl", gone, {}, true, {}},
+            {"contents",
+             "contents",
+             {},
+             program,
+             true,
+             QUrl::fromLocalFile(program).toString() + "/Contents.txt"},
+            {"contents absent", "contents", {}, scratch.path() + "/my lists", true, {}},
+            {"contents a folder", "contents", {}, here.filePath("nothing"), true, {}},
+            {"email", "email", {}, {}, true, web},
+            {"web", "web", {}, {}, true, web},
+            {"no opener", "viewl", strange, {}, false, {}},
+        };
+        for (const auto& c : cases) {
+            QFile::remove(record);
+            qputenv("PATH", QFile::encodeName(here.filePath(c.hasOpener ? "bin" : "nothing")));
+            Form1& form = open(c.programFolder);
+            if (!c.listFile.isEmpty()) {
+                scripted().saveDialog->answers.push_back(c.listFile);
+                button(form, "Command2")->click();
+            }
+            if (c.listFile == gone)
+                QFile::remove(gone);
+            item(form, c.command)->trigger();
+            if (c.expected.isEmpty()) {
+                QTest::qWait(200); // long enough for a wrongly started opener to show up
+                QVERIFY2(!QFile::exists(record), c.what);
+            } else {
+                QTRY_VERIFY2(QFile::exists(record) && QFile(record).size() > 0, c.what);
+                QFile got(record);
+                QVERIFY(got.open(QIODevice::ReadOnly));
+                const QList<QByteArray> arguments = lines(got.readAll());
+                QCOMPARE(arguments.value(0), "1");
+                QCOMPARE(QUrl(QString::fromUtf8(arguments.value(1))).toString(), c.expected);
+            }
+            QCOMPARE(scripted().messages->shown.size(), size_t(c.hasOpener ? 0 : 1));
+            if (!c.hasOpener)
+                QCOMPARE(scripted().messages->shown[0].title, QStringLiteral("Kestrix error"));
+            if (qstrcmp(c.command, "viewl") == 0)
+                QCOMPARE(QApplication::focusWidget(), control(form, "Command2"));
+        }
+        QVERIFY(!QFile::exists(here.filePath(QStringLiteral("my lists/x"))));
     }
 
     // The real folder picker and save dialog, answered through their own widgets.

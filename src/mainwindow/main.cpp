@@ -7,5 +7,7 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("Kestrix"));
     QApplication::setApplicationDisplayName(QStringLiteral("Kestrix"));
     QApplication::setApplicationVersion(QStringLiteral(KESTRIX_VERSION));
+    // Ties the windows to the desktop entry, for its icon and name in the task bar.
+    QGuiApplication::setDesktopFileName(QStringLiteral("kestrix"));
     return runKestrix(createOutsideControls());
 }

@@ -1,14 +1,19 @@
 #include "mainwindow/form1.h"
 
+#include "platform/processstart.h"
 #include "platform/windowrefresh.h"
 #include "ui_form1.h"
 
 #include <QCursor>
+#include <QDir>
 #include <QPointer>
 
 namespace {
 
 constexpr int kRightButton = 2;
+
+// The program's web page, where mail to the author starts as well.
+const QString kWebPage = QStringLiteral("https://kestrix.example.org/");
 
 } // namespace
 
@@ -54,11 +59,23 @@ void Form1::Label2_MouseMove(int, int, int, int) {
     ui->Label2->setToolTip(ui->Label2->text());
 }
 
-void Form1::contents_Click() {}
+void Form1::contents_Click() {
+    const QString contents = controls_.programFolder + QStringLiteral("/Contents.txt");
+    if (!isOrdinaryFile(contents))
+        return;
+    if (!openInDesktopApplication(contents))
+        showError(QStringLiteral("No text editor could be started for %1.")
+                      .arg(QDir::toNativeSeparators(contents)));
+}
 
-void Form1::email_Click() {}
+void Form1::email_Click() {
+    web_Click();
+}
 
-void Form1::web_Click() {}
+void Form1::web_Click() {
+    if (!openWebPage(kWebPage))
+        showError(QStringLiteral("No web browser could be started for %1.").arg(kWebPage));
+}
 
 void Form1::about_Click() {
     // The start window if it is still there, or a new one.

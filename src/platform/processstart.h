@@ -7,5 +7,8 @@
 // argument, never through a shell. False when nothing could be started.
 bool openInDesktopApplication(const QString& filePath);
 
+// Opens a web address in the desktop's browser, likewise.
+bool openWebPage(const QString& address);
+
 // True when the path names an ordinary file that is not hidden.
 bool isOrdinaryFile(const QString& path);
