@@ -46,13 +46,13 @@ QString defaultSoundPath() {
 }
 
 void playToEnd(SNDFILE* file, const SF_INFO& info) {
-    const pa_sample_spec spec{PA_SAMPLE_S16NE, static_cast<uint32_t>(info.samplerate),
-                              static_cast<uint8_t>(info.channels)};
+    const pa_sample_spec format{PA_SAMPLE_S16NE, static_cast<uint32_t>(info.samplerate),
+                                static_cast<uint8_t>(info.channels)};
     const QByteArray client = QCoreApplication::applicationName().toUtf8();
     int error = 0;
     // Fails at once where no sound server runs; then there is nothing to wait for.
     Stream stream(pa_simple_new(nullptr, client.constData(), PA_STREAM_PLAYBACK, nullptr, "sound",
-                                &spec, nullptr, nullptr, &error));
+                                &format, nullptr, nullptr, &error));
     if (!stream)
         return;
     std::vector<short> samples(static_cast<size_t>(kFramesPerWrite * info.channels));
