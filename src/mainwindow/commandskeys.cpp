@@ -9,9 +9,13 @@ void Form1::Command6_Click() {
     ui->Command2->setFocus();
     if (state_.ViewFilePath.isEmpty() || !isOrdinaryFile(state_.ViewFilePath))
         return;
-    if (!openInDesktopApplication(state_.ViewFilePath))
+    openInTextEditor(state_.ViewFilePath);
+}
+
+void Form1::openInTextEditor(const QString& file) {
+    if (!openInDesktopApplication(file))
         showError(QStringLiteral("No text editor could be started for %1.")
-                      .arg(QDir::toNativeSeparators(state_.ViewFilePath)));
+                      .arg(QDir::toNativeSeparators(file)));
 }
 
 void Form1::viewl_Click() {

@@ -98,6 +98,8 @@ private:
     // The list file from its first line to its total line.
     RunEnd writeList();
     void showError(const QString& text);
+    // Says so in a box when no editor can be started.
+    void openInTextEditor(const QString& file);
     void setRunCommitted(bool committed);
 
     std::unique_ptr<Ui::Form1> ui;

@@ -5,7 +5,6 @@
 #include "ui_form1.h"
 
 #include <QCursor>
-#include <QDir>
 #include <QPointer>
 
 namespace {
@@ -61,11 +60,8 @@ void Form1::Label2_MouseMove(int, int, int, int) {
 
 void Form1::contents_Click() {
     const QString contents = controls_.programFolder + QStringLiteral("/Contents.txt");
-    if (!isOrdinaryFile(contents))
-        return;
-    if (!openInDesktopApplication(contents))
-        showError(QStringLiteral("No text editor could be started for %1.")
-                      .arg(QDir::toNativeSeparators(contents)));
+    if (isOrdinaryFile(contents))
+        openInTextEditor(contents);
 }
 
 void Form1::email_Click() {
