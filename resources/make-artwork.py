@@ -232,31 +232,24 @@ def calm_mask():
     return mask
 
 
+def running_mean(values, radius):
+    """Mean over a window of 2 * radius + 1, the ends held at the edge values."""
+    size = 2 * radius + 1
+    padded = [values[0]] * radius + values + [values[-1]] * radius
+    acc = sum(padded[:size])
+    line = [acc / size]
+    for i in range(1, len(values)):
+        acc += padded[i + size - 1] - padded[i - 1]
+        line.append(acc / size)
+    return line
+
+
 def box_blur(grid, radius, passes=3):
     """Near-Gaussian blur from repeated running-sum box blurs."""
     h, w = len(grid), len(grid[0])
-    size = 2 * radius + 1
     for _ in range(passes):
-        out = []
-        for row in grid:
-            padded = [row[0]] * radius + row + [row[-1]] * radius
-            acc = sum(padded[:size])
-            line = [acc / size]
-            for x in range(1, w):
-                acc += padded[x + size - 1] - padded[x - 1]
-                line.append(acc / size)
-            out.append(line)
-        grid = out
-        cols = []
-        for x in range(w):
-            col = [grid[y][x] for y in range(h)]
-            padded = [col[0]] * radius + col + [col[-1]] * radius
-            acc = sum(padded[:size])
-            line = [acc / size]
-            for y in range(1, h):
-                acc += padded[y + size - 1] - padded[y - 1]
-                line.append(acc / size)
-            cols.append(line)
+        grid = [running_mean(row, radius) for row in grid]
+        cols = [running_mean([grid[y][x] for y in range(h)], radius) for x in range(w)]
         grid = [[cols[x][y] for x in range(w)] for y in range(h)]
     return grid
 

@@ -3,7 +3,6 @@
 #include "platform/outsidecontrols.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QStringList>
 
 #include <deque>
