@@ -1,4 +1,4 @@
-#include "platform/posixdirstack.h"
+#include "posixscan/posixdirstack.h"
 
 #include <QDir>
 #include <QTemporaryDir>

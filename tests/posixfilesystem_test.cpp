@@ -1,5 +1,5 @@
 #include "platform/filesystem.h"
-#include "platform/posixfilesystem.h"
+#include "posixscan/posixfilesystem.h"
 
 #include <QDir>
 #include <QProcess>

@@ -1,4 +1,4 @@
-#include "platform/posixmounts.h"
+#include "posixscan/posixmounts.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "platform/posixfoldertree.h"
+#include "posixscan/posixfoldertree.h"
 
-#include "platform/posixdirstack.h"
-#include "platform/posixmounts.h"
+#include "posixscan/posixdirstack.h"
+#include "posixscan/posixmounts.h"
 
 #include <QElapsedTimer>
 

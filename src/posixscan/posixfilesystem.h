@@ -1,9 +1,9 @@
 #pragma once
 
 #include "listing/filesysteminfo.h"
-#include "platform/posixdirstack.h"
-#include "platform/posixfoldertree.h"
-#include "platform/posixmounts.h"
+#include "posixscan/posixdirstack.h"
+#include "posixscan/posixfoldertree.h"
+#include "posixscan/posixmounts.h"
 
 // Folders on a POSIX system: "/" is the one root, a hidden folder is one whose name
 // begins with ".", names are bytes (shown as UTF-8), and only real directories count as

@@ -1,4 +1,4 @@
-#include "platform/posixfilesystem.h"
+#include "posixscan/posixfilesystem.h"
 
 #include "platform/filesystem.h"
 
