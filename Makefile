@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 RELEASE_DIR := build/release
 TEST_DIR := build/test
 
-.PHONY: all deps build run test bench clean
+.PHONY: all deps build run test bench package clean
 
 all: build
 
@@ -23,6 +23,10 @@ test: deps
 	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DKESTRIX_SANITIZE=ON -DKESTRIX_TESTS=ON
 	cmake --build $(TEST_DIR) -j $(JOBS)
 	cd $(TEST_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# The Debian package of the release build, build/release/kestrix_<version>_<arch>.deb.
+package: build
+	cd $(RELEASE_DIR) && cpack -G DEB
 
 bench: build
 	bash bench/run.sh $(RELEASE_DIR)/src/kestrix-list

@@ -10,6 +10,7 @@ packages=(
   libsndfile1-dev libpulse-dev sound-theme-freedesktop xdg-utils
   pulseaudio pulseaudio-utils
   libgtest-dev googletest
+  dpkg-dev file appstream desktop-file-utils
   hyperfine time
 )
 

@@ -10,16 +10,25 @@ if(failed)
 endif()
 
 foreach(file
-        bin/kestrix bin/kestrix-list bin/thunder.wav bin/Contents.txt
-        share/applications/kestrix.desktop
+        bin/kestrix bin/kestrix-list
+        lib/kestrix/kestrix lib/kestrix/thunder.wav lib/kestrix/Contents.txt
+        share/applications/org.example.kestrix.desktop
         share/icons/hicolor/16x16/apps/kestrix.png
-        share/icons/hicolor/32x32/apps/kestrix.png)
+        share/icons/hicolor/32x32/apps/kestrix.png
+        share/man/man1/kestrix.1.gz share/man/man1/kestrix-list.1.gz
+        share/bash-completion/completions/kestrix-list
+        share/metainfo/org.example.kestrix.metainfo.xml)
     if(NOT EXISTS ${PREFIX}/${file})
         message(FATAL_ERROR "not installed: ${file}")
     endif()
 endforeach()
+# The command is a link that the program follows back to its own folder.
+file(READ_SYMLINK ${PREFIX}/bin/kestrix link)
+if(NOT link STREQUAL "../lib/kestrix/kestrix")
+    message(FATAL_ERROR "bin/kestrix is not a relative link to the program: '${link}'")
+endif()
 
-file(STRINGS ${PREFIX}/share/applications/kestrix.desktop entry)
+file(STRINGS ${PREFIX}/share/applications/org.example.kestrix.desktop entry)
 foreach(line "Exec=${PREFIX}/bin/kestrix" "Icon=kestrix" "Type=Application" "Name=Kestrix")
     if(NOT line IN_LIST entry)
         message(FATAL_ERROR "the desktop entry lacks ${line}")

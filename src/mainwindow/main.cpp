@@ -8,6 +8,6 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationDisplayName(QStringLiteral("Kestrix"));
     QApplication::setApplicationVersion(QStringLiteral(KESTRIX_VERSION));
     // Ties the windows to the desktop entry, for its icon and name in the task bar.
-    QGuiApplication::setDesktopFileName(QStringLiteral("kestrix"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.kestrix"));
     return runKestrix(createOutsideControls());
 }
