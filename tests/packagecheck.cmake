@@ -47,9 +47,9 @@ endforeach()
 foreach(field_pattern
         "Package=^kestrix$" "Version=^${VERSION}$" "Architecture=^${arch}$"
         "Section=^utils$" "Maintainer=^[^<]+ <[^@> ]+@[^> ]+>$" "Homepage=^https://"
-        "Depends=(^|, )qt6-qpa-plugins(,|$)" "Depends=(^|, )libqt6widgets6 \\(>= "
+        "Depends=(^|, )qt6-wayland(,|$)" "Depends=(^|, )libqt6gui6 \\(>= "
         "Depends=(^|, )sound-theme-freedesktop(,|$)" "Depends=(^|, )xdg-utils(,|$)"
-        "Recommends=^pulseaudio( |$)"
+        "Recommends=^pulseaudio .*, fonts-urw-base35$"
         "Description=^printable list of folders.*\n \\. *\n ")
     string(REGEX MATCH "^[^=]+" field "${field_pattern}")
     string(REGEX REPLACE "^[^=]+=" "" pattern "${field_pattern}")
