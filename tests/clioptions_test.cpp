@@ -6,18 +6,21 @@ namespace {
 
 using Action = CliOptions::Action;
 
-CliOptions parse(QStringList arguments) {
-    arguments.prepend(QStringLiteral("kestrix-list"));
-    return parseCliOptions(arguments);
+CliOptions parse(const QList<QByteArray>& arguments) {
+    return parseCliOptions(QList<QByteArray>{"kestrix-list"} + arguments);
+}
+
+QString joined(const QList<QByteArray>& arguments) {
+    return QString::fromUtf8(arguments.join(' '));
 }
 
 TEST(CliOptions, ReadsTheListRequest) {
     struct Case {
-        QStringList arguments;
+        QList<QByteArray> arguments;
         bool withSubs;
         QString header;
-        QString output;
-        QString folder;
+        QByteArray output;
+        QByteArray folder;
     };
     const Case cases[] = {
         {{"/srv"}, false, {}, {}, "/srv"},
@@ -29,10 +32,15 @@ TEST(CliOptions, ReadsTheListRequest) {
          "dir"},
         {{"--output=out.txt", "--with-subs", "--header=", "dir"}, true, "", "out.txt", "dir"},
         {{"--", "-odd-name"}, false, {}, {}, "-odd-name"},
+        {{"-"}, false, {}, {}, "-"},
+        // Paths that are not valid UTF-8 come through as the very bytes given.
+        {{"-o", "l\xe9st.txt", "f\xff\xfe"}, false, {}, "l\xe9st.txt", "f\xff\xfe"},
+        {{"--output=\xc0x", "--header", "\xff", "d"}, false, "\ufffd", "\xc0x", "d"},
+        {{"-o\x80", "--", "--with-subs"}, false, {}, "\x80", "--with-subs"},
     };
     for (const Case& c : cases) {
         const CliOptions options = parse(c.arguments);
-        ASSERT_EQ(options.action, Action::List) << c.arguments.join(u' ').toStdString();
+        ASSERT_EQ(options.action, Action::List) << joined(c.arguments).toStdString();
         EXPECT_EQ(options.withSubs, c.withSubs);
         EXPECT_EQ(options.headerText, c.header);
         EXPECT_EQ(options.outputFile, c.output);
@@ -42,7 +50,7 @@ TEST(CliOptions, ReadsTheListRequest) {
 
 TEST(CliOptions, TellsUsageErrorsHelpAndVersion) {
     struct Case {
-        QStringList arguments;
+        QList<QByteArray> arguments;
         Action action;
     };
     const Case cases[] = {
@@ -52,13 +60,17 @@ TEST(CliOptions, TellsUsageErrorsHelpAndVersion) {
         {{"-o"}, Action::UsageError},
         {{"-o", "", "dir"}, Action::UsageError},
         {{"-o", "a", "-o", "b", "dir"}, Action::UsageError},
+        {{""}, Action::UsageError}, // an unset variable must not mean the current folder
+        {{"--with-subs=yes", "dir"}, Action::UsageError},
+        {{"-hx", "dir"}, Action::UsageError},
+        {{"dir", "--header"}, Action::UsageError},
         {{"--help"}, Action::Help},
         {{"-h", "dir"}, Action::Help},
         {{"--version"}, Action::Version},
     };
     for (const Case& c : cases) {
         const CliOptions options = parse(c.arguments);
-        EXPECT_EQ(options.action, c.action) << c.arguments.join(u' ').toStdString();
+        EXPECT_EQ(options.action, c.action) << joined(c.arguments).toStdString();
         if (c.action == Action::UsageError) {
             EXPECT_FALSE(options.error.isEmpty());
         }

@@ -241,14 +241,17 @@ TEST_F(PosixFileSystemTest, BindMountLoopEnds) {
 
 TEST(PosixPaths, ChosenFoldersAreNormalisedByName) {
     struct Case {
-        QString given;
-        QString expected;
+        QByteArray given;
+        QByteArray expected;
     };
+    const QByteArray current = QFile::encodeName(QDir::currentPath());
     const Case cases[] = {
-        {QStringLiteral("/"), QStringLiteral("/")},
-        {QStringLiteral("/srv/data/"), QStringLiteral("/srv/data")},
-        {QStringLiteral("/srv//data/./x/.."), QStringLiteral("/srv/data")},
-        {QStringLiteral("rel"), QDir::currentPath() + QStringLiteral("/rel")},
+        {"/", "/"},
+        {"/srv/data/", "/srv/data"},
+        {"/srv//data/./x/..", "/srv/data"},
+        {"/../..", "/"},
+        {"rel", current + "/rel"},
+        {"bad\xff\xfename/.", current + "/bad\xff\xfename"}, // kept as bytes
     };
     for (const Case& c : cases)
         EXPECT_EQ(absoluteFolderPath(c.given), c.expected) << c.given.toStdString();

@@ -2,62 +2,110 @@
 
 #include <QCommandLineParser>
 
-CliOptions parseCliOptions(const QStringList& arguments) {
+#include <optional>
+
+namespace {
+
+QString helpText() {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Writes a list of the folders under FOLDER and their sizes in bytes.\n"
                        "Without --with-subs, one line for each folder directly inside FOLDER;\n"
                        "with it, one line for FOLDER and for every folder below it."));
-    const QCommandLineOption withSubs(QStringLiteral("with-subs"),
-                                      QStringLiteral("List the whole tree below FOLDER."));
-    const QCommandLineOption header(QStringLiteral("header"),
-                                    QStringLiteral("The header text of the list."),
-                                    QStringLiteral("TEXT"));
-    const QCommandLineOption output(QStringList{QStringLiteral("o"), QStringLiteral("output")},
-                                    QStringLiteral("Write the list to FILE instead of "
-                                                   "standard output."),
-                                    QStringLiteral("FILE"));
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help and exit."));
-    const QCommandLineOption version(QStringLiteral("version"),
-                                     QStringLiteral("Show the version and exit."));
-    parser.addOptions({withSubs, header, output, help, version});
+    parser.addOptions({
+        {QStringLiteral("with-subs"), QStringLiteral("List the whole tree below FOLDER.")},
+        {QStringLiteral("header"), QStringLiteral("The header text of the list."),
+         QStringLiteral("TEXT")},
+        {{QStringLiteral("o"), QStringLiteral("output")},
+         QStringLiteral("Write the list to FILE instead of standard output."),
+         QStringLiteral("FILE")},
+        {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit.")},
+        {QStringLiteral("version"), QStringLiteral("Show the version and exit.")},
+    });
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("The folder to list."));
+    return parser.helpText();
+}
 
+} // namespace
+
+// Read here rather than by QCommandLineParser, which takes decoded text: a path that is
+// not valid UTF-8 would come out naming another file.
+CliOptions parseCliOptions(const QList<QByteArray>& arguments) {
     CliOptions options;
-    options.helpText = parser.helpText();
-    if (!parser.parse(arguments)) {
+    options.helpText = helpText();
+    const auto fail = [&options](const QString& why) {
         options.action = CliOptions::Action::UsageError;
-        options.error = parser.errorText();
+        options.error = why;
         return options;
+    };
+    const auto shown = [](const QByteArray& arg) { return QString::fromLocal8Bit(arg); };
+
+    bool help = false, version = false, optionsEnded = false;
+    std::optional<QByteArray> header, output;
+    QList<QByteArray> positional;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QByteArray& arg = arguments[i];
+        if (optionsEnded || arg == "-" || !arg.startsWith('-')) {
+            positional.append(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        // "--name", "--name=value", "-o value", "-ovalue"
+        const bool isLong = arg.startsWith("--");
+        const qsizetype equals = isLong ? arg.indexOf('=') : -1;
+        const QByteArray name = isLong ? arg.mid(2, equals < 0 ? -1 : equals - 2) : arg.mid(1, 1);
+        std::optional<QByteArray> value;
+        if (equals >= 0)
+            value = arg.mid(equals + 1);
+        else if (!isLong && arg.size() > 2)
+            value = arg.mid(2);
+
+        std::optional<QByteArray>* valueOf = name == "o" || name == "output" ? &output
+                                             : name == "header"              ? &header
+                                                                             : nullptr;
+        if (!valueOf) {
+            const bool known = (name == "h" && !isLong) || name == "help" || name == "version" ||
+                               name == "with-subs";
+            if (!known || (name == "h" && arg.size() > 2))
+                return fail(QStringLiteral("Unknown option '%1'.").arg(shown(arg.mid(1))));
+            if (value)
+                return fail(QStringLiteral("Unexpected value after '%1'.").arg(shown(arg)));
+            help = help || name == "h" || name == "help";
+            version = version || name == "version";
+            options.withSubs = options.withSubs || name == "with-subs";
+            continue;
+        }
+        if (!value) {
+            if (++i == arguments.size())
+                return fail(QStringLiteral("Missing value after '%1'.").arg(shown(arg)));
+            value = arguments[i];
+        }
+        if (*valueOf)
+            return fail(QStringLiteral("an option was given twice"));
+        *valueOf = *value;
     }
-    if (parser.isSet(help)) {
+
+    if (help) {
         options.action = CliOptions::Action::Help;
         return options;
     }
-    if (parser.isSet(version)) {
+    if (version) {
         options.action = CliOptions::Action::Version;
         return options;
     }
-    const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 1) {
-        options.action = CliOptions::Action::UsageError;
-        options.error = positional.isEmpty() ? QStringLiteral("no FOLDER given")
-                                             : QStringLiteral("only one FOLDER can be listed");
-        return options;
-    }
-    if (parser.values(output).size() > 1 || parser.values(header).size() > 1) {
-        options.action = CliOptions::Action::UsageError;
-        options.error = QStringLiteral("an option was given twice");
-        return options;
-    }
-    options.withSubs = parser.isSet(withSubs);
-    options.headerText = parser.value(header);
-    options.outputFile = parser.value(output);
+    if (positional.size() != 1)
+        return fail(positional.isEmpty() ? QStringLiteral("no FOLDER given")
+                                         : QStringLiteral("only one FOLDER can be listed"));
+    // An unset variable in a script must not list the current folder, or the whole drive.
+    if (positional.first().isEmpty())
+        return fail(QStringLiteral("the FOLDER is empty"));
+    if (output && output->isEmpty())
+        return fail(QStringLiteral("the output FILE is empty"));
+    options.headerText = shown(header.value_or(QByteArray()));
+    options.outputFile = output.value_or(QByteArray());
     options.folder = positional.first();
-    if (parser.isSet(output) && options.outputFile.isEmpty()) {
-        options.action = CliOptions::Action::UsageError;
-        options.error = QStringLiteral("the output FILE is empty");
-    }
     return options;
 }

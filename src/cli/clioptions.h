@@ -1,19 +1,21 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
-#include <QStringList>
 
-// What the command line asked for.
+// What the command line asked for. Paths stay the bytes the system gave: a name that is
+// not valid text must still reach its file.
 struct CliOptions {
     enum class Action { List, Help, Version, UsageError };
     Action action = Action::List;
     bool withSubs = false;
     QString headerText;
-    QString outputFile; // empty: standard output
-    QString folder;
+    QByteArray outputFile; // empty: standard output
+    QByteArray folder;
     QString error; // with UsageError
     QString helpText;
 };
 
-// `arguments` includes the program name first, as QCoreApplication::arguments() gives it.
-CliOptions parseCliOptions(const QStringList& arguments);
+// `arguments` includes the program name first, as main() gets them.
+CliOptions parseCliOptions(const QList<QByteArray>& arguments);

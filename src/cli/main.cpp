@@ -1,9 +1,11 @@
 #include "cli/clioptions.h"
 #include "cli/terminalhost.h"
+#include "listing/listfields.h"
 #include "listing/listingrun.h"
 #include "listing/runstate.h"
 #include "platform/filesystem.h"
 #include "platform/interrupt.h"
+#include "platform/listfile.h"
 #include "platform/terminal.h"
 
 #include <QCoreApplication>
@@ -15,8 +17,10 @@ namespace {
 
 enum ExitCode { kSuccess = 0, kOutputFailed = 1, kUsage = 2, kInterrupted = 130 };
 
+// Names in messages are shown as in the list: no control character reaches the terminal.
 void printError(const QString& message) {
-    std::fprintf(stderr, "kestrix-list: %s\n", message.toLocal8Bit().constData());
+    std::fprintf(stderr, "kestrix-list: %s\n",
+                 listfields::shownName(message).toLocal8Bit().constData());
 }
 
 int usageError(const CliOptions& options, const QString& message) {
@@ -32,7 +36,10 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationName(QStringLiteral("kestrix-list"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KESTRIX_VERSION));
 
-    const CliOptions options = parseCliOptions(QCoreApplication::arguments());
+    QList<QByteArray> arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QByteArray(argv[i]));
+    const CliOptions options = parseCliOptions(arguments);
     switch (options.action) {
     case CliOptions::Action::Help:
         std::fputs(options.helpText.toLocal8Bit().constData(), stdout);
@@ -46,36 +53,40 @@ int main(int argc, char* argv[]) {
         break;
     }
 
-    const QString folder = absoluteFolderPath(options.folder);
-    if (!isFolder(folder))
-        return usageError(options, QStringLiteral("%1: no such folder").arg(options.folder));
+    std::unique_ptr<FileSystemInfo> fileSystem = createFileSystemInfo();
+    const NativePath folder = absoluteFolderPath(options.folder);
+    if (folder.isEmpty() || !isFolder(folder))
+        return usageError(options, QStringLiteral("%1: no such folder")
+                                       .arg(fileSystem->decodePath(options.folder)));
 
     installInterruptHandler();
 
     RunState state;
-    state.ListFolder = folder;
-    state.ListFilePath = options.outputFile;
+    state.ListFolder = fileSystem->decodePath(folder);
+    state.ListFilePath = fileSystem->decodePath(options.outputFile);
     state.RunActive = true;
     state.AbortRequested = false;
 
-    std::unique_ptr<FileSystemInfo> fileSystem = createFileSystemInfo();
     TerminalHost host(state, options.outputFile.isEmpty() && stdoutIsTerminal());
     ListingRun run(state, *fileSystem, host);
     ListRequest request;
+    request.folder = folder;
     request.headerText = options.headerText;
     request.mode = options.withSubs ? ListMode::WithSubs : ListMode::NoSubs;
 
     ListOutcome outcome;
-    QString target = options.outputFile;
+    QString target = state.ListFilePath;
+    QFile out;
     if (options.outputFile.isEmpty()) {
         target = QStringLiteral("standard output");
-        QFile out;
         if (!out.open(stdout, QIODevice::WriteOnly))
             outcome = {ListOutcome::Status::CreateFailed, out.errorString()};
         else
             outcome = run.write(out, request);
+    } else if (const QString why = openListFile(out, options.outputFile); !why.isEmpty()) {
+        outcome = {ListOutcome::Status::CreateFailed, why};
     } else {
-        outcome = run.createAndWrite(request);
+        outcome = run.writeAndClose(out, request);
     }
     host.clear();
 

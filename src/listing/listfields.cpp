@@ -2,8 +2,13 @@
 
 namespace listfields {
 
-QString groupedNumber(quint64 value, const QLocale& locale) {
-    const QString digits = QString::number(value);
+QString groupedNumber(ByteTotal value, const QLocale& locale) {
+    // QLocale and QString stop at 64 bits.
+    QString digits;
+    do {
+        digits.prepend(QChar(u'0' + char16_t(value % 10)));
+        value /= 10;
+    } while (value != 0);
     const QString separator = locale.groupSeparator();
     QString grouped;
     grouped.reserve(digits.size() + digits.size() / 3 * separator.size());
@@ -15,13 +20,13 @@ QString groupedNumber(quint64 value, const QLocale& locale) {
     return grouped;
 }
 
-QString sizeField(std::optional<quint64> bytes, const QLocale& locale) {
+QString sizeField(std::optional<ByteTotal> bytes, const QLocale& locale) {
     if (!bytes)
         return QString(kSizeFieldWidth, u' ');
     return (u' ' + groupedNumber(*bytes, locale)).rightJustified(kSizeFieldWidth, u' ');
 }
 
-QString totalField(quint64 bytes, const QLocale& locale) {
+QString totalField(ByteTotal bytes, const QLocale& locale) {
     return groupedNumber(bytes, locale).rightJustified(kTotalFieldWidth, u' ');
 }
 
@@ -38,6 +43,15 @@ QString capitalisedName(const QString& name) {
     // The first character may be a surrogate pair.
     const qsizetype firstLength = name.at(0).isHighSurrogate() && name.size() > 1 ? 2 : 1;
     return name.left(firstLength).toUpper() + name.mid(firstLength).toLower();
+}
+
+QString shownName(const QString& name) {
+    QString shown = name;
+    for (QChar& c : shown) {
+        if (isControlCharacter(c))
+            c = u'?';
+    }
+    return shown;
 }
 
 } // namespace listfields

@@ -7,6 +7,10 @@
 
 #include <optional>
 
+// Byte counts that are summed: sizes and totals stay exact far past 64 bits (a few
+// sparse files of 2^63 bytes would wrap a 64-bit sum).
+using ByteTotal = unsigned __int128;
+
 namespace listfields {
 
 inline constexpr int kHeaderColumn = 20;
@@ -19,13 +23,13 @@ inline constexpr int kTotalFieldWidth = 17;
 
 // Digits grouped in threes with the locale's group separator, whatever the locale's
 // own grouping habits; the C locale groups with ",".
-QString groupedNumber(quint64 value, const QLocale& locale);
+QString groupedNumber(ByteTotal value, const QLocale& locale);
 
 // " 1,234" right-aligned in 14 characters; 14 spaces for a size that could not be had.
-QString sizeField(std::optional<quint64> bytes, const QLocale& locale);
+QString sizeField(std::optional<ByteTotal> bytes, const QLocale& locale);
 
 // The figure of the total line, right-aligned in 17 characters.
-QString totalField(quint64 bytes, const QLocale& locale);
+QString totalField(ByteTotal bytes, const QLocale& locale);
 
 // "Sunday - Dec 6, 2026", with the locale's day and month names.
 QString headerDate(const QDate& date, const QLocale& locale);
@@ -39,5 +43,8 @@ inline bool isControlCharacter(QChar c) {
     const char16_t u = c.unicode();
     return u < 0x20 || (u >= 0x7F && u <= 0x9F) || u == 0x2028 || u == 0x2029;
 }
+
+// A name as messages show it: the control characters of the list file's rule as "?".
+QString shownName(const QString& name);
 
 } // namespace listfields

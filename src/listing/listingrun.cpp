@@ -11,14 +11,13 @@ ListingRun::ListingRun(RunState& state, FileSystemInfo& fileSystem, RunHost& hos
     : state_(state), fileSystem_(fileSystem), host_(host) {}
 
 ListOutcome ListingRun::createAndWrite(const ListRequest& request) {
-    QFile file;
-    return createAndWrite(file, request);
-}
-
-ListOutcome ListingRun::createAndWrite(QFile& file, const ListRequest& request) {
-    file.setFileName(state_.ListFilePath);
+    QFile file(state_.ListFilePath);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return {ListOutcome::Status::CreateFailed, file.errorString()};
+    return writeAndClose(file, request);
+}
+
+ListOutcome ListingRun::writeAndClose(QFile& file, const ListRequest& request) {
     ListOutcome outcome = write(file, request);
     file.close();
     if (outcome.status == ListOutcome::Status::Written && file.error() != QFileDevice::NoError)
@@ -31,7 +30,8 @@ ListOutcome ListingRun::createAndWrite(QFile& file, const ListRequest& request) 
 ListOutcome ListingRun::write(QFileDevice& file, const ListRequest& request) {
     using namespace listfields;
     const QString folder = state_.ListFolder;
-    const NativePath nativeFolder = fileSystem_.encodePath(folder);
+    const NativePath nativeFolder =
+        request.folder.isEmpty() ? fileSystem_.encodePath(folder) : request.folder;
     const QString rule(kRuleLength, u'_');
     ListFileWriter out(file);
 
@@ -53,7 +53,7 @@ ListOutcome ListingRun::write(QFileDevice& file, const ListRequest& request) {
     out.endLine();
 
     state_.ListTotal = 0;
-    if (!folder.isEmpty()) {
+    if (!nativeFolder.isEmpty()) {
         FolderWalk walk(state_, fileSystem_, host_, out, request.locale);
         if (request.mode == ListMode::NoSubs)
             walk.ListSubFolders(nativeFolder);
@@ -63,7 +63,7 @@ ListOutcome ListingRun::write(QFileDevice& file, const ListRequest& request) {
 
     // Only a root keeps its trailing separator in the chosen folder.
     const bool isRoot = nativeFolder.endsWith(fileSystem_.separator());
-    const quint64 total = isRoot ? fileSystem_.usedSpace(nativeFolder) : state_.ListTotal;
+    const ByteTotal total = isRoot ? fileSystem_.usedSpace(nativeFolder) : state_.ListTotal;
     out.placeAt(kHyphenRuleColumn);
     out.append(u"---------------");
     out.endLine();

@@ -13,6 +13,8 @@ struct RunState;
 enum class ListMode { NoSubs, WithSubs };
 
 struct ListRequest {
+    // The folder to walk as the system names it; empty: ListFolder in the system's encoding.
+    NativePath folder;
     QString headerText;
     ListMode mode = ListMode::NoSubs;
     QDate date = QDate::currentDate();
@@ -39,9 +41,10 @@ public:
     // Creates the list file at ListFilePath (replacing any file there) and writes it.
     // ListFilePath is cleared once the total line is written.
     ListOutcome createAndWrite(const ListRequest& request);
-    // The same into the caller's file object, which the caller may close while the run
-    // works (the program is closing): what was written stays, the rest is dropped.
-    ListOutcome createAndWrite(QFile& file, const ListRequest& request);
+    // The same into the list file the caller has opened for writing, as the platform
+    // allows it to be opened. The caller may close it while the run works (the program is
+    // closing): what was written stays, the rest is dropped.
+    ListOutcome writeAndClose(QFile& file, const ListRequest& request);
 
     // Writes the list into a device that is already open for writing.
     ListOutcome write(QFileDevice& file, const ListRequest& request);

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "listing/listfields.h"
+
 #include <QString>
-#include <QtGlobal>
 
 // The state of listing runs, owned by whoever drives them (the main window or the
 // command-line tool) and shared with the engine while a run works.
@@ -11,5 +12,5 @@ struct RunState {
     QString ViewFilePath; // the list file View list opens
     bool RunActive = false;
     bool AbortRequested = false;
-    quint64 ListTotal = 0; // exact running total of the sizes written on folder lines
+    ByteTotal ListTotal = 0; // exact running total of the sizes written on folder lines
 };

@@ -1,7 +1,9 @@
 #include "mainwindow/form1.h"
 
 #include "listing/listingrun.h"
+#include "listing/listfields.h"
 #include "platform/filesystem.h"
+#include "platform/listfile.h"
 #include "platform/threedpanel.h"
 #include "ui_form1.h"
 
@@ -94,13 +96,17 @@ void Form1::mlist_Click() {
 }
 
 Form1::RunEnd Form1::writeList() {
-    const QString shownPath = QDir::toNativeSeparators(state_.ListFilePath);
+    const QString shownPath = listfields::shownName(QDir::toNativeSeparators(state_.ListFilePath));
     ListRequest request;
     request.headerText = ui->Text1->text();
     request.mode = ui->nosubdir->isChecked() ? ListMode::NoSubs : ListMode::WithSubs;
     const std::unique_ptr<FileSystemInfo> fileSystem = createFileSystemInfo();
-    const ListOutcome outcome =
-        ListingRun(state_, *fileSystem, *this).createAndWrite(listFile_, request);
+    ListOutcome outcome;
+    if (const QString why = openListFile(listFile_, QFile::encodeName(state_.ListFilePath));
+        !why.isEmpty())
+        outcome = {ListOutcome::Status::CreateFailed, why};
+    else
+        outcome = ListingRun(state_, *fileSystem, *this).writeAndClose(listFile_, request);
     if (unloaded_)
         return {kDone, {}}; // the file was closed under the run; nobody is left to tell
 

@@ -27,7 +27,8 @@ void Form1::Command1_Click() {
     ui->Command2->setFocus();
     if (!controls_.BrowseDialog1->Show(this))
         return;
-    const QString folder = absoluteFolderPath(controls_.BrowseDialog1->SelectedFolder());
+    const QString folder = QFile::decodeName(
+        absoluteFolderPath(QFile::encodeName(controls_.BrowseDialog1->SelectedFolder())));
     if (folder.isEmpty())
         return;
     state_.ListFolder = folder;

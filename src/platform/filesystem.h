@@ -11,7 +11,8 @@ std::unique_ptr<FileSystemInfo> createFileSystemInfo();
 
 // The absolute, lexically normalised form of a folder path (".." and "." resolved by
 // name, links left as they are), without a trailing separator unless it is a root.
-QString absoluteFolderPath(const QString& path);
+// Empty when the current folder cannot be had for a relative path.
+NativePath absoluteFolderPath(const NativePath& path);
 
 // True when the path names a folder (following links, as a chosen folder may be one).
-bool isFolder(const QString& path);
+bool isFolder(const NativePath& path);

@@ -21,8 +21,14 @@ void installInterruptHandler() {
     sigemptyset(&action.sa_mask);
     // A second Ctrl+C ends the program at once, should the first not be heard soon.
     action.sa_flags = SA_RESTART | SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal or an ended session stops the run as a termination request does.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction before = {};
+        // A signal the caller chose to ignore (a background job's Ctrl+C, nohup) stays so.
+        if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN)
+            continue;
+        sigaction(signal, &action, nullptr);
+    }
 }
 
 bool interruptRequested() {

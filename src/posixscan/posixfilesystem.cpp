@@ -2,11 +2,10 @@
 
 #include "platform/filesystem.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,12 +20,30 @@ std::unique_ptr<FileSystemInfo> createFileSystemInfo() {
     return std::make_unique<PosixFileSystem>();
 }
 
-QString absoluteFolderPath(const QString& path) {
-    return QDir::cleanPath(QDir::current().absoluteFilePath(path));
+NativePath absoluteFolderPath(const NativePath& path) {
+    NativePath full = path;
+    if (!path.startsWith('/')) {
+        // The current folder as the system names it, however long.
+        char* current = ::getcwd(nullptr, 0);
+        if (!current)
+            return NativePath();
+        full = NativePath(current) + '/' + path;
+        std::free(current);
+    }
+    QList<NativePath> kept;
+    for (const NativePath& part : full.split('/')) {
+        if (part == "..") {
+            if (!kept.isEmpty())
+                kept.removeLast();
+        } else if (!part.isEmpty() && part != ".")
+            kept.append(part);
+    }
+    return '/' + kept.join('/');
 }
 
-bool isFolder(const QString& path) {
-    return QFileInfo(path).isDir();
+bool isFolder(const NativePath& path) {
+    struct stat st;
+    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 PosixFileSystem::PosixFileSystem() : PosixFileSystem(PseudoMounts()) {}
