@@ -87,10 +87,12 @@ public:
         ++asked;
         return previous;
     }
-    void AppActivate(const QString& title) override {
+    bool answers = true;               // whether the running copy takes the request
+    bool AppActivate(const QString& title) override {
         activated << title;
         if (whileAsking)
             whileAsking();
+        return answers;
     }
 };
 

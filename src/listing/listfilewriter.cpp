@@ -47,10 +47,8 @@ void ListFileWriter::endLine() {
 bool ListFileWriter::flush() {
     if (!failed_ && !file_.isOpen())
         closedUnderUs();
-    if (!failed_ && !file_.flush()) {
-        failed_ = true;
-        errorString_ = file_.errorString();
-    }
+    if (!failed_ && !file_.flush())
+        writeFailed();
     return !failed_;
 }
 
@@ -59,10 +57,16 @@ void ListFileWriter::write(const QByteArray& bytes) {
         closedUnderUs();
     if (failed_)
         return;
-    if (file_.write(bytes) != bytes.size()) {
-        failed_ = true;
-        errorString_ = file_.errorString();
-    }
+    if (file_.write(bytes) != bytes.size())
+        writeFailed();
+}
+
+void ListFileWriter::writeFailed() {
+    failed_ = true;
+    // A write that got only part of the way (the disk filled up during it) leaves Qt
+    // without the system's reason; trying the rest meets the cause again and records it.
+    file_.flush();
+    errorString_ = file_.errorString();
 }
 
 void ListFileWriter::closedUnderUs() {

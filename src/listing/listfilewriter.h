@@ -25,6 +25,7 @@ public:
 
 private:
     void write(const QByteArray& bytes);
+    void writeFailed();
     void closedUnderUs();
 
     QFileDevice& file_;

@@ -59,12 +59,17 @@ void Form1::Form_Load() {
     }
     if (controls_.instances->PrevInstance()) {
         const QString runningTitle = QGuiApplication::applicationDisplayName();
+        const QString ownTitle = windowTitle();
         // Neither title may still match when the running copy is looked for.
         QGuiApplication::setApplicationDisplayName(kDuplicateTitle);
         setWindowTitle(kDuplicateTitle);
-        controls_.instances->AppActivate(runningTitle);
-        close();
-        return;
+        if (controls_.instances->AppActivate(runningTitle)) {
+            close();
+            return;
+        }
+        // Nobody took the request: better a second window than none.
+        QGuiApplication::setApplicationDisplayName(runningTitle);
+        setWindowTitle(ownTitle);
     }
     // Centred on the screen the first time it is shown.
     adjustSize();

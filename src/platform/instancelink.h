@@ -10,12 +10,13 @@ class InstanceLink : public QObject {
 public:
     using QObject::QObject;
 
-    // Whether another copy already runs under the application title. When none does,
-    // this copy becomes the one that later copies find.
+    // Whether another copy of this user already runs under the application title. When
+    // none does, this copy becomes the one that later copies find.
     virtual bool PrevInstance() = 0;
     // Asks the copy running under `title` to restore, raise and activate its window, and
-    // waits a short while until it has. Nothing happens when no such copy answers.
-    virtual void AppActivate(const QString& title) = 0;
+    // waits a short while until it has. False when no such copy answered in time: this
+    // copy then has to start after all.
+    virtual bool AppActivate(const QString& title) = 0;
 
 signals:
     // A later copy asked this one to come forward.

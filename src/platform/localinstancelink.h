@@ -2,26 +2,35 @@
 
 #include "platform/instancelink.h"
 
-#include <QLocalServer>
+#include <QByteArray>
 
-class QLocalSocket;
+class QSocketNotifier;
 
-// Copies meet on a local socket that only the user can reach, named after the user and
-// the application title, in the user's runtime folder.
+// Copies meet on a local socket named after the user and the application title: in the
+// user's runtime folder when it is private to the user, otherwise in the abstract socket
+// namespace. Either way each side checks that the other runs as the same user.
 class LocalInstanceLink final : public InstanceLink {
     Q_OBJECT
 public:
     // `folder` holds the sockets; empty means the user's runtime folder.
     explicit LocalInstanceLink(QString folder = QString(), QObject* parent = nullptr);
+    ~LocalInstanceLink() override;
 
     bool PrevInstance() override;
-    void AppActivate(const QString& title) override;
+    bool AppActivate(const QString& title) override;
 
+    // The socket's path, or its name in the abstract namespace after an "@".
     QString serverName(const QString& title) const;
 
 private:
-    void serve(QLocalSocket* peer);
+    // The address bytes after the family; a leading NUL marks the abstract namespace.
+    QByteArray address(const QString& title) const;
+    void listen(const QByteArray& at);
+    void acceptPending();
+    void serve(int fd);
 
-    QString folder_;
-    QLocalServer server_;
+    QByteArray folder_; // empty: the abstract namespace
+    int listener_ = -1;
+    QSocketNotifier* incoming_ = nullptr;
+    int peersServed_ = 0;
 };
