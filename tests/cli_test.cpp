@@ -21,6 +21,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -342,8 +343,11 @@ QString today() {
     return QLocale::c().toString(QDate::currentDate(), u"dddd - MMM d, yyyy");
 }
 
+// `inChild` runs in the child just before the tool starts.
 void startList(QProcess& process, const QStringList& args, bool asNobody = false,
-               const QString& workDir = QString()) {
+               const QString& workDir = QString(), const std::function<void()>& inChild = {}) {
+    if (inChild)
+        process.setChildProcessModifier(inChild);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
     process.setProcessEnvironment(env);
@@ -367,6 +371,22 @@ Result finish(QProcess& process, Result result) {
     result.exitCode = process.exitCode();
     result.dates << today();
     return result;
+}
+
+// Arguments and working folder as bytes, which QProcess could pass only as text.
+Result runListBytes(const std::vector<Bytes>& args, const Bytes& workDir) {
+    std::vector<char*> argv{const_cast<char*>(KESTRIX_LIST_BINARY)};
+    for (const Bytes& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    Result result;
+    QProcess process;
+    startList(process, {}, false, {}, [&] {
+        if (::chdir(workDir.c_str()) == 0)
+            ::execv(argv[0], argv.data());
+        ::_exit(127);
+    });
+    return finish(process, result);
 }
 
 Result runList(const QStringList& args, bool asNobody = false, const QString& workDir = {}) {
@@ -580,7 +600,6 @@ TEST_P(CliExit, StatusAndMessage) {
                    expectedList(scanTree(t, "Tree"), t.path("Tree"), false));
 }
 
-const QString kNoSpace = QString::fromLocal8Bit(std::strerror(ENOSPC));
 const QString kNoEntry = QString::fromLocal8Bit(std::strerror(ENOENT));
 
 // clang-format off
@@ -593,13 +612,131 @@ INSTANTIATE_TEST_SUITE_P(cli, CliExit, ::testing::Values(
     ExitCase{"OutputWithoutFile", {"@TREE", "-o"}, 2, {}, nullptr, false},
     ExitCase{"OutputInMissingFolder", {"-o", "@NODIR", "@TREE"}, 1, {"@NODIR", kNoEntry},
              nullptr, false},
-    ExitCase{"OutputOnFullDevice", {"-o", "/dev/full", "@TREE"}, 1, {"/dev/full", kNoSpace},
+    ExitCase{"OutputOnDevice", {"-o", "/dev/full", "@TREE"}, 1, {"/dev/full", "not a regular file"},
              nullptr, false},
+    ExitCase{"EmptyFolder", {"-o", "@OUT", ""}, 2, {"FOLDER is empty"}, nullptr, false},
+    ExitCase{"EscapesInName", {"-o", "@OUT", "@MISSING\x1b[2J"}, 2, {"@MISSING?[2J"}, nullptr,
+             false},
     ExitCase{"Success", {"--output", "@OUT", "@TREE"}, 0, {}, nullptr, true},
     ExitCase{"Help", {"--help"}, 0, {}, "--with-subs.*--header.*--output", false},
     ExitCase{"Version", {"--version"}, 0, {}, "^kestrix-list \\d+\\.\\d+\\S*\\n$", false}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
+
+// ---- Paths that are not text, and where the list may go ----
+
+TEST(cli, PathsKeepTheirBytes) {
+    TempTree t;
+    ASSERT_TRUE(t.ok());
+    const Bytes odd = "Bad\xff\xfe";
+    t.files(odd, {{"Sub\xc0/f", 7}, {"Two/g", 9}});
+    const Lines want = expectedList(scanTree(t, odd), t.path(odd), false);
+    struct Case {
+        std::vector<Bytes> args;
+        Bytes workDir, listFile; // the list file below the scratch folder; empty: standard output
+    };
+    const Case cases[] = {
+        {{t.path(odd)}, "/", ""},
+        {{"."}, t.path(odd), ""},
+        {{"-o", "list\xfe.txt", ".."}, t.path(odd + "/Two"), odd + "/Two/list\xfe.txt"}};
+    for (const Case& c : cases) {
+        Result run = runListBytes(c.args, c.workDir);
+        EXPECT_EQ(run.exitCode, 0) << run.err.data();
+        QFile file; // a name QFile would take only as text
+        const int fd = c.listFile.empty() ? -1 : ::open(t.path(c.listFile).c_str(), O_RDONLY);
+        if (fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+            run.out = file.readAll();
+        expectList(run, run.out, want);
+    }
+}
+
+struct TargetCase {
+    const char* name;
+    const char*
+        planted; // at list.txt before the run: "", "file", "link", "dangling", "fifo", "folder"
+    bool sharedFolder;  // world-writable and sticky, as /tmp
+    bool byStranger;    // planted by another user
+    const char* writes; // the file that gets the list; nullptr: refused, nothing written
+};
+void PrintTo(const TargetCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliOutputTarget : public ::testing::TestWithParam<TargetCase> {};
+
+TEST_P(CliOutputTarget, WritesOnlyWhereItMay) {
+    const TargetCase& c = GetParam();
+    if (c.byStranger && ::geteuid() != 0)
+        GTEST_SKIP() << "planting as another user needs root";
+    TempTree t;
+    ASSERT_TRUE(t.ok());
+    t.files("", {{"Tree/Sub/f", 5}, {"victim", 3}});
+    t.folder("out", c.sharedFolder ? 01777 : 0755);
+    const Bytes planted = c.planted;
+    const char* at = "out/list.txt";
+    if (planted == "file") {
+        TempTree::makeFile(t.fd(), at, 3);
+    } else if (planted == "folder") {
+        t.folder(at);
+    } else if (!planted.empty()) {
+        SYS_OK(planted == "fifo"
+                   ? ::mkfifoat(t.fd(), at, 0666)
+                   : ::symlinkat(planted == "link" ? "../victim" : "../new.txt", t.fd(), at));
+    }
+    const uid_t owner = c.byStranger ? kNobody : ::geteuid();
+    if (!planted.empty()) {
+        SYS_OK(::fchownat(t.fd(), at, owner, owner, AT_SYMLINK_NOFOLLOW));
+    }
+
+    const Result run = runList({"-o", t.qpath(at), t.qpath("Tree")});
+    ASSERT_FALSE(run.crashed);
+    if (!c.writes) {
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_TRUE(run.err.contains(t.path(at).c_str())) << run.err.data();
+        EXPECT_EQ(readFile(t.qpath("victim")).size(), 3);
+        EXPECT_FALSE(QFile::exists(t.qpath("new.txt")));
+        return;
+    }
+    EXPECT_EQ(run.exitCode, 0) << run.err.data();
+    expectList(run, readFile(t.qpath(c.writes)),
+               expectedList(scanTree(t, "Tree"), t.path("Tree"), false));
+    struct stat st;
+    const mode_t umask = ::umask(0);
+    ::umask(umask);
+    if (planted.empty() && ::stat(t.path(at).c_str(), &st) == 0) {
+        EXPECT_EQ(st.st_mode & 0777, 0666 & ~umask);
+    }
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(cli, CliOutputTarget, ::testing::Values(
+    TargetCase{"NewInShared", "", true, false, "out/list.txt"},
+    TargetCase{"OwnFileInShared", "file", true, false, "out/list.txt"},
+    TargetCase{"OwnLinkFollowed", "link", false, false, "victim"},
+    TargetCase{"DanglingLinkMakesItsTarget", "dangling", false, false, "new.txt"},
+    TargetCase{"StrangersFileElsewhere", "file", false, true, "out/list.txt"},
+    TargetCase{"Fifo", "fifo", false, false, nullptr},
+    TargetCase{"Folder", "folder", false, false, nullptr},
+    TargetCase{"StrangersLinkInShared", "link", true, true, nullptr},
+    TargetCase{"StrangersFileInShared", "file", true, true, nullptr},
+    TargetCase{"StrangersFifoInShared", "fifo", true, true, nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+TEST(cli, TotalsPastSixtyFourBits) {
+    TempTree t;
+    ASSERT_TRUE(t.ok());
+    for (const char* name : {"Huge/a/f", "Huge/b/f", "Huge/c/f"}) {
+        t.files("", {{name, 0}});
+        const int f = ::openat(t.fd(), name, O_WRONLY | O_CLOEXEC);
+        if (::ftruncate(f, LLONG_MAX) != 0)
+            GTEST_SKIP() << "no files of 2^63-1 bytes here: " << std::strerror(errno);
+        ::close(f);
+    }
+    const Result run = runList({t.qpath("Huge")});
+    EXPECT_EQ(run.exitCode, 0) << run.err.data();
+    EXPECT_TRUE(run.out.endsWith(" 27,670,116,110,564,327,421\r\n")) << run.out.data();
+}
 
 // ---- Trees that are hard to walk ----
 
@@ -712,6 +849,7 @@ struct InterruptCase {
     const char* name;
     int signal;
     bool toStdout; // a pipe that is not read holds the tool back until the signal is sent
+    bool ignoredAtStart = false; // as for a background job: the run must not hear it
 };
 void PrintTo(const InterruptCase& c, std::ostream* os) {
     *os << c.name;
@@ -741,7 +879,10 @@ TEST_P(CliInterrupt, ListEndsWithTheTotalOfTheLinesWritten) {
     Result result;
     result.dates << today();
     QProcess process;
-    startList(process, args);
+    startList(process, args, false, {}, [&c] {
+        if (c.ignoredAtStart)
+            ::signal(c.signal, SIG_IGN);
+    });
     ASSERT_TRUE(process.waitForStarted());
     if (c.toStdout) {
         // Read up to the first folder lines, then nothing more until the signal is sent.
@@ -758,7 +899,8 @@ TEST_P(CliInterrupt, ListEndsWithTheTotalOfTheLinesWritten) {
     result = finish(process, result);
     ASSERT_FALSE(result.crashed) << result.err.data();
     const QByteArray bytes = c.toStdout ? result.out : readFile(listPath);
-    if (result.exitCode == 0 && !c.toStdout) {
+    if (c.ignoredAtStart || (result.exitCode == 0 && !c.toStdout)) {
+        EXPECT_EQ(result.exitCode, 0) << result.err.data();
         expectList(result, bytes, want); // done before the signal came: the whole list
         return;
     }
@@ -774,7 +916,10 @@ TEST_P(CliInterrupt, ListEndsWithTheTotalOfTheLinesWritten) {
 INSTANTIATE_TEST_SUITE_P(cli, CliInterrupt,
                          ::testing::Values(InterruptCase{"SigintStdout", SIGINT, true},
                                            InterruptCase{"SigtermStdout", SIGTERM, true},
-                                           InterruptCase{"SigintFile", SIGINT, false}),
+                                           InterruptCase{"SigintFile", SIGINT, false},
+                                           InterruptCase{"SighupFile", SIGHUP, false},
+                                           InterruptCase{"SighupStdout", SIGHUP, true},
+                                           InterruptCase{"IgnoredSigint", SIGINT, true, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -10,7 +10,7 @@ const QLocale kC = QLocale::c();
 
 TEST(GroupedNumber, GroupsInThreesWithTheLocaleSeparator) {
     struct Case {
-        quint64 value;
+        ByteTotal value;
         QLocale locale;
         QString expected;
     };
@@ -20,12 +20,15 @@ TEST(GroupedNumber, GroupsInThreesWithTheLocaleSeparator) {
         {1000, kC, QStringLiteral("1,000")},
         {1234567, kC, QStringLiteral("1,234,567")},
         {18446744073709551615ull, kC, QStringLiteral("18,446,744,073,709,551,615")},
+        {ByteTotal(1) << 64, kC, QStringLiteral("18,446,744,073,709,551,616")},
+        {~ByteTotal(0), QLocale(QLocale::German, QLocale::Germany),
+         QStringLiteral("340.282.366.920.938.463.463.374.607.431.768.211.455")},
         {1234567, QLocale(QLocale::German, QLocale::Germany), QStringLiteral("1.234.567")},
         // Locales that group in twos above the thousands still get threes here.
         {123456789, QLocale(QLocale::Hindi, QLocale::India), QStringLiteral("123,456,789")},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(groupedNumber(c.value, c.locale), c.expected) << c.value;
+        EXPECT_EQ(groupedNumber(c.value, c.locale), c.expected);
 }
 
 TEST(GroupedNumber, UsesTheSystemSeparatorEvenWhenTheLocaleOmitsIt) {

@@ -22,7 +22,10 @@
 #include <QTreeView>
 #include <QtTest>
 
+#include <csignal>
+#include <cstring>
 #include <memory>
+#include <sys/resource.h>
 
 namespace {
 
@@ -536,22 +539,35 @@ private slots:
         QTest::addColumn<QString>("listFile");
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("reason");
+        QTest::addColumn<int>("fileSizeLimit"); // 0: none
         QTest::newRow("cannot be created") << "/nonexistent/Kestrix.txt"
                                            << "- List not written -"
-                                           << "could not be created";
-        QTest::newRow("disk full") << "/dev/full"
-                                   << "- List incomplete -"
-                                   << "incomplete";
+                                           << "could not be created" << 0;
+        QTest::newRow("not a file") << "/dev/full"
+                                    << "- List not written -"
+                                    << "not a regular file" << 0;
+        // A write cut short, as on a disk that fills up: the system's reason is given.
+        QTest::newRow("write cut short") << scratch.filePath("short.txt") << "- List incomplete -"
+                                         << QString::fromLocal8Bit(strerror(EFBIG)) << 500;
     }
     void listFileFailuresAreReportedNotPassedOffAsDone() {
         QFETCH(QString, listFile);
         QFETCH(QString, status);
         QFETCH(QString, reason);
+        QFETCH(int, fileSizeLimit);
         Form1& form = open();
         makeTree(scratch.path(), 3);
         chooseFolder(scratch.path());
         scripted().saveDialog->answers.push_back(listFile);
+        rlimit unlimited{};
+        ::getrlimit(RLIMIT_FSIZE, &unlimited);
+        const rlimit limit{rlim_t(fileSizeLimit), unlimited.rlim_max};
+        const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+        if (fileSizeLimit)
+            ::setrlimit(RLIMIT_FSIZE, &limit);
         button(form, "Command4")->click();
+        ::setrlimit(RLIMIT_FSIZE, &unlimited);
+        ::signal(SIGXFSZ, oldHandler);
         QCOMPARE(caption("SSPanel1"), status);
         QCOMPARE(scripted().messages->shown.size(), 1u);
         const ShownMessage& shown = scripted().messages->shown[0];
