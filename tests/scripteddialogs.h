@@ -87,7 +87,7 @@ public:
         ++asked;
         return previous;
     }
-    bool answers = true;               // whether the running copy takes the request
+    bool answers = true; // whether the running copy takes the request
     bool AppActivate(const QString& title) override {
         activated << title;
         if (whileAsking)

@@ -14,9 +14,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <future>
 #include <sndfile.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -162,18 +166,6 @@ private slots:
         form.showMinimized();
         QTRY_VERIFY(form.windowState() & Qt::WindowMinimized);
 
-        // Anything but the one request is ignored.
-        for (const QByteArray& junk : {QByteArray("come forward!\n"), QByteArray("come"),
-                                       QByteArray(100000, 'x'), QByteArray("\n")}) {
-            QLocalSocket peer;
-            peer.connectToServer(first.serverName("Kestrix"));
-            QVERIFY(peer.waitForConnected(2000));
-            peer.write(junk);
-            peer.flush();
-            QTRY_COMPARE_WITH_TIMEOUT(peer.state(), QLocalSocket::UnconnectedState, 5000);
-            QVERIFY(form.windowState() & Qt::WindowMinimized);
-        }
-
         QProcess second;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("XDG_RUNTIME_DIR", folder);
@@ -185,6 +177,109 @@ private slots:
         QCOMPARE(second.exitCode(), 0);
         QVERIFY(!(form.windowState() & Qt::WindowMinimized));
         QVERIFY(form.isVisible());
+    }
+
+    // Wherever the runtime folder leaves the socket, a copy hands over only to a copy of
+    // its own user, and no peer keeps the server from answering the next copy.
+    void handsOverOnlyToItsOwnUser_data() {
+        QTest::addColumn<QString>("runtime"); // private, shared, relative or too deep
+        QTest::addColumn<QString>("before");  // what happens before the second copy starts
+        QTest::addColumn<bool>("handsOver");
+        QTest::newRow("private") << "private"
+                                 << "" << true;
+        QTest::newRow("shared") << "shared"
+                                << "" << true;
+        QTest::newRow("relative") << "relative"
+                                  << "" << true;
+        QTest::newRow("too deep") << "deep"
+                                  << "" << true;
+        QTest::newRow("junk") << "private"
+                              << "junk" << true;
+        QTest::newRow("out of descriptors") << "private"
+                                            << "burst" << true;
+        QTest::newRow("stranger asks") << "shared"
+                                       << "stranger asks" << true;
+        QTest::newRow("stranger listens") << "shared"
+                                          << "stranger listens" << false;
+    }
+    void handsOverOnlyToItsOwnUser() {
+        QFETCH(QString, runtime);
+        QFETCH(QString, before);
+        QFETCH(bool, handsOver);
+        if (before.startsWith("stranger") && ::geteuid() != 0)
+            QSKIP("acting as another user needs root");
+        const QString title =
+            QStringLiteral("Kestrix %1 %2").arg(::getpid()).arg(QTest::currentDataTag());
+        QApplication::setApplicationDisplayName(title);
+        QString folder = scratch.filePath(runtime);
+        if (runtime == "deep")
+            folder += '/' + QString(100, u'd');
+        QVERIFY(QDir().mkpath(folder));
+        if (runtime == "relative")
+            folder = QDir::current().relativeFilePath(folder);
+        QFile::setPermissions(folder, runtime == "shared"
+                                          ? QFile::Permissions(0x7777)
+                                          : QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        LocalInstanceLink first(folder), second(folder);
+        const QByteArray name = QFile::encodeName(first.serverName(title)).replace('@', '\0');
+        QCOMPARE(name.startsWith('\0'), runtime != "private");
+        sockaddr_un address{AF_UNIX, {}};
+        memcpy(address.sun_path, name.constData(), name.size());
+        const socklen_t length =
+            offsetof(sockaddr_un, sun_path) + name.size() + 1 - name.startsWith('\0');
+        const auto connectTo = [&] {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            return ::connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0
+                       ? fd
+                       : (::close(fd), -1);
+        };
+        pid_t stranger = -1;
+        if (before.startsWith("stranger") && (stranger = ::fork()) == 0) {
+            if (::setresgid(65534, 65534, 65534) == 0 && ::setresuid(65534, 65534, 65534) == 0) {
+                const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+                if (before == "stranger listens")
+                    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length), ::listen(fd, 4);
+                else if (::connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0)
+                    ::write(fd, "come forward\n", 13);
+                ::pause();
+            }
+            ::_exit(1);
+        }
+        const auto stopStranger = qScopeGuard([stranger] {
+            stranger > 0 && ::kill(stranger, SIGKILL) == 0 && ::waitpid(stranger, nullptr, 0);
+        });
+        if (before == "stranger listens")
+            QTest::qWait(200); // the stranger takes the name first
+        QCOMPARE(first.PrevInstance(), false);
+        QSignalSpy asked(&first, &InstanceLink::comeForwardRequested);
+        std::vector<int> held;
+        for (const QByteArray& junk : {QByteArray("come forward!\n"), QByteArray("come"),
+                                       QByteArray(100000, 'x'), QByteArray("\n")}) {
+            if (before == "junk" && held.emplace_back(connectTo()) >= 0)
+                ::send(held.back(), junk.constData(), junk.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        }
+        rlimit limits{};
+        ::getrlimit(RLIMIT_NOFILE, &limits);
+        const rlimit few{256, limits.rlim_max};
+        if (before == "burst" && ::setrlimit(RLIMIT_NOFILE, &few) == 0) {
+            for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+                held.push_back(fd);
+            if (!held.empty())
+                ::close(held.back()), held.pop_back();
+            held.push_back(connectTo());
+            QTest::qWait(500); // the server meets the limit, and rests
+            ::setrlimit(RLIMIT_NOFILE, &limits);
+        }
+        QTest::qWait(300);
+        for (const int fd : held)
+            ::close(fd);
+        auto handOver = std::async(
+            std::launch::async, [&] { return second.PrevInstance() && second.AppActivate(title); });
+        QTRY_VERIFY_WITH_TIMEOUT(
+            handOver.wait_for(std::chrono::seconds(0)) == std::future_status::ready, 20000);
+        QCOMPARE(handOver.get(), handsOver);
+        QCOMPARE(asked.size(), handsOver ? 1 : 0);
+        QVERIFY(QDir(folder).entryList(QDir::System).size() == (runtime == "private" ? 1 : 0));
     }
 
     // Closed while a run writes: the run stops, the file keeps what it got, the start

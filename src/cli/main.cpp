@@ -56,8 +56,9 @@ int main(int argc, char* argv[]) {
     std::unique_ptr<FileSystemInfo> fileSystem = createFileSystemInfo();
     const NativePath folder = absoluteFolderPath(options.folder);
     if (folder.isEmpty() || !isFolder(folder))
-        return usageError(options, QStringLiteral("%1: no such folder")
-                                       .arg(fileSystem->decodePath(options.folder)));
+        return usageError(
+            options,
+            QStringLiteral("%1: no such folder").arg(fileSystem->decodePath(options.folder)));
 
     installInterruptHandler();
 

@@ -1,7 +1,7 @@
 #include "mainwindow/form1.h"
 
-#include "listing/listingrun.h"
 #include "listing/listfields.h"
+#include "listing/listingrun.h"
 #include "platform/filesystem.h"
 #include "platform/listfile.h"
 #include "platform/threedpanel.h"

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -41,8 +42,8 @@ constexpr int kRestMs = 200;
 // A folder only this user can enter: anyone else could plant or remove sockets there.
 bool isPrivateFolder(const QByteArray& folder) {
     struct stat st;
-    return folder.startsWith('/') && ::lstat(folder.constData(), &st) == 0 &&
-           S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+    return folder.startsWith('/') && ::lstat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
 }
 
 bool toSocketAddress(const QByteArray& at, sockaddr_un& address, socklen_t& length) {
@@ -101,6 +102,10 @@ LocalInstanceLink::LocalInstanceLink(QString folder, QObject* parent) : Instance
 LocalInstanceLink::~LocalInstanceLink() {
     if (listener_ >= 0)
         ::close(listener_);
+    if (spare_ >= 0)
+        ::close(spare_);
+    if (!socketPath_.isEmpty())
+        ::unlink(socketPath_.constData());
 }
 
 QByteArray LocalInstanceLink::address(const QString& title) const {
@@ -199,6 +204,9 @@ void LocalInstanceLink::listen(const QByteArray& at) {
         return;
     }
     listener_ = fd;
+    if (!at.startsWith('\0'))
+        socketPath_ = at;
+    spare_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     incoming_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(incoming_, &QSocketNotifier::activated, this, &LocalInstanceLink::acceptPending);
 }
@@ -207,6 +215,21 @@ void LocalInstanceLink::acceptPending() {
     while (true) {
         const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
+            if (errno == EMFILE || errno == ENFILE) {
+                // Out of descriptors: the spare one lets the waiting connection be taken
+                // and dropped, or it would be announced again and again.
+                if (spare_ >= 0) {
+                    ::close(spare_);
+                    const int dropped = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+                    if (dropped >= 0)
+                        ::close(dropped);
+                    spare_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+                    if (dropped >= 0)
+                        continue;
+                    return; // none was waiting: a full table fails even then
+                }
+                spare_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+            }
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
                 // The connection waits in the backlog; the server keeps listening.
                 incoming_->setEnabled(false);

@@ -29,8 +29,10 @@ private:
     void acceptPending();
     void serve(int fd);
 
-    QByteArray folder_; // empty: the abstract namespace
+    QByteArray folder_;     // empty: the abstract namespace
+    QByteArray socketPath_; // the socket this copy listens on, removed when it ends
     int listener_ = -1;
+    int spare_ = -1; // a descriptor kept back for a connection that comes when none is left
     QSocketNotifier* incoming_ = nullptr;
     int peersServed_ = 0;
 };

@@ -15,9 +15,9 @@ QString systemReason(int error) {
 }
 
 QString notAPlainFile(mode_t mode) {
-    const char* kind = S_ISDIR(mode)    ? "a folder"
-                       : S_ISFIFO(mode) ? "a FIFO"
-                       : S_ISSOCK(mode) ? "a socket"
+    const char* kind = S_ISDIR(mode)                    ? "a folder"
+                       : S_ISFIFO(mode)                 ? "a FIFO"
+                       : S_ISSOCK(mode)                 ? "a socket"
                        : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
                                                         : "not a file";
     return QStringLiteral("it is %1, not a regular file").arg(QLatin1String(kind));
@@ -36,8 +36,8 @@ bool trusted(const struct stat& folder, const struct stat& entry) {
     return entry.st_uid == ::geteuid() || entry.st_uid == folder.st_uid;
 }
 
-const QString kPlanted = QStringLiteral(
-    "it belongs to another user, in a folder that every user may write to");
+const QString kPlanted =
+    QStringLiteral("it belongs to another user, in a folder that every user may write to");
 
 QString adopt(QFile& file, int fd) {
     // Only opening must not wait; writing may.
