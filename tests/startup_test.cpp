@@ -8,7 +8,6 @@
 
 #include <QAbstractButton>
 #include <QElapsedTimer>
-#include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -138,16 +137,22 @@ private slots:
     }
 
     void aSecondCopyHandsOverUnderAnotherTitle() {
-        ScriptedControls scripted;
-        scripted.instances->previous = true;
-        Form1 form(scripted.handOver());
-        QString titleThen;
-        scripted.instances->whileAsking = [&] { titleThen = form.windowTitle(); };
-        QVERIFY(!form.LoadForm2());
-        QCOMPARE(scripted.instances->activated, QStringList("Kestrix"));
-        QCOMPARE(titleThen, "... duplicate instance.");
-        QCOMPARE(QGuiApplication::applicationDisplayName(), "... duplicate instance.");
-        QVERIFY(!form.isVisible() && form.unloaded());
+        for (const bool answered : {true, false}) { // unanswered: the copy starts after all
+            QApplication::setApplicationDisplayName(QStringLiteral("Kestrix"));
+            ScriptedControls scripted;
+            scripted.instances->previous = true;
+            scripted.instances->answers = answered;
+            Form1 form(scripted.handOver());
+            QString titleThen;
+            scripted.instances->whileAsking = [&] { titleThen = form.windowTitle(); };
+            QCOMPARE(form.LoadForm2() == nullptr, answered);
+            QCOMPARE(scripted.instances->activated, QStringList("Kestrix"));
+            QCOMPARE(titleThen, "... duplicate instance.");
+            QCOMPARE(QGuiApplication::applicationDisplayName(),
+                     answered ? "... duplicate instance." : "Kestrix");
+            QCOMPARE(form.isVisible(), !answered);
+            QCOMPARE(form.windowTitle() == "... duplicate instance.", answered);
+        }
     }
 
     // The copy already running lives in this process; the second is the real program.
@@ -185,22 +190,19 @@ private slots:
         QTest::addColumn<QString>("runtime"); // private, shared, relative or too deep
         QTest::addColumn<QString>("before");  // what happens before the second copy starts
         QTest::addColumn<bool>("handsOver");
-        QTest::newRow("private") << "private"
-                                 << "" << true;
-        QTest::newRow("shared") << "shared"
-                                << "" << true;
-        QTest::newRow("relative") << "relative"
-                                  << "" << true;
-        QTest::newRow("too deep") << "deep"
-                                  << "" << true;
-        QTest::newRow("junk") << "private"
-                              << "junk" << true;
-        QTest::newRow("out of descriptors") << "private"
-                                            << "burst" << true;
-        QTest::newRow("stranger asks") << "shared"
-                                       << "stranger asks" << true;
-        QTest::newRow("stranger listens") << "shared"
-                                          << "stranger listens" << false;
+        const struct {
+            const char *tag, *runtime, *before;
+            bool handsOver;
+        } rows[] = {{"private", "private", "", true},
+                    {"shared", "shared", "", true},
+                    {"relative", "relative", "", true},
+                    {"too deep", "deep", "", true},
+                    {"junk", "private", "junk", true},
+                    {"out of descriptors", "private", "burst", true},
+                    {"stranger asks", "shared", "stranger asks", true},
+                    {"stranger listens", "shared", "stranger listens", false}};
+        for (const auto& row : rows)
+            QTest::newRow(row.tag) << row.runtime << row.before << row.handsOver;
     }
     void handsOverOnlyToItsOwnUser() {
         QFETCH(QString, runtime);
@@ -267,7 +269,7 @@ private slots:
             if (!held.empty())
                 ::close(held.back()), held.pop_back();
             held.push_back(connectTo());
-            QTest::qWait(500); // the server meets the limit, and rests
+            QTest::qWait(500); // the server meets the limit
             ::setrlimit(RLIMIT_NOFILE, &limits);
         }
         QTest::qWait(300);
