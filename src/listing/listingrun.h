@@ -38,8 +38,9 @@ class ListingRun {
 public:
     ListingRun(RunState& state, FileSystemInfo& fileSystem, RunHost& host);
 
-    // Creates the list file at ListFilePath (replacing any file there) and writes it.
-    // ListFilePath is cleared once the total line is written.
+    // Creates the list file at ListFilePath (replacing whatever is there, unchecked) and
+    // writes it. ListFilePath is cleared once the total line is written. The programs
+    // open theirs through the platform, which looks first at what it would replace.
     ListOutcome createAndWrite(const ListRequest& request);
     // The same into the list file the caller has opened for writing, as the platform
     // allows it to be opened. The caller may close it while the run works (the program is
