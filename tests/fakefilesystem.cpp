@@ -62,8 +62,8 @@ std::optional<quint64> FakeFileSystem::sizeBelow(const Node& node) const {
     return total;
 }
 
-std::optional<quint64> FakeFileSystem::folderSize(const NativePath& folder,
-                                                  const KeepGoing& keepGoing) {
+std::optional<ByteTotal> FakeFileSystem::folderSize(const NativePath& folder,
+                                                    const KeepGoing& keepGoing) {
     sizeQueries.append(QString::fromUtf8(folder));
     if (onSizeQuery)
         onSizeQuery(QString::fromUtf8(folder), keepGoing);

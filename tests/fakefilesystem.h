@@ -39,8 +39,8 @@ public:
     QString pathBelowRoot(const NativePath& path) const override;
     std::vector<NativePath> subFolders(const NativePath& folder, const KeepGoing&) override;
     std::vector<NativePath> visibleSubFolders(const NativePath& folder) override;
-    std::optional<quint64> folderSize(const NativePath& folder,
-                                      const KeepGoing& keepGoing) override;
+    std::optional<ByteTotal> folderSize(const NativePath& folder,
+                                        const KeepGoing& keepGoing) override;
     quint64 usedSpace(const NativePath& root) override;
 
 private:

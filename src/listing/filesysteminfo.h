@@ -12,6 +12,10 @@
 // system gives them, so folders whose names do not decode cleanly are still reached.
 using NativePath = QByteArray;
 
+// Byte counts that are summed: sizes and totals stay exact far past 64 bits (a few
+// sparse files of 2^63 bytes would wrap a 64-bit sum).
+using ByteTotal = unsigned __int128;
+
 // Called now and then during a long size query; returning false cancels the query.
 using KeepGoing = std::function<bool()>;
 
@@ -40,8 +44,8 @@ public:
 
     // Bytes in all files below the folder at any depth; nothing when part of the tree
     // cannot be read or the query was cancelled.
-    virtual std::optional<quint64> folderSize(const NativePath& folder,
-                                              const KeepGoing& keepGoing) = 0;
+    virtual std::optional<ByteTotal> folderSize(const NativePath& folder,
+                                                const KeepGoing& keepGoing) = 0;
 
     // Used space of the drive whose root is given; 0 when it cannot be had.
     virtual quint64 usedSpace(const NativePath& root) = 0;

@@ -71,7 +71,7 @@ void FolderWalk::WriteFolderLine(const NativePath& folderWithSeparator) {
     // need not be asked for.
     if (stopped())
         return;
-    const std::optional<quint64> size = fileSystem_.folderSize(folderWithSeparator, keepGoing());
+    const std::optional<ByteTotal> size = fileSystem_.folderSize(folderWithSeparator, keepGoing());
     if (state_.AbortRequested || out_.failed())
         return;
     if (size)
@@ -101,7 +101,7 @@ void FolderWalk::ListSubFolders(const NativePath& folder) {
         host_.pumpEvents();
         if (!state_.RunActive || out_.failed())
             return;
-        const std::optional<quint64> size = fileSystem_.folderSize(prefix + name, keepGoing());
+        const std::optional<ByteTotal> size = fileSystem_.folderSize(prefix + name, keepGoing());
         if (stopped())
             return; // stopped while the size was being counted: this folder gets no line
         const QString field = listfields::sizeField(size, locale_);

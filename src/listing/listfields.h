@@ -1,15 +1,13 @@
 #pragma once
 
+#include "listing/filesysteminfo.h"
+
 #include <QDate>
 #include <QLocale>
 #include <QString>
 #include <QtGlobal>
 
 #include <optional>
-
-// Byte counts that are summed: sizes and totals stay exact far past 64 bits (a few
-// sparse files of 2^63 bytes would wrap a 64-bit sum).
-using ByteTotal = unsigned __int128;
 
 namespace listfields {
 

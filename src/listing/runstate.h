@@ -1,6 +1,6 @@
 #pragma once
 
-#include "listing/listfields.h"
+#include "listing/filesysteminfo.h"
 
 #include <QString>
 

@@ -191,8 +191,8 @@ std::vector<NativePath> PosixFileSystem::subFolders(const NativePath& folder,
     return node ? tree_.subFolderNames(*node) : std::vector<NativePath>();
 }
 
-std::optional<quint64> PosixFileSystem::folderSize(const NativePath& folder,
-                                                   const KeepGoing& keepGoing) {
+std::optional<ByteTotal> PosixFileSystem::folderSize(const NativePath& folder,
+                                                     const KeepGoing& keepGoing) {
     const FolderTree::Node* node = scanned(folder);
     // The top of the record was counted from itself already.
     if (node && node->holdsLoop && withoutTrailingSeparators(folder) != treeTop_) {

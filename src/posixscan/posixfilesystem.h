@@ -20,8 +20,8 @@ public:
     std::vector<NativePath> subFolders(const NativePath& folder,
                                        const KeepGoing& keepGoing) override;
     std::vector<NativePath> visibleSubFolders(const NativePath& folder) override;
-    std::optional<quint64> folderSize(const NativePath& folder,
-                                      const KeepGoing& keepGoing) override;
+    std::optional<ByteTotal> folderSize(const NativePath& folder,
+                                        const KeepGoing& keepGoing) override;
     quint64 usedSpace(const NativePath& root) override;
 
     // How often a long size query calls its keepGoing at the most.
