@@ -723,19 +723,24 @@ INSTANTIATE_TEST_SUITE_P(cli, CliOutputTarget, ::testing::Values(
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
-TEST(cli, TotalsPastSixtyFourBits) {
+TEST(cli, SizesAndTotalsPastSixtyFourBits) {
     TempTree t;
     ASSERT_TRUE(t.ok());
-    for (const char* name : {"Huge/a/f", "Huge/b/f", "Huge/c/f"}) {
+    for (const char* name : {"Huge/a/f", "Huge/a/g", "Huge/a/h"}) {
         t.files("", {{name, 0}});
         const int f = ::openat(t.fd(), name, O_WRONLY | O_CLOEXEC);
         if (::ftruncate(f, LLONG_MAX) != 0)
             GTEST_SKIP() << "no files of 2^63-1 bytes here: " << std::strerror(errno);
         ::close(f);
     }
-    const Result run = runList({t.qpath("Huge")});
-    EXPECT_EQ(run.exitCode, 0) << run.err.data();
-    EXPECT_TRUE(run.out.endsWith(" 27,670,116,110,564,327,421\r\n")) << run.out.data();
+    const char* threeFiles = " 27,670,116,110,564,327,421\r\n";
+    for (const auto& [withSubs, total] :
+         {std::pair{false, threeFiles}, std::pair{true, " 55,340,232,221,128,654,842\r\n"}}) {
+        const Result run = runList(listArgs(withSubs, {t.qpath("Huge")}));
+        EXPECT_EQ(run.exitCode, 0) << run.err.data();
+        EXPECT_EQ(run.out.count(threeFiles), 2) << run.out.data(); // a size, and a line or total
+        EXPECT_TRUE(run.out.endsWith(total)) << run.out.data();
+    }
 }
 
 // ---- Trees that are hard to walk ----

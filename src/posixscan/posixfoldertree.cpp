@@ -18,6 +18,9 @@
 #include <thread>
 #include <unistd.h>
 
+// Sizes past 64 bits live in the padding of the record's nodes.
+static_assert(sizeof(FolderTree::Node) <= 32);
+
 namespace {
 
 // A tree is shared out between the threads as separate sub-trees once its top levels
@@ -144,7 +147,7 @@ void FolderTree::clear() {
 
 void FolderTree::readFolder(int fd, quint32 index, bool fromStart, const GoOn& goOn) {
     FolderEntries entries(fd, fromStart);
-    quint64 bytes = 0;
+    ByteTotal bytes = 0;
     bool readable = true;
     const auto firstChild = quint32(nodes_.size());
     unsigned read = 0;
@@ -175,7 +178,7 @@ void FolderTree::readFolder(int fd, quint32 index, bool fromStart, const GoOn& g
         }
     }
     Node& node = nodes_[index];
-    node.bytes = bytes;
+    node.setBytes(bytes);
     node.sizeKnown = readable && !entries.failed();
     node.firstChild = firstChild;
     node.childCount = quint32(nodes_.size()) - firstChild;
@@ -246,7 +249,7 @@ bool FolderTree::scanHere(int fd, FolderId id, const PseudoMounts& pseudoMounts,
             return true;
         }
         Node& parent = nodes_[levels.back().node];
-        parent.bytes += done.bytes;
+        parent.setBytes(parent.bytes() + done.bytes());
         parent.sizeKnown = parent.sizeKnown && done.sizeKnown;
         parent.holdsLoop = parent.holdsLoop || done.holdsLoop;
     }
@@ -334,7 +337,7 @@ void FolderTree::graft(quint32 index, const FolderTree& below) {
     Node& node = nodes_[index];
     node.firstChild = top.firstChild - 1 + base;
     node.childCount = top.childCount;
-    node.bytes = top.bytes;
+    node.setBytes(top.bytes());
     node.sizeKnown = top.sizeKnown;
     node.holdsLoop = top.holdsLoop;
 }
@@ -419,7 +422,7 @@ bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing&
         Node& parent = nodes_[parents[*it]];
         if (!node.isFolder)
             continue;
-        parent.bytes += node.bytes;
+        parent.setBytes(parent.bytes() + node.bytes());
         parent.sizeKnown = parent.sizeKnown && node.sizeKnown;
         parent.holdsLoop = parent.holdsLoop || node.holdsLoop;
     }

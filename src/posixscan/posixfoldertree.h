@@ -25,12 +25,21 @@ public:
         quint32 nameLength = 0;
         quint32 firstChild = 0; // the sub-folders are nodes firstChild .. firstChild+childCount-1
         quint32 childCount = 0;
-        quint64 bytes = 0;
+        // The bytes below as a 96-bit figure: its high part sits where padding would, so
+        // sizes past 2^64 cost no memory.
+        quint64 bytesLow = 0;
+        quint32 bytesHigh = 0;
         bool sizeKnown = true; // false when some folder of the sub-tree could not be read
         bool isFolder = true;  // false for an entry that turned out not to be a listable folder
         // A folder below is one of this folder's parents again (a bind mount). Its figure
         // then depends on where the scan began, so it is asked afresh from here.
         bool holdsLoop = false;
+
+        ByteTotal bytes() const { return ByteTotal(bytesHigh) << 64 | bytesLow; }
+        void setBytes(ByteTotal bytes) {
+            bytesLow = quint64(bytes);
+            bytesHigh = quint32(bytes >> 64);
+        }
     };
 
     struct FolderId {
@@ -58,8 +67,8 @@ public:
     const Node* find(const QList<QByteArray>& components);
 
     std::vector<NativePath> subFolderNames(const Node& node) const;
-    static std::optional<quint64> sizeOf(const Node& node) {
-        return node.sizeKnown ? std::optional<quint64>(node.bytes) : std::nullopt;
+    static std::optional<ByteTotal> sizeOf(const Node& node) {
+        return node.sizeKnown ? std::optional<ByteTotal>(node.bytes()) : std::nullopt;
     }
 
 private:
