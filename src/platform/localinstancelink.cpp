@@ -100,12 +100,14 @@ LocalInstanceLink::LocalInstanceLink(QString folder, QObject* parent) : Instance
 }
 
 LocalInstanceLink::~LocalInstanceLink() {
+    // Gone from the folder before it stops answering, so that no copy takes it for stale
+    // and puts its own there first.
+    if (!socketPath_.isEmpty())
+        ::unlink(socketPath_.constData());
     if (listener_ >= 0)
         ::close(listener_);
     if (spare_ >= 0)
         ::close(spare_);
-    if (!socketPath_.isEmpty())
-        ::unlink(socketPath_.constData());
 }
 
 QByteArray LocalInstanceLink::address(const QString& title) const {

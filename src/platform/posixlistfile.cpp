@@ -3,6 +3,7 @@
 #include <QScopeGuard>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -34,6 +35,17 @@ bool sharedFolder(const struct stat& folder) {
 // owner.
 bool trusted(const struct stat& folder, const struct stat& entry) {
     return entry.st_uid == ::geteuid() || entry.st_uid == folder.st_uid;
+}
+
+// The folder that holds the file open at `fd`, wherever the links on the way led.
+bool holdingFolder(int fd, struct stat& folder) {
+    const QByteArray link = "/proc/self/fd/" + QByteArray::number(fd);
+    QByteArray path(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(link.constData(), path.data(), std::size_t(path.size()));
+    if (length <= 0 || length >= path.size() || path.at(0) != '/')
+        return false;
+    path.truncate(qMax(path.lastIndexOf('/', length - 1), qsizetype(1)));
+    return ::stat(path.constData(), &folder) == 0;
 }
 
 const QString kPlanted =
@@ -106,7 +118,11 @@ QString openListFile(QFile& file, const NativePath& path) {
             return systemReason(errno);
         if (!S_ISREG(opened.st_mode))
             return notAPlainFile(opened.st_mode);
-        if (!S_ISLNK(entry.st_mode) && shared && !trusted(folderStat, opened))
+        // A link leads on to a folder of its own, which the same rule holds for.
+        struct stat holder = folderStat;
+        if (S_ISLNK(entry.st_mode) && !holdingFolder(fd, holder))
+            holder = {};
+        if (sharedFolder(holder) && !trusted(holder, opened))
             return kPlanted;
         if (::ftruncate(fd, 0) != 0)
             return systemReason(errno);
