@@ -108,7 +108,9 @@ QString openListFile(QFile& file, const NativePath& path) {
             fd = ::openat(folder, name.constData(), kFlags | O_NOFOLLOW);
         }
         if (fd < 0) {
-            if (errno == ENOENT || errno == ELOOP)
+            // Gone, or a link now: swapped since it was looked at. Through a link, these
+            // are what the link leads to.
+            if (!S_ISLNK(entry.st_mode) && (errno == ENOENT || errno == ELOOP))
                 continue;
             return errno == ENXIO ? notAPlainFile(S_IFIFO) : systemReason(errno);
         }
