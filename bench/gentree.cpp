@@ -1,6 +1,6 @@
 // kestrix-gentree: writes a reproducible test tree for the kestrix-list benchmark.
 //
-//   kestrix-gentree wide|deep|huge-dir DEST
+//   kestrix-gentree wide|deep|huge-dir|nested DEST
 //
 // Every run of one shape writes the same names, sizes and layout: all choices come
 // from a small pseudo-random generator started from a fixed constant. Files are
@@ -12,6 +12,8 @@
 //             0 bytes to 4 MiB; about 1 in 100 files is a hard link to another one.
 //   deep      chains of folders nested 40 to 60 levels deep, 100,000 files in all.
 //   huge-dir  DEST itself holds 40,000 sub-folders, each with 0 to 2 small files.
+//   nested    40 sub-folders in every folder, three levels down (65,641 folders); each
+//             folder at the bottom holds one small file.
 //
 // DEST must not exist yet (its parents are created) or be an empty folder.
 // On success a summary is printed on standard output, one "key value" per line.
@@ -201,6 +203,31 @@ Tree makeHugeDir() {
     return t;
 }
 
+Tree makeNested() {
+    constexpr std::size_t kFanOut = 40;
+    constexpr int kLevels = 3;
+
+    Rng rng(kStartValue ^ 0x6e657374ULL);
+    Tree t;
+    t.folders.emplace_back();
+    std::size_t folderNo = 0;
+    std::vector<std::size_t> level{0};
+    for (int depth = 1; depth <= kLevels; ++depth) {
+        std::vector<std::size_t> next;
+        for (const std::size_t parent : level)
+            for (std::size_t i = 0; i < kFanOut; ++i)
+                next.push_back(t.add(parent, makeName(rng, 'n', ++folderNo, 5, 0, 6)));
+        level = std::move(next);
+    }
+    for (const std::size_t id : level) {
+        File f;
+        f.name = makeName(rng, 'f', id, 5, 0, 4, ".txt");
+        f.size = rng.range(0, 16 * 1024);
+        t.folders[id].files.push_back(std::move(f));
+    }
+    return t;
+}
+
 struct Stats {
     std::uint64_t folders = 0;   // including DEST
     std::uint64_t files = 0;     // names of regular files, hard links included
@@ -211,7 +238,8 @@ struct Stats {
 
 class Writer {
 public:
-    explicit Writer(std::string root) : root_(std::move(root)), linkRng_(kStartValue ^ 0x6c696e6bULL) {}
+    explicit Writer(std::string root)
+        : root_(std::move(root)), linkRng_(kStartValue ^ 0x6c696e6bULL) {}
 
     Stats write(const Tree& t) {
         const int fd = open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -320,7 +348,7 @@ void prepareDest(const std::string& dest) {
 }
 
 void usage(FILE* to) {
-    std::fputs("usage: kestrix-gentree wide|deep|huge-dir DEST\n"
+    std::fputs("usage: kestrix-gentree wide|deep|huge-dir|nested DEST\n"
                "Writes a reproducible tree of sparse files into DEST (which must be\n"
                "missing or empty) and prints a summary of what it wrote.\n",
                to);
@@ -353,6 +381,8 @@ int main(int argc, char** argv) {
         make = makeDeep;
     else if (shape == "huge-dir")
         make = makeHugeDir;
+    else if (shape == "nested")
+        make = makeNested;
     else {
         std::fprintf(stderr, "kestrix-gentree: unknown shape '%s'\n", argv[1]);
         usage(stderr);

@@ -462,6 +462,7 @@ private slots:
         QStringList seen;
         auto* ticker = new QTimer(&form);
         connect(ticker, &QTimer::timeout, &form, [&] {
+            QTest::qSleep(Form1::kPumpIntervalMs); // slow enough that every folder pumps
             seen << caption("SSPanel1");
             if (seen.size() == 10) {
                 QCOMPARE(button(form, "Command4")->text(), QStringLiteral("&Abort"));
@@ -590,6 +591,7 @@ private slots:
         int pumps = 0;
         auto* ticker = new QTimer(&form);
         connect(ticker, &QTimer::timeout, &form, [&] {
+            QTest::qSleep(Form1::kPumpIntervalMs);
             if (++pumps == 5)
                 item(form, "exit")->trigger();
         });
@@ -637,6 +639,7 @@ private slots:
         int pumps = 0;
         auto* ticker = new QTimer(&form);
         connect(ticker, &QTimer::timeout, &form, [&] {
+            QTest::qSleep(Form1::kPumpIntervalMs);
             if (++pumps != 3)
                 return;
             ticker->stop();

@@ -297,6 +297,7 @@ private slots:
         int pumps = 0;
         QTimer ticker;
         connect(&ticker, &QTimer::timeout, [&] {
+            QTest::qSleep(Form1::kPumpIntervalMs); // slow enough that every folder pumps
             if (++pumps == 5)
                 topLevel("Form1")->findChild<QAction*>("exit")->trigger();
         });

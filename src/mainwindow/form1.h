@@ -5,6 +5,7 @@
 #include "platform/outsidecontrols.h"
 #include "splash/form2.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMainWindow>
 
@@ -21,6 +22,9 @@ class Form1 final : public QMainWindow, private RunHost, private Form2::MainWind
     Q_OBJECT
 
 public:
+    // A listing run lets events through and repaints the status panel at most this often.
+    static constexpr int kPumpIntervalMs = 16;
+
     explicit Form1(OutsideControls controls, QWidget* parent = nullptr);
     ~Form1() override;
 
@@ -78,6 +82,8 @@ private:
     // What the listing engine sees of the window.
     void setStatusText(const QString& text) override;
     void pumpEvents() override;
+    // Every pending event, handled to completion.
+    void pumpEventsNow();
 
     // What the start window sees of this one.
     bool Load() override;
@@ -106,6 +112,8 @@ private:
     OutsideControls controls_;
     RunState state_;
     QFile listFile_;
+    QString statusText_;
+    QElapsedTimer sincePump_;
     bool loaded_ = false;
     bool unloaded_ = false;
     std::unique_ptr<Form2> form2_;

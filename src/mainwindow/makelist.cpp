@@ -40,7 +40,7 @@ void Form1::Command4_Click() {
 
     ui->SSPanel1->setAlignmentCode(ThreeDPanel::kLeftMiddle);
     ui->Command2->setFocus();
-    pumpEvents();
+    pumpEventsNow();
     if (unloaded_)
         return;
     setCursor(Qt::WaitCursor);
@@ -101,6 +101,7 @@ Form1::RunEnd Form1::writeList() {
     request.headerText = ui->Text1->text();
     request.mode = ui->nosubdir->isChecked() ? ListMode::NoSubs : ListMode::WithSubs;
     const std::unique_ptr<FileSystemInfo> fileSystem = createFileSystemInfo();
+    sincePump_.invalidate(); // the chosen folder shows at once
     ListOutcome outcome;
     if (const QString why = openListFile(listFile_, QFile::encodeName(state_.ListFilePath));
         !why.isEmpty())

@@ -92,7 +92,7 @@ void Form1::instances_ComeForward() {
 void Form1::Form_Unload(bool& Cancel) {
     state_.RunActive = false;
     state_.AbortRequested = true;
-    pumpEvents();
+    pumpEventsNow();
     // A run still on the stack loses its file here; what it wrote stays on disk.
     listFile_.close();
     // No hidden window may keep the program running.
