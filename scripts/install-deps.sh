@@ -7,7 +7,7 @@ packages=(
   build-essential cmake make pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   qt6-qpa-plugins fonts-dejavu-core fonts-urw-base35
-  libsndfile1-dev libpulse-dev sound-theme-freedesktop xdg-utils
+  libsndfile1-dev libpulse-dev libxcb1-dev sound-theme-freedesktop xdg-utils
   pulseaudio pulseaudio-utils
   libgtest-dev googletest
   dpkg-dev file appstream desktop-file-utils

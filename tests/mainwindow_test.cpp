@@ -209,6 +209,15 @@ private slots:
         QCOMPARE(initials.pointSizeF(), 14.25);
         QCOMPARE(control<ThreeDPanel>(form, "SSPanel2")->captionAlignment(),
                  Qt::AlignHCenter | Qt::AlignVCenter);
+        // Centred by their ink: the slanted K would otherwise touch the right bevel.
+        const QImage panel = control(form, "SSPanel2")->grab().toImage();
+        int left = panel.width(), right = panel.width();
+        for (int x = 1; x < panel.width() - 1; ++x)
+            for (int y = 1; y < panel.height() - 1; ++y)
+                if (qGray(panel.pixel(x, y)) < 200)
+                    left = qMin(left, x), right = qMin(right, panel.width() - 1 - x);
+        QVERIFY2(left > 1 && qAbs(left - right) <= 1,
+                 qPrintable(QStringLiteral("%1 %2").arg(left).arg(right)));
     }
 
     void menusHoldTheirItems_data() {
@@ -332,10 +341,19 @@ private slots:
         chooseFolder(scratch.path());
         QLineEdit* header = control<QLineEdit>(form, "Text1");
         header->setFocus();
-        scripted().saveDialog->whileShown = [] { QApplication::setActiveWindow(nullptr); };
+        // Another window takes the keyboard meanwhile, and is gone again when the dialog
+        // returns, as a real dialog is.
+        scripted().saveDialog->whileShown = [] {
+            QWidget dialog;
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        };
         QTest::keyClick(header, Qt::Key_Escape);
         QCOMPARE(scripted().saveDialog->requests.size(), 1u);
         QCOMPARE(caption("SSPanel1"), QStringLiteral("- Done -"));
+        // Back from the dialog, the window has the keyboard again, on its resting place.
+        QTRY_COMPARE(QApplication::activeWindow(), &form);
+        QCOMPARE(QApplication::focusWidget(), control(form, "Command2"));
     }
 
     void folderCommandKeepsTheRealPathAndShowsItInLowerCase() {
@@ -515,6 +533,7 @@ private slots:
         QCOMPARE(caption("SSPanel1"), QStringLiteral("- Done -"));
     }
 
+    // The box has told the user; the run then finishes as after a cancelled dialog.
     void refusedDriveEndsTheRunUnwritten() {
         Form1& form = open();
         chooseFolder(scratch.path());
@@ -522,7 +541,7 @@ private slots:
         scripted().diskInfo->freeKiB = 0;
         button(form, "Command4")->click();
         QCOMPARE(scripted().messages->shown.size(), 1u);
-        QCOMPARE(caption("SSPanel1"), QStringLiteral("- List not written -"));
+        QCOMPARE(caption("SSPanel1"), QStringLiteral("- Done -"));
         QVERIFY(!QFile::exists(scratch.filePath(QStringLiteral("refused.txt"))));
     }
 
@@ -749,8 +768,11 @@ private slots:
         QVERIFY(!QFile::exists(here.filePath(QStringLiteral("my lists/x"))));
     }
 
-    // The real folder picker and save dialog, answered through their own widgets.
+    // The real folder picker and save dialog, answered through their own widgets. They
+    // leave the keyboard with the window and no settings behind.
     void realDialogs() {
+        QDir settings(qEnvironmentVariable("XDG_CONFIG_HOME"));
+        QVERIFY(!settings.path().isEmpty() && settings.removeRecursively());
         Form1 form(createOutsideControls());
         form.Form_Load();
         const QString folder = scratch.filePath(QStringLiteral("Picked Folder"));
@@ -797,6 +819,8 @@ private slots:
         QVERIFY(askedToCreate);
         QCOMPARE(form.runState().ListFilePath, listFile);
         QCOMPARE(form.runState().ViewFilePath, listFile);
+        QTRY_COMPARE(QApplication::activeWindow(), &form);
+        QVERIFY(!settings.exists());
     }
 
     void panelAlignmentCodes() {

@@ -107,6 +107,13 @@ private slots:
         QCOMPARE(scripted.sound->played,
                  QStringList(2, QCoreApplication::applicationDirPath() + "/thunder.wav"));
         QVERIFY(!topLevel("Form2"));
+
+        // Where no window manager draws a frame (as here), the About window draws its own.
+        QImage picture;
+        scripted.sound->whilePlaying = [&] { picture = topLevel("Form2")->grab().toImage(); };
+        form.about_Click();
+        QCOMPARE(picture.pixel(0, 0), form.palette().color(QPalette::Light).rgb());
+        QCOMPARE(picture.pixel(397, 297), form.palette().color(QPalette::Shadow).rgb());
     }
 
     void refusesAnInstallationInTheRoot_data() {

@@ -104,6 +104,7 @@ private:
     // The list file from its first line to its total line.
     RunEnd writeList();
     void showError(const QString& text);
+    void takeBackKeyboard();
     // Says so in a box when no editor can be started.
     void openInTextEditor(const QString& file);
     void setRunCommitted(bool committed);
@@ -121,9 +122,6 @@ private:
     // wait until then: their dialogs would hold up the walk, and their choices could not
     // change what this run writes anyway.
     bool runCommitted_ = false;
-    // How the last File list command ended, so that a run can say why it wrote nothing.
-    enum class FileChoice { Chosen, Cancelled, Refused };
-    FileChoice fileChoice_ = FileChoice::Cancelled;
     // Make list commands on the stack: a run lets events through, and a Make list that
     // arrives then may only ever abort, never start a second run inside the first.
     int makeListDepth_ = 0;

@@ -58,14 +58,14 @@ void Form1::Command4_Click() {
     if (anotherOnTheStack)
         return;
 
-    fileChoice_ = FileChoice::Cancelled;
     Command2_Click();
     ui->Command2->setFocus();
 
     setRunCommitted(true);
 
-    // A cancelled dialog is the user's own choice; a refused drive was not.
-    RunEnd end{fileChoice_ == FileChoice::Refused ? kNotWritten : kDone, {}};
+    // With no list file chosen (the dialog cancelled, or the drive refused with a box of
+    // its own) the run just finishes.
+    RunEnd end{kDone, {}};
     if (!state_.ListFilePath.isEmpty() && !unloaded_)
         end = writeList();
 
@@ -127,4 +127,5 @@ Form1::RunEnd Form1::writeList() {
 
 void Form1::showError(const QString& text) {
     controls_.messageBoxes->MsgBox(this, text, kStopIconOk, QStringLiteral("Kestrix error"));
+    takeBackKeyboard();
 }

@@ -25,7 +25,9 @@ void Form1::Command1_Click() {
         return;
     ui->SSPanel1->setAlignmentCode(ThreeDPanel::kLeftMiddle);
     ui->Command2->setFocus();
-    if (!controls_.BrowseDialog1->Show(this))
+    const bool confirmed = controls_.BrowseDialog1->Show(this);
+    takeBackKeyboard();
+    if (!confirmed)
         return;
     const QString folder = QFile::decodeName(
         absoluteFolderPath(QFile::encodeName(controls_.BrowseDialog1->SelectedFolder())));
@@ -61,27 +63,37 @@ void Form1::Command2_Click() {
     request.promptBeforeReplacing = true;
     request.promptBeforeCreating = true;
 
-    auto fail = [this](FileChoice why) {
+    auto fail = [this] {
         state_.ListFilePath.clear();
         state_.ViewFilePath.clear();
-        fileChoice_ = why;
     };
     // Cancel counts as a failure: it leaves no list file chosen.
     const std::optional<QString> chosen = controls_.CommonDialog1->ShowSave(this, request);
+    takeBackKeyboard();
     if (!chosen)
-        return fail(FileChoice::Cancelled);
+        return fail();
     if (chosen->isEmpty())
         return;
     state_.ListFilePath = *chosen;
     state_.ViewFilePath = state_.ListFilePath;
-    fileChoice_ = FileChoice::Chosen;
 
     // When the free space cannot be had, creating the file decides, and says why if not.
     const std::optional<quint64> freeSpace =
         controls_.DiskInfo1->FreeSpace(QFileInfo(state_.ListFilePath).absolutePath());
     if (freeSpace && *freeSpace < kLeastFreeSpace) {
-        fail(FileChoice::Refused);
+        fail();
         controls_.messageBoxes->MsgBox(this, QStringLiteral("Read-only drive, pick another"),
                                        kStopIconOk, QStringLiteral("Kestrix error"));
+        takeBackKeyboard();
     }
+}
+
+// A window manager may leave no window active when a dialog closes, above all one that
+// asked a question of its own first: the keyboard would be lost until the user clicks.
+// Back from any dialog, this window takes it again, with the focus at its resting place.
+void Form1::takeBackKeyboard() {
+    if (unloaded_ || !isVisible())
+        return;
+    activateWindow();
+    ui->Command2->setFocus();
 }

@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QSettings>
 
 namespace {
 
@@ -32,9 +33,23 @@ private:
     bool promptBeforeCreating_;
 };
 
+// Qt's file dialog keeps its history and last folder in a settings file that all Qt
+// programs share, and writes it each time it closes. This program keeps nothing between
+// starts: the dialog's settings are read from and written to a place that cannot exist.
+void keepNoDialogSettings() {
+    static const bool kept = [] {
+        const QString nowhere = QStringLiteral("/dev/null");
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, nowhere);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, nowhere);
+        return true;
+    }();
+    Q_UNUSED(kept);
+}
+
 } // namespace
 
 std::optional<QString> CommonDialog::ShowSave(QWidget* owner, const SaveDialogRequest& request) {
+    keepNoDialogSettings();
     SaveFileDialog dialog(owner, request.promptBeforeCreating);
     dialog.setObjectName(QStringLiteral("CommonDialog1"));
     // Qt's own dialog behaves alike everywhere and can ask the create question.

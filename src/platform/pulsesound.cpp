@@ -4,6 +4,7 @@
 #include "platform/soundoutput.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -11,6 +12,7 @@
 #include <pulse/simple.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -45,11 +47,49 @@ QString defaultSoundPath() {
                                   QStringLiteral("sounds/freedesktop/stereo/bell.oga"));
 }
 
+// The sound library looks for the user's sound cookie and, where there is none, writes
+// one into the home folder. Where there is none, it is handed a cookie of zeros that
+// nothing is written for; the sound server on the user's own socket knows the user by
+// the socket anyway.
+class NoCookieWritten {
+public:
+    NoCookieWritten() {
+        if (qEnvironmentVariableIsSet(kVariable) || userHasCookie())
+            return;
+        qputenv(kVariable, QByteArrayLiteral("/dev/zero"));
+        set_ = true;
+    }
+    ~NoCookieWritten() {
+        if (set_)
+            qunsetenv(kVariable);
+    }
+    NoCookieWritten(const NoCookieWritten&) = delete;
+    NoCookieWritten& operator=(const NoCookieWritten&) = delete;
+
+private:
+    static constexpr const char* kVariable = "PULSE_COOKIE";
+
+    static bool userHasCookie() {
+        const QString home = QDir::homePath();
+        QStringList places{QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                               QStringLiteral("/pulse/cookie"),
+                           home + QStringLiteral("/.pulse/cookie"),
+                           home + QStringLiteral("/.pulse-cookie")};
+        if (qEnvironmentVariableIsSet("PULSE_CONFIG_PATH"))
+            places << qEnvironmentVariable("PULSE_CONFIG_PATH") + QStringLiteral("/cookie");
+        return std::any_of(places.begin(), places.end(),
+                           [](const QString& place) { return QFileInfo::exists(place); });
+    }
+
+    bool set_ = false;
+};
+
 void playToEnd(SNDFILE* file, const SF_INFO& info) {
     const pa_sample_spec format{PA_SAMPLE_S16NE, static_cast<uint32_t>(info.samplerate),
                                 static_cast<uint8_t>(info.channels)};
     const QByteArray client = QCoreApplication::applicationName().toUtf8();
     int error = 0;
+    const NoCookieWritten noCookieWritten;
     // Fails at once where no sound server runs; then there is nothing to wait for.
     Stream stream(pa_simple_new(nullptr, client.constData(), PA_STREAM_PLAYBACK, nullptr, "sound",
                                 &format, nullptr, nullptr, &error));

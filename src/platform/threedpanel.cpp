@@ -38,9 +38,17 @@ void ThreeDPanel::paintEvent(QPaintEvent* event) {
     // A long path at the side keeps both of its ends in view; a centred caption is short
     // and is only ever trimmed evenly at both edges.
     const bool centred = captionAlignment() & Qt::AlignHCenter;
-    const QString shown =
-        centred ? caption_ : fontMetrics().elidedText(caption_, Qt::ElideMiddle, area.width());
-    painter.drawText(centred ? contentsRect() : area,
-                     static_cast<int>(captionAlignment()) | Qt::TextSingleLine | Qt::TextDontClip,
-                     shown);
+    const int flags = static_cast<int>(captionAlignment()) | Qt::TextSingleLine | Qt::TextDontClip;
+    if (!centred) {
+        painter.drawText(area, flags,
+                         fontMetrics().elidedText(caption_, Qt::ElideMiddle, area.width()));
+        return;
+    }
+    // Centred by the ink, not by the advance: a slanted letter reaches past its advance
+    // on the right and would sit off centre, against the bevel.
+    const QRect ink = fontMetrics().tightBoundingRect(caption_);
+    const QRect box = contentsRect();
+    const int byAdvance = (box.width() - fontMetrics().horizontalAdvance(caption_)) / 2;
+    const int byInk = (box.width() - ink.width()) / 2 - ink.left();
+    painter.drawText(box.translated(byInk - byAdvance, 0), flags, caption_);
 }

@@ -1,11 +1,13 @@
 #include "splash/form2.h"
 
 #include "platform/fontsubstitutes.h"
+#include "platform/windowframe.h"
 #include "ui_form2.h"
 
 #include <QLabel>
 #include <QPainter>
 #include <QScreen>
+#include <qdrawutil.h>
 
 namespace {
 
@@ -30,8 +32,12 @@ Form2::Form2(MainWindow& mainWindow)
     addFontSubstitutes();
     ui->setupUi(this);
     // No title bar and no close box; the window only ever goes when the program says.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint);
+    // It never takes the keyboard either: what the user types while it shows is for the
+    // main window, once the thunder is over.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowDoesNotAcceptFocus);
+    setAttribute(Qt::WA_ShowWithoutActivating);
     setFixedSize(398, 298);
+    askForBorderWithoutTitle(*this);
     setLook(*ui->Label1, 27.75, QColor(224, 224, 224));
     setLook(*ui->Label2, 0, QColor(224, 224, 224));
     setLook(*ui->Label3, 20.25, QColor(192, 192, 255));
@@ -53,11 +59,14 @@ void Form2::showCentred(const QWidget& mainWindow) {
         move(screen->availableGeometry().center() - rect().center());
     show();
     raise();
-    activateWindow();
 }
 
 void Form2::paintEvent(QPaintEvent*) {
     // Unscaled from the top-left: the picture is two pixels wider and taller than the
     // window, and those last rows and columns are never seen.
-    QPainter(this).drawPixmap(0, 0, picture_);
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, picture_);
+    // A fixed dialog frame, where the window manager draws none.
+    if (!windowManagerDrawsBorder(*this))
+        qDrawWinPanel(&painter, rect(), palette());
 }
