@@ -30,6 +30,7 @@ package: build
 
 bench: build
 	bash bench/run.sh $(RELEASE_DIR)/src/kestrix-list
+	bash bench/window.sh $(RELEASE_DIR)/src/kestrix-list
 
 clean:
 	rm -rf build
