@@ -89,10 +89,13 @@ void playToEnd(SNDFILE* file, const SF_INFO& info) {
                                 static_cast<uint8_t>(info.channels)};
     const QByteArray client = QCoreApplication::applicationName().toUtf8();
     int error = 0;
-    const NoCookieWritten noCookieWritten;
-    // Fails at once where no sound server runs; then there is nothing to wait for.
-    Stream stream(pa_simple_new(nullptr, client.constData(), PA_STREAM_PLAYBACK, nullptr, "sound",
-                                &format, nullptr, nullptr, &error));
+    Stream stream;
+    {
+        const NoCookieWritten noCookieWritten;
+        // Fails at once where no sound server runs; then there is nothing to wait for.
+        stream.reset(pa_simple_new(nullptr, client.constData(), PA_STREAM_PLAYBACK, nullptr,
+                                   "sound", &format, nullptr, nullptr, &error));
+    }
     if (!stream)
         return;
     std::vector<short> samples(static_cast<size_t>(kFramesPerWrite * info.channels));
