@@ -238,7 +238,8 @@ struct Stats {
 
 class Writer {
 public:
-    explicit Writer(std::string root) : root_(std::move(root)), linkRng_(kStartValue ^ 0x6c696e6bULL) {}
+    explicit Writer(std::string root)
+        : root_(std::move(root)), linkRng_(kStartValue ^ 0x6c696e6bULL) {}
 
     Stats write(const Tree& t) {
         const int fd = open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
