@@ -73,7 +73,7 @@ private slots:
         QVERIFY(scratch.isValid());
         QApplication::setApplicationName(QStringLiteral("Kestrix"));
     }
-    void init() { QApplication::setApplicationDisplayName(QStringLiteral("Kestrix")); }
+    void init() { setApplicationTitle(QStringLiteral("Kestrix")); }
 
     void startsThroughTheHiddenStartWindow() {
         ScriptedControls scripted;
@@ -145,7 +145,7 @@ private slots:
 
     void aSecondCopyHandsOverUnderAnotherTitle() {
         for (const bool answered : {true, false}) { // unanswered: the copy starts after all
-            QApplication::setApplicationDisplayName(QStringLiteral("Kestrix"));
+            setApplicationTitle(QStringLiteral("Kestrix"));
             ScriptedControls scripted;
             scripted.instances->previous = true;
             scripted.instances->answers = answered;
@@ -155,8 +155,7 @@ private slots:
             QCOMPARE(form.LoadForm2() == nullptr, answered);
             QCOMPARE(scripted.instances->activated, QStringList("Kestrix"));
             QCOMPARE(titleThen, "... duplicate instance.");
-            QCOMPARE(QGuiApplication::applicationDisplayName(),
-                     answered ? "... duplicate instance." : "Kestrix");
+            QCOMPARE(applicationTitle(), answered ? "... duplicate instance." : "Kestrix");
             QCOMPARE(form.isVisible(), !answered);
             QCOMPARE(form.windowTitle() == "... duplicate instance.", answered);
         }
@@ -219,7 +218,7 @@ private slots:
             QSKIP("acting as another user needs root");
         const QString title =
             QStringLiteral("Kestrix %1 %2").arg(::getpid()).arg(QTest::currentDataTag());
-        QApplication::setApplicationDisplayName(title);
+        setApplicationTitle(title);
         QString folder = scratch.filePath(runtime);
         if (runtime == "deep")
             folder += '/' + QString(100, u'd');

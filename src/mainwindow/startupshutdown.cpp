@@ -1,5 +1,6 @@
 #include "mainwindow/form1.h"
 
+#include "platform/instancelink.h"
 #include "platform/windowrefresh.h"
 #include "ui_form1.h"
 
@@ -58,17 +59,17 @@ void Form1::Form_Load() {
         return;
     }
     if (controls_.instances->PrevInstance()) {
-        const QString runningTitle = QGuiApplication::applicationDisplayName();
+        const QString runningTitle = applicationTitle();
         const QString ownTitle = windowTitle();
         // Neither title may still match when the running copy is looked for.
-        QGuiApplication::setApplicationDisplayName(kDuplicateTitle);
+        setApplicationTitle(kDuplicateTitle);
         setWindowTitle(kDuplicateTitle);
         if (controls_.instances->AppActivate(runningTitle)) {
             close();
             return;
         }
         // Nobody took the request: better a second window than none.
-        QGuiApplication::setApplicationDisplayName(runningTitle);
+        setApplicationTitle(runningTitle);
         setWindowTitle(ownTitle);
     }
     // Centred on the screen the first time it is shown.

@@ -22,3 +22,8 @@ signals:
     // A later copy asked this one to come forward.
     void comeForwardRequested();
 };
+
+// The application title, by which copies find each other: the application name until
+// set. Kept apart from Qt's display name, which Qt appends to every window's title.
+QString applicationTitle();
+void setApplicationTitle(const QString& title);

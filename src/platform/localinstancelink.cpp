@@ -4,7 +4,6 @@
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QGuiApplication>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QScopeGuard>
@@ -110,6 +109,21 @@ LocalInstanceLink::~LocalInstanceLink() {
         ::close(spare_);
 }
 
+namespace {
+QString& titleOverride() {
+    static QString title;
+    return title;
+}
+} // namespace
+
+QString applicationTitle() {
+    return titleOverride().isNull() ? QCoreApplication::applicationName() : titleOverride();
+}
+
+void setApplicationTitle(const QString& title) {
+    titleOverride() = title;
+}
+
 QByteArray LocalInstanceLink::address(const QString& title) const {
     const QByteArray titleHash =
         QCryptographicHash::hash(title.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
@@ -128,7 +142,7 @@ QString LocalInstanceLink::serverName(const QString& title) const {
 }
 
 bool LocalInstanceLink::PrevInstance() {
-    const QByteArray at = address(QGuiApplication::applicationDisplayName());
+    const QByteArray at = address(applicationTitle());
     // Two copies started together must not both decide that they are the first. The
     // abstract namespace needs no lock: only one of them can take the name.
     std::unique_ptr<QLockFile> startLock;
