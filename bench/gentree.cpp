@@ -1,6 +1,6 @@
 // kestrix-gentree: writes a reproducible test tree for the kestrix-list benchmark.
 //
-//   kestrix-gentree wide|deep|huge-dir|nested DEST
+//   kestrix-gentree wide|deep|huge-dir|nested|home|million DEST
 //
 // Every run of one shape writes the same names, sizes and layout: all choices come
 // from a small pseudo-random generator started from a fixed constant. Files are
@@ -14,6 +14,8 @@
 //   huge-dir  DEST itself holds 40,000 sub-folders, each with 0 to 2 small files.
 //   nested    40 sub-folders in every folder, three levels down (65,641 folders); each
 //             folder at the bottom holds one small file.
+//   home      100,000 folders (depth 1..10) holding 1,000,000 files, like a user's home.
+//   million   1,000 folders each holding 999 empty folders: 1,000,001 folders in all.
 //
 // DEST must not exist yet (its parents are created) or be an empty folder.
 // On success a summary is printed on standard output, one "key value" per line.
@@ -122,31 +124,50 @@ std::uint64_t variedSize(Rng& rng) {
     return rng.range(256 * 1024 + 1, 4 * 1024 * 1024);
 }
 
-Tree makeWide() {
-    constexpr std::size_t kFolders = 10000; // below DEST
-    constexpr std::size_t kFiles = 100000;
-    constexpr int kMaxDepth = 6;
-
-    Rng rng(kStartValue ^ 0x77696465ULL);
+// Random attachment: each new folder goes under a random earlier folder that may still
+// have children, which gives a bushy tree with mixed fan-out. Files land in random folders.
+Tree makeBushy(Rng& rng, std::size_t folders, std::size_t files, int maxDepth) {
     Tree t;
     t.folders.emplace_back();
 
-    // Random attachment: each new folder goes under a random earlier folder that
-    // may still have children, which gives a bushy tree with mixed fan-out.
     std::vector<std::size_t> open{0}; // folders whose depth < kMaxDepth
-    for (std::size_t i = 1; i <= kFolders; ++i) {
+    for (std::size_t i = 1; i <= folders; ++i) {
         const auto parent = open[rng.next() % open.size()];
         const auto id = t.add(parent, makeName(rng, 'd', i, 5, 0, 10));
-        if (t.folders[id].depth < kMaxDepth)
+        if (t.folders[id].depth < maxDepth)
             open.push_back(id);
     }
-    for (std::size_t i = 0; i < kFiles; ++i) {
+    for (std::size_t i = 0; i < files; ++i) {
         auto& folder = t.folders[rng.next() % t.folders.size()];
         File f;
         f.name = makeName(rng, 'f', i, 6, 0, 12, ".dat");
         f.size = variedSize(rng);
         f.hardLink = i > 0 && rng.chance(1);
         folder.files.push_back(std::move(f));
+    }
+    return t;
+}
+
+Tree makeWide() {
+    Rng rng(kStartValue ^ 0x77696465ULL);
+    return makeBushy(rng, 10000, 100000, 6); // folders below DEST, files, depth
+}
+
+Tree makeHome() {
+    Rng rng(kStartValue ^ 0x686f6d65ULL);
+    return makeBushy(rng, 99999, 1000000, 10);
+}
+
+Tree makeMillion() {
+    constexpr std::size_t kOuter = 1000, kInner = 999;
+    Rng rng(kStartValue ^ 0x6d696c6cULL);
+    Tree t;
+    t.folders.emplace_back();
+    t.folders.reserve(1 + kOuter * (kInner + 1));
+    for (std::size_t i = 0; i < kOuter; ++i) {
+        const auto outer = t.add(0, makeName(rng, 'm', i, 3, 0, 6));
+        for (std::size_t k = 0; k < kInner; ++k)
+            t.add(outer, makeName(rng, 'e', k, 3, 0, 4));
     }
     return t;
 }
@@ -348,7 +369,7 @@ void prepareDest(const std::string& dest) {
 }
 
 void usage(FILE* to) {
-    std::fputs("usage: kestrix-gentree wide|deep|huge-dir|nested DEST\n"
+    std::fputs("usage: kestrix-gentree wide|deep|huge-dir|nested|home|million DEST\n"
                "Writes a reproducible tree of sparse files into DEST (which must be\n"
                "missing or empty) and prints a summary of what it wrote.\n",
                to);
@@ -383,6 +404,10 @@ int main(int argc, char** argv) {
         make = makeHugeDir;
     else if (shape == "nested")
         make = makeNested;
+    else if (shape == "home")
+        make = makeHome;
+    else if (shape == "million")
+        make = makeMillion;
     else {
         std::fprintf(stderr, "kestrix-gentree: unknown shape '%s'\n", argv[1]);
         usage(stderr);

@@ -1,33 +1,43 @@
 #!/usr/bin/env bash
-# Times `kestrix-list --with-subs` against `du -s -b -l` on three generated trees
-# (wide, deep, huge-dir) and prints one table: median wall time of each, their
-# ratio, and the peak resident memory of each.
+# Times `kestrix-list` with subs and without against `du -s -b -l` on five generated trees
+# (wide, deep, huge-dir, home, million) and prints one table: median wall time of each,
+# the ratios, peak resident memory, and what the record of a scan costs per folder.
 #
 #   bench/run.sh [PATH-TO-kestrix-list]
 #
 # Environment:
-#   KESTRIX_LIST     kestrix-list binary when no argument is given
-#                    (default: ../build/release/kestrix-list, relative to this folder,
-#                    or ../build/release/src/kestrix-list when only that one exists)
-#   KESTRIX_GENTREE  kestrix-gentree binary (default: looked for next to kestrix-list,
-#                    in bench/ beside or above it, in ../build/release/bench, then in PATH)
-#   BENCH_TREES      folder to keep the trees in and reuse on later runs; without it
-#                    they are written to a temporary folder and removed at the end
-#   BENCH_SHAPES     trees to run (default: "wide deep huge-dir")
-#   BENCH_ROUNDS     alternating rounds per tree (default 5)
-#   BENCH_RUNS       timed runs of each command per round (default 2)
-#   BENCH_WARMUP     warm-up runs of each command per round (default 2)
-#   BENCH_RSS_RUNS   runs of each command for peak memory, the max is kept (default 3)
-#   BENCH_RESULTS    folder to copy the hyperfine JSON files and the table into
+#   KESTRIX_LIST       kestrix-list binary when no argument is given
+#                      (default: ../build/release/kestrix-list, relative to this folder,
+#                      or ../build/release/src/kestrix-list when only that one exists)
+#   KESTRIX_GENTREE    kestrix-gentree binary (default: looked for next to kestrix-list,
+#                      in bench/ beside or above it, in ../build/release/bench, then in PATH)
+#   KESTRIX_RECORDSIZE kestrix-recordsize binary (looked for like kestrix-gentree)
+#   BENCH_TREES        folder to keep the trees in and reuse on later runs; without it
+#                      they are written to a temporary folder and removed at the end
+#   BENCH_SHAPES       trees to run (default: "wide deep huge-dir home million")
+#   BENCH_ROUNDS       alternating rounds per tree (default 5)
+#   BENCH_RUNS         timed runs of each command per round (default 2)
+#   BENCH_WARMUP       warm-up runs of each command per round (default 2)
+#   BENCH_RSS_RUNS     runs of each command for peak memory, the max is kept (default 3)
+#   BENCH_COLD         1: also time with-subs runs on a cold cache, dropping the page cache
+#                      before each (needs root; default 1 as root, else 0)
+#   BENCH_COLD_ROUNDS  alternating cold rounds per tree, one run each (default 2)
+#   BENCH_RESULTS      folder to copy the hyperfine JSON files and the table into
 #
-# This builds nothing: build kestrix-list and kestrix-gentree first.
+# This builds nothing: build kestrix-list, kestrix-gentree and kestrix-recordsize first.
 # It is a measurement, so it exits 0 when targets are missed; it exits non-zero
 # only when it cannot measure (missing tools, a command that fails).
 set -euo pipefail
 
-# Targets kestrix-list is measured against.
-max_ratio=1.0
+# Targets kestrix-list is measured against: time against du (warm cache, both modes; a
+# cold cache no slower than du), peak memory (less on trees of up to 100,000 folders),
+# and the record's cost per folder beside the bytes of its name.
+max_ratio=0.5
+max_cold_ratio=1.0
 max_rss_mib=64
+max_rss_small_mib=32
+small_tree_folders=100000
+max_bytes_per_folder=48
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 
@@ -61,39 +71,49 @@ if [ ! -f "$list" ] || [ ! -x "$list" ]; then
   die "kestrix-list not found or not executable: $list (build it, or pass its path / set KESTRIX_LIST)"
 fi
 
-shapes="${BENCH_SHAPES:-wide deep huge-dir}"
+shapes="${BENCH_SHAPES:-wide deep huge-dir home million}"
 rounds="${BENCH_ROUNDS:-5}"
 runs="${BENCH_RUNS:-2}"
 warmup="${BENCH_WARMUP:-2}"
 rss_runs="${BENCH_RSS_RUNS:-3}"
-for n in "$rounds" "$runs" "$rss_runs"; do
-  [[ "$n" =~ ^[1-9][0-9]*$ ]] || die "BENCH_ROUNDS, BENCH_RUNS and BENCH_RSS_RUNS must be positive integers"
+if [ "$(id -u)" -eq 0 ]; then cold="${BENCH_COLD:-1}"; else cold="${BENCH_COLD:-0}"; fi
+cold_rounds="${BENCH_COLD_ROUNDS:-2}"
+for n in "$rounds" "$runs" "$rss_runs" "$cold_rounds"; do
+  [[ "$n" =~ ^[1-9][0-9]*$ ]] || die "BENCH_ROUNDS, BENCH_RUNS, BENCH_RSS_RUNS and BENCH_COLD_ROUNDS must be positive integers"
 done
+if [ "$cold" = 1 ] && { [ "$(id -u)" -ne 0 ] || [ ! -w /proc/sys/vm/drop_caches ]; }; then
+  die "BENCH_COLD=1 needs root, to drop the page cache"
+fi
 [[ "$warmup" =~ ^[0-9]+$ ]] || die "BENCH_WARMUP must be a non-negative integer"
 for s in $shapes; do
-  case "$s" in wide | deep | huge-dir) ;; *) die "unknown shape in BENCH_SHAPES: $s" ;; esac
+  case "$s" in wide | deep | huge-dir | home | million) ;; *) die "unknown shape in BENCH_SHAPES: $s" ;; esac
 done
 
 command -v hyperfine >/dev/null 2>&1 || die "hyperfine is missing (scripts/install-deps.sh installs it)"
 [ -x /usr/bin/time ] || die "/usr/bin/time (GNU time) is missing (scripts/install-deps.sh installs it)"
 du_bin="$(command -v du)" || die "du is missing"
 
-find_gentree() {
-  if [ -n "${KESTRIX_GENTREE:-}" ]; then
-    abs_path "$KESTRIX_GENTREE"
+find_helper() { # find_helper NAME OVERRIDE
+  if [ -n "$2" ]; then
+    abs_path "$2"
     return
   fi
   local dir c
   dir="$(dirname "$list")"
-  for c in "$dir/kestrix-gentree" "$dir/bench/kestrix-gentree" "$dir/../bench/kestrix-gentree" \
-    "$here/../build/release/bench/kestrix-gentree" "$here/../build/release/kestrix-gentree"; do
+  for c in "$dir/$1" "$dir/bench/$1" "$dir/../bench/$1" \
+    "$here/../build/release/bench/$1" "$here/../build/release/$1"; do
     if [ -x "$c" ] && [ -f "$c" ]; then
       printf '%s\n' "$c"
       return
     fi
   done
-  command -v kestrix-gentree 2>/dev/null || true
+  command -v "$1" 2>/dev/null || true
 }
+
+recordsize="$(find_helper kestrix-recordsize "${KESTRIX_RECORDSIZE:-}")"
+if [ -z "$recordsize" ] || [ ! -x "$recordsize" ]; then
+  die "kestrix-recordsize not found (build the kestrix-recordsize target, or set KESTRIX_RECORDSIZE)"
+fi
 
 scratch="$(mktemp -d "${TMPDIR:-/tmp}/kestrix-bench.XXXXXX")"
 # shellcheck disable=SC2317  # called through the trap
@@ -123,7 +143,7 @@ for shape in $shapes; do
     continue
   fi
   if [ -z "$gentree" ]; then
-    gentree="$(find_gentree)"
+    gentree="$(find_helper kestrix-gentree "${KESTRIX_GENTREE:-}")"
     if [ -z "$gentree" ] || [ ! -x "$gentree" ]; then
       die "kestrix-gentree not found (build the kestrix-gentree target, or set KESTRIX_GENTREE)"
     fi
@@ -205,23 +225,61 @@ peak_rss() { # peak_rss CMD...
   awk -v k="$max" 'BEGIN { printf "%.1f\n", k / 1024 }'
 }
 
+# Median run time of command NAME over the JSON files, and the ratio of two medians.
+median_of() { # median_of NAME FILE...
+  times_of "$@" | median
+}
+ratio_of() { # ratio_of A B
+  awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f\n", a / b; else print "nan" }'
+}
+
+# Times the commands (NAME COMMAND pairs) in alternating rounds; prints the JSON files.
+rounds_of() { # rounds_of PREFIX ROUNDS RUNS WARMUP PREPARE NAME CMD NAME CMD ...
+  local prefix="$1" n="$2" per="$3" warm="$4" prepare="$5" r i
+  shift 5
+  local -a pairs=("$@") order prep=()
+  [ -n "$prepare" ] && prep=(--prepare "$prepare")
+  local count=$((${#pairs[@]} / 2))
+  for ((r = 1; r <= n; r++)); do
+    local json="$scratch/$prefix-round$r.json"
+    # hyperfine runs all runs of one command before the next: rotate the order from
+    # round to round so that every command sees the same conditions.
+    order=()
+    for ((i = 0; i < count; i++)); do
+      local k=$(((i + r) % count))
+      order+=(-n "${pairs[2 * k]}" "${pairs[2 * k + 1]}")
+    done
+    hyperfine -N --style basic --warmup "$warm" --runs "$per" "${prep[@]}" \
+      --export-json "$json" "${order[@]}" >>"$log" 2>&1 || {
+      tail -n 20 "$log" >&2
+      return 1
+    }
+    printf '%s\n' "$json"
+  done
+}
+
 rows=()
 failed=0
 for shape in $shapes; do
   tree="$trees/$shape"
   stats="$trees/$shape.stats"
+  folders="$(stat_of "$stats" folders)"
   echo "measuring $shape ..."
 
-  # Peak memory first; these runs also warm the cache.
-  if ! k_rss="$(peak_rss "$list" --with-subs -o "$report" "$tree")"; then
+  # Peak memory first, in both modes; these runs also warm the cache.
+  if ! k_rss="$(peak_rss "$list" --with-subs -o "$report" "$tree")" ||
+    ! k_rss_n="$(peak_rss "$list" -o "$report.nosubs" "$tree")"; then
     echo "run.sh: kestrix-list failed on $tree" >&2
-    rows+=("$shape|-|-|-|-|-|-|error: kestrix-list failed")
+    rows+=("$shape|-|-|-|-|-|-|-|-|-|-|error: kestrix-list failed")
     failed=1
     continue
   fi
+  k_rss="$(awk -v a="$k_rss" -v b="$k_rss_n" 'BEGIN { print (a + 0 > b + 0 ? a : b) }')"
   d_rss="$(peak_rss "$du_bin" -s -b -l "$tree")" || die "du failed on $tree"
+  per_folder="$("$recordsize" "$tree" | awk '$1 == "bytes_per_folder" { print $2 }')" ||
+    die "kestrix-recordsize failed on $tree"
 
-  # Sanity check: the report should contain the tree's total file size, written
+  # Sanity check: the with-subs report should hold the tree's total file size, written
   # plain or with its thousands grouped ("26158429060" or "26,158,429,060").
   expect="$(stat_of "$stats" file_bytes)"
   total=missing
@@ -230,46 +288,51 @@ for shape in $shapes; do
   fi
 
   k_cmd="$(q "$list") --with-subs -o $(q "$report") $(q "$tree")"
+  n_cmd="$(q "$list") -o $(q "$report.nosubs") $(q "$tree")"
   d_cmd="$(q "$du_bin") -s -b -l $(q "$tree")"
-  jsons=()
-  ok=1
-  for ((r = 1; r <= rounds; r++)); do
-    json="$scratch/$shape-round$r.json"
-    jsons+=("$json")
-    # hyperfine runs all runs of one command before the next: alternate which one
-    # goes first from round to round so both see the same conditions.
-    if ((r % 2)); then
-      order=(-n kestrix "$k_cmd" -n du "$d_cmd")
-    else
-      order=(-n du "$d_cmd" -n kestrix "$k_cmd")
-    fi
-    if ! hyperfine -N --style basic --warmup "$warmup" --runs "$runs" \
-      --export-json "$json" "${order[@]}" >>"$log" 2>&1; then
-      tail -n 20 "$log" >&2
-      ok=0
-      break
-    fi
-  done
-  if ((!ok)); then
-    rows+=("$shape|-|-|-|$k_rss|$d_rss|$total|error: hyperfine failed")
+  if ! jsons="$(rounds_of "$shape" "$rounds" "$runs" "$warmup" "" \
+    kestrix "$k_cmd" nosubs "$n_cmd" du "$d_cmd")"; then
+    rows+=("$shape|-|-|-|-|-|-|$k_rss|$d_rss|$per_folder|$total|error: hyperfine failed")
     failed=1
     continue
   fi
+  mapfile -t warm_jsons <<<"$jsons"
+  k_med="$(median_of kestrix "${warm_jsons[@]}")"
+  n_med="$(median_of nosubs "${warm_jsons[@]}")"
+  d_med="$(median_of du "${warm_jsons[@]}")"
+  ratio="$(ratio_of "$k_med" "$d_med")"
+  n_ratio="$(ratio_of "$n_med" "$d_med")"
+
+  cold_ratio=-
+  if [ "$cold" = 1 ]; then
+    drop="sh -c 'sync; echo 3 > /proc/sys/vm/drop_caches'"
+    if ! cold_jsons="$(rounds_of "$shape-cold" "$cold_rounds" 1 0 "$drop" \
+      kestrix "$k_cmd" du "$d_cmd")"; then
+      failed=1
+    else
+      mapfile -t cold_list <<<"$cold_jsons"
+      cold_ratio="$(ratio_of "$(median_of kestrix "${cold_list[@]}")" \
+        "$(median_of du "${cold_list[@]}")")"
+    fi
+  fi
   if [ -n "${BENCH_RESULTS:-}" ]; then
     mkdir -p -- "$BENCH_RESULTS"
-    cp -- "${jsons[@]}" "$BENCH_RESULTS/"
+    cp -- "$scratch/$shape"-*.json "$BENCH_RESULTS/"
   fi
 
-  k_med="$(times_of kestrix "${jsons[@]}" | median)"
-  d_med="$(times_of du "${jsons[@]}" | median)"
-  ratio="$(awk -v k="$k_med" -v d="$d_med" 'BEGIN { if (d > 0) printf "%.2f\n", k / d; else print "nan" }')"
-  verdict="$(awk -v r="$ratio" -v m="$k_rss" -v mr="$max_ratio" -v mm="$max_rss_mib" 'BEGIN {
+  rss_limit=$max_rss_mib
+  [ "${folders:-0}" -le "$small_tree_folders" ] && rss_limit=$max_rss_small_mib
+  verdict="$(awk -v r="$ratio" -v n="$n_ratio" -v c="$cold_ratio" -v m="$k_rss" -v b="$per_folder" \
+    -v mr="$max_ratio" -v mc="$max_cold_ratio" -v mm="$rss_limit" -v mb="$max_bytes_per_folder" 'BEGIN {
     bad = ""
-    if (r == "nan" || r + 0 > mr + 0) bad = "ratio"
+    if (r == "nan" || r + 0 > mr + 0) bad = "with subs"
+    if (n == "nan" || n + 0 > mr + 0) bad = bad (bad == "" ? "" : ", ") "no subs"
+    if (c != "-" && (c == "nan" || c + 0 > mc + 0)) bad = bad (bad == "" ? "" : ", ") "cold"
     if (m + 0 > mm + 0) bad = bad (bad == "" ? "" : ", ") "memory"
+    if (b + 0 > mb + 0) bad = bad (bad == "" ? "" : ", ") "record"
     print (bad == "" ? "met" : "missed (" bad ")")
   }')"
-  rows+=("$shape|$k_med|$d_med|$ratio|$k_rss|$d_rss|$total|$verdict")
+  rows+=("$shape|$k_med|$n_med|$d_med|$ratio|$n_ratio|$cold_ratio|$k_rss|$d_rss|$per_folder|$total|$verdict")
 done
 
 # --- table ------------------------------------------------------------------
@@ -278,14 +341,18 @@ table="$scratch/table.txt"
 {
   echo
   echo "kestrix-list: $list"
-  echo "median of $((rounds * runs)) runs each, $rounds alternating rounds; peak RSS = max of $rss_runs runs"
-  echo "targets: ratio kestrix/du <= $max_ratio and kestrix peak RSS <= $max_rss_mib MiB"
+  echo "median of $((rounds * runs)) runs each, $rounds alternating rounds; peak RSS = max of $rss_runs runs, both modes"
+  [ "$cold" = 1 ] && echo "cold: with subs, page cache dropped before each run, median of $cold_rounds runs each"
+  echo "targets: ratio to du <= $max_ratio in both modes, cold <= $max_cold_ratio;" \
+    "peak RSS <= $max_rss_mib MiB ($max_rss_small_mib MiB up to $small_tree_folders folders);" \
+    "record <= $max_bytes_per_folder bytes per folder beside its name"
   echo
-  printf '%-9s %11s %9s %7s %12s %8s %10s  %s\n' \
-    tree "kestrix s" "du s" ratio "kestrix MiB" "du MiB" "root total" targets
+  printf '%-9s %9s %9s %8s %6s %6s %6s %8s %7s %6s %6s  %s\n' \
+    tree "subs s" "nosubs s" "du s" subs/du nosubs cold "kx MiB" "du MiB" "B/fold" total targets
   for row in "${rows[@]}"; do
-    IFS='|' read -r t k d r km dm tot v <<<"$row"
-    printf '%-9s %11s %9s %7s %12s %8s %10s  %s\n' "$t" "$k" "$d" "$r" "$km" "$dm" "$tot" "$v"
+    IFS='|' read -r t k n d r nr c km dm b tot v <<<"$row"
+    printf '%-9s %9s %9s %8s %6s %6s %6s %8s %7s %6s %6s  %s\n' \
+      "$t" "$k" "$n" "$d" "$r" "$nr" "$c" "$km" "$dm" "$b" "$tot" "$v"
   done
   echo
   for shape in $shapes; do

@@ -24,6 +24,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -845,6 +846,57 @@ TEST(cli, UnreadableFolderHasNoSizeNorHaveItsAncestors) {
                                     }),
                       withSubs ? 5 : 2);
         }
+    }
+}
+
+// ---- Running out of descriptors ----
+
+TEST(cli, DescriptorLimitIsKeptOrTheRunStopsAndSaysWhy) {
+    TempTree t;
+    ASSERT_TRUE(t.ok());
+    t.folder("Chain");
+    int fd = openFolderAt(t.fd(), "Chain");
+    for (int level = 0; level < 300 && fd >= 0; ++level) { // far more levels than descriptors
+        SYS_OK(::mkdirat(fd, "l", 0755));
+        TempTree::makeFile(fd, "f", level + 1);
+        const int next = openFolderAt(fd, "l");
+        ::close(fd);
+        fd = next;
+    }
+    ::close(fd);
+    for (int i = 0; i < 20; ++i)
+        t.files("Chain", {{"side" + std::to_string(i) + "/x/f", i}});
+    const Lines want = expectedList(scanTree(t, "Chain"), t.path("Chain"), true);
+    // What a child starts with: the standard three, and whatever it inherits.
+    QProcess ls;
+    ls.start(QStringLiteral("ls"), {QStringLiteral("/proc/self/fd")});
+    ASSERT_TRUE(ls.waitForFinished());
+    const auto inherited = rlim_t(ls.readAllStandardOutput().count('\n') - 1); // not ls's own
+    const QString listPath = t.qpath("list.txt");
+    for (const rlim_t spare : {rlim_t(3), rlim_t(12), rlim_t(256)}) {
+        SCOPED_TRACE(spare);
+        const rlim_t limit = inherited + spare;
+        QProcess process;
+        process.setChildProcessModifier([limit] {
+            const struct rlimit both = {limit, limit};
+            ::setrlimit(RLIMIT_NOFILE, &both);
+        });
+        startList(process, {QStringLiteral("--with-subs"), QStringLiteral("-o"), listPath,
+                            t.qpath("Chain")});
+        const Result run = finish(process, Result());
+        ASSERT_FALSE(run.crashed);
+        if (spare > 3) {
+            EXPECT_EQ(run.exitCode, 0) << run.err.data();
+            expectList(run, readFile(listPath), want);
+            continue;
+        }
+        // The list file and a folder, and no more: the lines so far, and no total.
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_TRUE(run.err.contains(std::strerror(EMFILE))) << run.err.data();
+        const Lines got = splitLines(readFile(listPath));
+        ASSERT_LE(got.size() + 2, want.size());
+        for (std::size_t i = 3; i < got.size(); ++i)
+            EXPECT_EQ(got[i], want[i]) << "line " << i + 1;
     }
 }
 

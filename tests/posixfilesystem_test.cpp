@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -93,44 +94,114 @@ TEST_F(PosixFileSystemTest, SizesCountEveryRegularFileAndNoLink) {
     EXPECT_EQ(shared.folderSize(base + "/missing", kAlways), std::nullopt);
 }
 
-// Bytes in regular files below `folder`, counted file by file.
-quint64 bytesBelow(const std::filesystem::path& folder) {
-    quint64 total = 0;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-        if (entry.is_regular_file() && !entry.is_symlink())
-            total += entry.file_size();
+// Every folder below `top`, in the order a depth-first walk meets them, with the bytes of
+// the regular files below it, counted file by file.
+std::vector<std::pair<QByteArray, quint64>> sizesBelow(const QByteArray& top) {
+    std::vector<QByteArray> order{top};
+    std::map<QByteArray, quint64> sizes{{top, 0}};
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(top.constData())) {
+        const QByteArray path(entry.path().c_str());
+        if (entry.is_symlink())
+            continue;
+        if (entry.is_directory()) {
+            order.push_back(path);
+            sizes.emplace(path, 0);
+        } else if (entry.is_regular_file()) {
+            for (QByteArray up = path; up != top;) {
+                up.truncate(up.lastIndexOf('/'));
+                sizes[up] += entry.file_size();
+            }
+        }
     }
-    return total;
+    std::vector<std::pair<QByteArray, quint64>> folders;
+    for (const QByteArray& folder : order)
+        folders.emplace_back(folder, sizes[folder]);
+    return folders;
 }
 
-TEST_F(PosixFileSystemTest, TreeSharedBetweenThreadsAddsUpLikeAFileByFileCount) {
-    // Enough top folders to be shared out, each with a few levels of its own.
-    std::vector<QByteArray> folders;
-    for (int top = 0; top < 24; ++top) {
-        QByteArray path = base + "/t" + QByteArray::number(top);
-        for (int level = 0; level < top % 5 + 1; ++level) {
-            makeFolder(path);
-            folders.push_back(path);
-            for (int f = 0; f <= level; ++f)
-                makeFile(path + "/f" + QByteArray::number(f), top * 1000 + level * 10 + f);
-            if (level == 1) {
-                ASSERT_EQ(::symlink(base.constData(), (path + "/up").constData()), 0);
-            }
-            path += "/l" + QByteArray::number(level);
-        }
+// A chain of folders named "l<n>" below `under`, a file in every tenth.
+void makeChain(const QByteArray& under, int levels) {
+    QByteArray path = under;
+    for (int level = 0; level < levels; ++level) {
+        path += "/l" + QByteArray::number(level);
+        makeFolder(path);
+        if (level % 10 == 0)
+            makeFile(path + "/f", level + 1);
     }
-    PosixFileSystem shared;
-    const auto size = shared.folderSize(base, kAlways);
-    EXPECT_EQ(size, bytesBelow(base.constData()));
-    for (const QByteArray& folder : folders) {
-        EXPECT_EQ(shared.folderSize(folder, kAlways), bytesBelow(folder.constData()))
-            << folder.constData();
-        std::vector<QByteArray> expected;
-        for (const auto& entry : std::filesystem::directory_iterator(folder.constData())) {
-            if (entry.is_directory() && !entry.is_symlink())
-                expected.emplace_back(entry.path().filename().c_str());
+}
+
+TEST_F(PosixFileSystemTest, TreesOfEveryShapeAddUpLikeAFileByFileCount) {
+    struct Shape {
+        const char* name;
+        std::function<void(const QByteArray&)> make;
+    };
+    const Shape shapes[] = {
+        {"top folders to share out, with links back up",
+         [](const QByteArray& top) {
+             for (int t = 0; t < 24; ++t) {
+                 QByteArray path = top + "/t" + QByteArray::number(t);
+                 for (int level = 0; level < t % 5 + 1; ++level) {
+                     makeFolder(path);
+                     for (int f = 0; f <= level; ++f)
+                         makeFile(path + "/f" + QByteArray::number(f), t * 1000 + level * 10 + f);
+                     if (level == 1) {
+                         ASSERT_EQ(::symlink(top.constData(), (path + "/up").constData()), 0);
+                     }
+                     path += "/l" + QByteArray::number(level);
+                 }
+             }
+         }},
+        {"one huge branch under small ones",
+         [](const QByteArray& top) {
+             for (int t = 0; t < 4; ++t) {
+                 makeFolder(top + "/small" + QByteArray::number(t));
+                 makeFile(top + "/small" + QByteArray::number(t) + "/f", t + 1);
+             }
+             std::vector<QByteArray> big{top + "/big"};
+             makeFolder(big[0]);
+             for (int i = 1; i < 4000; ++i) {
+                 big.push_back(big[std::size_t(i * 7919 % i)] + "/b" + QByteArray::number(i));
+                 makeFolder(big.back());
+                 makeFile(big.back() + "/f", i);
+             }
+         }},
+        {"50,000 sub-folders in one folder",
+         [](const QByteArray& top) {
+             makeFolder(top + "/many");
+             for (int i = 0; i < 50000; ++i) {
+                 makeFolder(top + "/many/d" + QByteArray::number(i));
+                 if (i % 100 == 0)
+                     makeFile(top + "/many/d" + QByteArray::number(i) + "/f", i);
+             }
+         }},
+        {"chains deeper than a scan keeps open",
+         [](const QByteArray& top) {
+             for (int c = 0; c < 3; ++c) {
+                 makeFolder(top + "/c" + QByteArray::number(c));
+                 makeChain(top + "/c" + QByteArray::number(c), 150 + 50 * c);
+             }
+         }},
+    };
+    // Memory-backed when there is such a place: tens of thousands of folders come and go.
+    const bool shm = qEnvironmentVariableIsEmpty("TMPDIR") && ::access("/dev/shm", W_OK) == 0;
+    for (const Shape& shape : shapes) {
+        SCOPED_TRACE(shape.name);
+        QTemporaryDir tree(shm ? QStringLiteral("/dev/shm/kestrix-XXXXXX") : QString());
+        const QByteArray top = QFile::encodeName(tree.path());
+        shape.make(top);
+        ASSERT_FALSE(HasFailure());
+        const auto folders = sizesBelow(top);
+        PosixFileSystem shared;
+        for (const auto& [folder, bytes] : folders) {
+            ASSERT_EQ(shared.folderSize(folder, kAlways), bytes) << folder.constData();
+            std::vector<QByteArray> expected;
+            for (const auto& entry : std::filesystem::directory_iterator(folder.constData())) {
+                if (entry.is_directory() && !entry.is_symlink())
+                    expected.emplace_back(entry.path().filename().c_str());
+            }
+            ASSERT_EQ(sorted(shared.subFolders(folder, kAlways)), sorted(expected));
         }
-        EXPECT_EQ(sorted(shared.subFolders(folder, kAlways)), sorted(expected));
+        EXPECT_EQ(shared.exhaustedResource(), 0);
     }
 }
 
@@ -158,6 +229,23 @@ TEST_F(PosixFileSystemTest, CancelledQueryGivesNoSizeAndLeavesNothingHalfDone) {
     EXPECT_EQ(fs.subFolders(base + "/t3", kAlways).size(), 100u);
     EXPECT_EQ(fs.folderSize(base + "/t3", kAlways), 4u);
     EXPECT_EQ(fs.folderSize(base, kAlways), expected);
+}
+
+TEST_F(PosixFileSystemTest, MemoryRunningOutStopsTheScanAndSaysSo) {
+    // Wide enough for both threads to be at work when the room runs out.
+    for (int t = 0; t < 40; ++t) {
+        makeFolder(base + "/t" + QByteArray::number(t));
+        for (int i = 0; i < 100; ++i)
+            makeFolder(base + "/t" + QByteArray::number(t) + "/s" + QByteArray::number(i));
+    }
+    for (const std::size_t room : {std::size_t(0), std::size_t(32 * 1024)}) {
+        SCOPED_TRACE(room);
+        PosixFileSystem fs;
+        fs.setMemoryLimit(room);
+        EXPECT_EQ(fs.folderSize(base, kAlways), std::nullopt);
+        EXPECT_EQ(fs.exhaustedResource(), ENOMEM);
+        EXPECT_TRUE(fs.subFolders(base, kAlways).empty()); // nothing of a record half made
+    }
 }
 
 TEST_F(PosixFileSystemTest, NamesThatAreNotUtf8AreReachedAndShownReplaced) {
@@ -217,7 +305,8 @@ TEST_F(PosixFileSystemTest, KernelFileSystemsAreNeitherListedNorCounted) {
     const std::vector<QByteArray> top = fs.visibleSubFolders("/");
     EXPECT_EQ(std::count(top.begin(), top.end(), QByteArray("proc")), 0);
     EXPECT_EQ(std::count(top.begin(), top.end(), QByteArray("usr")), 1);
-    EXPECT_EQ(fs.folderSize("/proc", kAlways), 0u);
+    PosixFileSystem fresh; // asked after the listing, it would count all of "/" at once
+    EXPECT_EQ(fresh.folderSize("/proc", kAlways), 0u);
 }
 
 TEST_F(PosixFileSystemTest, BindMountLoopEnds) {

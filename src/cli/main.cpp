@@ -32,6 +32,7 @@ int usageError(const CliOptions& options, const QString& message) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    raiseDescriptorLimit();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kestrix-list"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KESTRIX_VERSION));
@@ -98,6 +99,11 @@ int main(int argc, char* argv[]) {
     case ListOutcome::Status::WriteFailed:
         printError(QStringLiteral("writing %1 failed, the list is incomplete: %2")
                        .arg(target, outcome.errorString));
+        return kOutputFailed;
+    case ListOutcome::Status::ResourcesRanOut:
+        printError(QStringLiteral("listing stopped, the system ran out of resources (%1); %2 "
+                                  "holds the lines written before, and no total")
+                       .arg(outcome.errorString, target));
         return kOutputFailed;
     case ListOutcome::Status::Written:
         break;

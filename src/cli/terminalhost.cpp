@@ -5,6 +5,8 @@
 #include "platform/interrupt.h"
 #include "platform/terminal.h"
 
+#include <QLocale>
+
 #include <cstdio>
 
 namespace {
@@ -24,6 +26,16 @@ TerminalHost::~TerminalHost() {
 }
 
 void TerminalHost::setStatusText(const QString& text) {
+    showLine(text);
+}
+
+void TerminalHost::showScanProgress(const QString& folder, quint64 folders, quint64 files) {
+    const QLocale locale;
+    showLine(folder, QStringLiteral("  (%1 folders, %2 files)")
+                         .arg(locale.toString(folders), locale.toString(files)));
+}
+
+void TerminalHost::showLine(const QString& text, const QString& tail) {
     if (!showStatus_ || (sinceShown_.isValid() && sinceShown_.elapsed() < kRedrawIntervalMs))
         return;
     sinceShown_.start();
@@ -31,9 +43,10 @@ void TerminalHost::setStatusText(const QString& text) {
     QString shown;
     for (const QChar c : text)
         shown += listfields::isControlCharacter(c) ? QChar(u'?') : c;
-    const int room = qMax(columns_ - 1, 10);
+    const int room = qMax(columns_ - 1 - int(tail.size()), 10);
     if (shown.size() > room)
         shown = QStringLiteral("...") + shown.right(room - 3);
+    shown += tail;
     std::fprintf(stderr, "\r%s\033[K", shown.toLocal8Bit().constData());
     std::fflush(stderr);
     lineShown_ = true;

@@ -17,12 +17,16 @@ public:
 
     void setStatusText(const QString& text) override;
     void pumpEvents() override;
+    void showScanProgress(const QString& folder, quint64 folders, quint64 files) override;
 
     bool interrupted() const { return interrupted_; }
     // Wipes the status line.
     void clear();
 
 private:
+    // `tail`, when given, is kept whole at the end of the line.
+    void showLine(const QString& text, const QString& tail = QString());
+
     RunState& state_;
     bool showStatus_;
     int columns_;

@@ -19,6 +19,13 @@ using ByteTotal = unsigned __int128;
 // Called now and then during a long size query; returning false cancels the query.
 using KeepGoing = std::function<bool()>;
 
+// How far a long size query has come.
+struct ScanProgress {
+    NativePath folder; // the folder being read, with a trailing separator; empty: none
+    quint64 folders = 0;
+    quint64 files = 0;
+};
+
 // The file-system service of one listing run. The engine knows no path style: the
 // separator, what a root is and how names decode all come from here.
 class FileSystemInfo {
@@ -49,4 +56,12 @@ public:
 
     // Used space of the drive whose root is given; 0 when it cannot be had.
     virtual quint64 usedSpace(const NativePath& root) = 0;
+
+    // For keepGoing to show while a size query works.
+    virtual ScanProgress scanProgress() const { return {}; }
+
+    // The error with which the system ran out of descriptors or memory (EMFILE, ENFILE,
+    // ENOMEM) under a query, or 0. Once it is set, answers may be short of what is on
+    // the disk, and the run cannot go on.
+    virtual int exhaustedResource() const { return 0; }
 };

@@ -16,14 +16,28 @@ NativePath FolderWalk::withSeparator(const NativePath& folder) const {
     return folder.endsWith(separator_) ? folder : folder + separator_;
 }
 
+bool FolderWalk::cannotGoOn() const {
+    // A list file that can no longer be written ends the walk like an Abort would, and so
+    // does a file system that ran out of descriptors or memory: its answers fall short.
+    return state_.AbortRequested || out_.failed() || fileSystem_.exhaustedResource() != 0;
+}
+
 bool FolderWalk::stopped() const {
-    // A list file that can no longer be written ends the walk like an Abort would.
-    return state_.AbortRequested || !state_.RunActive || out_.failed();
+    return cannotGoOn() || !state_.RunActive;
 }
 
 KeepGoing FolderWalk::keepGoing() {
-    // A long query lets events through too, so that Abort is not held up by it.
+    // A long query shows how far it has come, and lets events through too, so that
+    // Abort is not held up by it.
     return [this] {
+        if (!sinceProgress_.isValid() || sinceProgress_.elapsed() >= kProgressIntervalMs) {
+            const ScanProgress progress = fileSystem_.scanProgress();
+            if (!progress.folder.isEmpty()) {
+                sinceProgress_.start();
+                host_.showScanProgress(fileSystem_.decodePath(progress.folder).toLower(),
+                                       progress.folders, progress.files);
+            }
+        }
         host_.pumpEvents();
         return !stopped();
     };
@@ -32,27 +46,35 @@ KeepGoing FolderWalk::keepGoing() {
 void FolderWalk::WalkFolder(const NativePath& folder) {
     // Depth first with an explicit stack: trees nest deeper than the call stack would
     // allow. Each level keeps the sub-folder names it has still to visit and how long
-    // the path was at that level; the one path buffer grows and shrinks with the walk.
+    // the path was at that level; the one path buffer grows and shrinks with the walk,
+    // and so does the path as shown, in lower case, decoded a name at a time.
     struct Level {
         qsizetype pathLength;
+        qsizetype shownLength;
         std::vector<NativePath> subFolders;
         std::size_t next = 0;
     };
     std::vector<Level> levels;
     NativePath path = withSeparator(folder);
+    QString shown = fileSystem_.decodePath(path).toLower();
+    // Lines show the path below its root: the same letters after the root's own.
+    const QString topBelowRoot = fileSystem_.pathBelowRoot(path).toLower();
+    const qsizetype rootLength =
+        shown.endsWith(topBelowRoot) ? shown.size() - topBelowRoot.size() : -1;
 
     while (true) {
-        if (state_.AbortRequested || out_.failed())
+        if (cannotGoOn())
             return;
-        host_.setStatusText(fileSystem_.decodePath(path).toLower());
+        host_.setStatusText(shown);
         host_.pumpEvents();
         if (!state_.RunActive)
             return;
 
         std::vector<NativePath> subFolders = fileSystem_.subFolders(path, keepGoing());
         std::erase_if(subFolders, [](const NativePath& name) { return name.startsWith('.'); });
-        WriteFolderLine(path);
-        levels.push_back({path.size(), std::move(subFolders)});
+        WriteFolderLine(path,
+                        rootLength >= 0 ? QStringView(shown).sliced(rootLength) : QStringView());
+        levels.push_back({path.size(), shown.size(), std::move(subFolders)});
 
         // Find the next folder to visit: the next name at the deepest level that has one.
         while (!levels.empty() && levels.back().next == levels.back().subFolders.size())
@@ -61,29 +83,38 @@ void FolderWalk::WalkFolder(const NativePath& folder) {
             return;
         Level& level = levels.back();
         path.truncate(level.pathLength);
-        path += level.subFolders[level.next++];
+        shown.truncate(level.shownLength);
+        const NativePath& name = level.subFolders[level.next++];
+        path += name;
         path += separator_;
+        shown += fileSystem_.decodePath(name).toLower();
+        shown += QLatin1Char(separator_);
     }
 }
 
-void FolderWalk::WriteFolderLine(const NativePath& folderWithSeparator) {
+void FolderWalk::WriteFolderLine(const NativePath& folderWithSeparator,
+                                 QStringView shownBelowRoot) {
     // Stopped while the sub-folders were read: no line would be written, so the size
     // need not be asked for.
     if (stopped())
         return;
     const std::optional<ByteTotal> size = fileSystem_.folderSize(folderWithSeparator, keepGoing());
-    if (state_.AbortRequested || out_.failed())
+    if (cannotGoOn())
         return;
     if (size)
         state_.ListTotal += *size;
     const QString field = listfields::sizeField(size, locale_);
-    const QString namePart = fileSystem_.pathBelowRoot(folderWithSeparator).toLower();
-    if (namePart.isEmpty())
+    QString namePart;
+    if (shownBelowRoot.isNull()) {
+        namePart = fileSystem_.pathBelowRoot(folderWithSeparator).toLower();
+        shownBelowRoot = namePart;
+    }
+    if (shownBelowRoot.isEmpty())
         return; // a root has no line of its own
-    writeLine(namePart, field);
+    writeLine(shownBelowRoot, field);
 }
 
-void FolderWalk::writeLine(const QString& namePart, const QString& sizeField) {
+void FolderWalk::writeLine(QStringView namePart, const QString& sizeField) {
     out_.append(namePart);
     out_.placeAt(listfields::kSizeColumn);
     out_.append(sizeField);
@@ -99,7 +130,7 @@ void FolderWalk::ListSubFolders(const NativePath& folder) {
         const QString shownName = listfields::capitalisedName(fileSystem_.decodePath(name));
         host_.setStatusText(shownPrefix + shownName);
         host_.pumpEvents();
-        if (!state_.RunActive || out_.failed())
+        if (stopped())
             return;
         const std::optional<ByteTotal> size = fileSystem_.folderSize(prefix + name, keepGoing());
         if (stopped())

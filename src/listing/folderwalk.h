@@ -2,6 +2,7 @@
 
 #include "listing/filesysteminfo.h"
 
+#include <QElapsedTimer>
 #include <QLocale>
 
 #include <optional>
@@ -23,9 +24,14 @@ public:
     void ListSubFolders(const NativePath& folder);
 
 private:
-    void WriteFolderLine(const NativePath& folderWithSeparator);
-    void writeLine(const QString& namePart, const QString& sizeField);
+    // `shownBelowRoot`: the path below its root as the line shows it, when the walk has
+    // it at hand.
+    void WriteFolderLine(const NativePath& folderWithSeparator,
+                         QStringView shownBelowRoot = QStringView());
+    void writeLine(QStringView namePart, const QString& sizeField);
     KeepGoing keepGoing();
+    // Abort, a failed write or a file system out of resources: no more lines.
+    bool cannotGoOn() const;
     bool stopped() const;
     NativePath withSeparator(const NativePath& folder) const;
 
@@ -35,4 +41,7 @@ private:
     ListFileWriter& out_;
     QLocale locale_;
     char separator_;
+    // A scan's progress is shown at most this often.
+    static constexpr qint64 kProgressIntervalMs = 100;
+    QElapsedTimer sinceProgress_;
 };

@@ -15,10 +15,22 @@ ListFileWriter::ListFileWriter(QFileDevice& file) : file_(file) {
 }
 
 void ListFileWriter::append(QStringView text) {
+    // Columns count characters, so the second half of a surrogate pair adds none.
+    qsizetype lowSurrogates = 0;
+    bool control = false;
+    for (const QChar c : text) {
+        control = control || listfields::isControlCharacter(c);
+        lowSurrogates += c.isLowSurrogate() ? 1 : 0;
+        surrogates_ = surrogates_ || c.isSurrogate();
+    }
+    if (!control) { // nearly always: the text goes in whole
+        line_.append(text);
+        lineColumns_ += int(text.size() - lowSurrogates);
+        return;
+    }
     line_.reserve(line_.size() + text.size());
     for (const QChar c : text) {
         line_ += listfields::isControlCharacter(c) ? QChar(u'?') : c;
-        // Columns count characters, so the second half of a surrogate pair adds none.
         if (!c.isLowSurrogate())
             ++lineColumns_;
     }
@@ -28,15 +40,23 @@ void ListFileWriter::placeAt(int column) {
     if (lineColumns_ >= column)
         endLine();
     if (lineColumns_ < column - 1) {
-        line_ += QString(column - 1 - lineColumns_, u' ');
+        line_.resize(line_.size() + (column - 1 - lineColumns_), u' ');
         lineColumns_ = column - 1;
     }
 }
 
 void ListFileWriter::endLine() {
     line_ += u"\r\n";
-    write(line_.toUtf8());
-    line_.clear();
+    if (surrogates_) {
+        write(line_.toUtf8()); // a surrogate without its other half is written as "?"
+    } else {
+        // One buffer for every line, as for the text of the line itself.
+        bytes_.resize(line_.size() * 3);
+        bytes_.truncate(encoder_.appendToBuffer(bytes_.data(), line_) - bytes_.data());
+        write(bytes_);
+    }
+    line_.truncate(0);
+    surrogates_ = false;
     lineColumns_ = 0;
     if (sinceFlush_.elapsed() >= kFlushIntervalMs) {
         flush();

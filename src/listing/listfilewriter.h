@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QFileDevice>
 #include <QString>
+#include <QStringEncoder>
 #include <QStringView>
 
 // Writes the list file line by line with the column rule: fields are placed at a column,
@@ -30,7 +31,10 @@ private:
 
     QFileDevice& file_;
     QString line_;
+    QByteArray bytes_;
+    QStringEncoder encoder_{QStringEncoder::Utf8};
     int lineColumns_ = 0;
+    bool surrogates_ = false; // in the line so far
     bool failed_ = false;
     QString errorString_;
     QElapsedTimer sinceFlush_;

@@ -61,6 +61,11 @@ ListOutcome ListingRun::write(QFileDevice& file, const ListRequest& request) {
             walk.WalkFolder(nativeFolder);
     }
 
+    if (const int error = fileSystem_.exhaustedResource()) {
+        out.flush();
+        return {ListOutcome::Status::ResourcesRanOut, qt_error_string(error)};
+    }
+
     // Only a root keeps its trailing separator in the chosen folder.
     const bool isRoot = nativeFolder.endsWith(fileSystem_.separator());
     const ByteTotal total = isRoot ? fileSystem_.usedSpace(nativeFolder) : state_.ListTotal;

@@ -26,6 +26,9 @@ struct ListOutcome {
         Written,      // the whole file, total line included (also after an Abort)
         CreateFailed, // the list file could not be created; nothing was walked
         WriteFailed,  // a write failed part way; the file holds what was written before
+        // Descriptors or memory ran out: the file holds the lines written before, and no
+        // total, as sizes from then on could fall short
+        ResourcesRanOut,
     };
     Status status = Status::Written;
     QString errorString; // the system's reason when status is not Written

@@ -9,4 +9,11 @@ public:
     virtual ~RunHost() = default;
     virtual void setStatusText(const QString& text) = 0;
     virtual void pumpEvents() = 0;
+    // The folder a scan is reading (shown as the walk shows folders), with the folders
+    // and files it has counted so far; called on the run's thread, a few times a second.
+    virtual void showScanProgress(const QString& folder, quint64 folders, quint64 files) {
+        Q_UNUSED(folders);
+        Q_UNUSED(files);
+        setStatusText(folder);
+    }
 };

@@ -1,8 +1,10 @@
 #include "mainwindow/form1.h"
+#include "platform/filesystem.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
+    raiseDescriptorLimit();
     QApplication app(argc, argv);
     // Also the application title by which a second copy finds this one. It is not set as
     // a display name apart: Qt would add that to the title bar of every window.

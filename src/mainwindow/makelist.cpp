@@ -121,6 +121,10 @@ Form1::RunEnd Form1::writeList() {
         return {kIncomplete,
                 QStringLiteral("Writing the list file %1 failed; the list is incomplete:\n%2")
                     .arg(shownPath, outcome.errorString)};
+    case ListOutcome::Status::ResourcesRanOut:
+        return {kIncomplete, QStringLiteral("The listing stopped: the system ran out of resources "
+                                            "(%2). The list file %1 is incomplete.")
+                                 .arg(shownPath, outcome.errorString)};
     }
     return {kDone, {}};
 }

@@ -16,3 +16,7 @@ NativePath absoluteFolderPath(const NativePath& path);
 
 // True when the path names a folder (following links, as a chosen folder may be one).
 bool isFolder(const NativePath& path);
+
+// Lets the process hold as many open descriptors as the system allows it: a deep tree
+// is read with a chain of open folders.
+void raiseDescriptorLimit();

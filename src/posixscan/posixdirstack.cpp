@@ -2,6 +2,7 @@
 
 #include <QList>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
@@ -48,35 +49,53 @@ void DirStack::clear() {
             closeKeepingErrno(frame.fd);
     }
     frames_.clear();
+    names_.clear();
     firstOpen_ = 1;
+}
+
+void DirStack::setMaxOpen(std::size_t maxOpen) {
+    maxOpen_ = std::max<std::size_t>(maxOpen, 2);
+}
+
+QByteArrayView DirStack::name(std::size_t index) const {
+    if (index == 0)
+        return {};
+    const qsizetype end = index + 1 < frames_.size() ? frames_[index + 1].nameAt : names_.size();
+    return QByteArrayView(names_.constData() + frames_[index].nameAt,
+                          end - frames_[index].nameAt - 1);
+}
+
+QByteArray DirStack::pathBelowBase(char separator) const {
+    return names_.mid(1).replace('\0', separator);
 }
 
 bool DirStack::openBase(const QByteArray& path) {
     clear();
     const int fd = openLongPath(path);
-    return fd >= 0 && pushOpened(fd, path);
+    return fd >= 0 && pushOpened(fd, {});
 }
 
 void DirStack::adoptBase(int fd, dev_t dev, ino_t ino) {
     clear();
-    frames_.push_back({QByteArray(), dev, ino, fd});
+    frames_.push_back({dev, ino, fd, 0});
+    names_.append('\0');
 }
 
-bool DirStack::push(const QByteArray& name) {
-    const int fd = ::openat(topFd(), name.constData(), kFolderFlags | O_NOFOLLOW);
-    return fd >= 0 && pushOpened(fd, name);
+bool DirStack::push(const char* name) {
+    const int fd = ::openat(topFd(), name, kFolderFlags | O_NOFOLLOW);
+    return fd >= 0 && pushOpened(fd, QByteArrayView(name));
 }
 
-bool DirStack::pushOpened(int fd, const QByteArray& name) {
+bool DirStack::pushOpened(int fd, QByteArrayView name) {
     struct stat st;
     if (::fstat(fd, &st) != 0) {
         closeKeepingErrno(fd);
         return false;
     }
-    // A copy of its own: the name may point into a buffer that moves.
-    frames_.push_back({QByteArray(name.constData(), name.size()), st.st_dev, st.st_ino, fd});
+    frames_.push_back({st.st_dev, st.st_ino, fd, names_.size()});
+    names_.append(name.data(), name.size()).append('\0');
     const std::size_t open = 1 + (frames_.size() - firstOpen_);
-    if (frames_.size() > firstOpen_ && open > kMaxOpen) {
+    if (frames_.size() > firstOpen_ && open > maxOpen_) {
         ::close(frames_[firstOpen_].fd);
         frames_[firstOpen_].fd = -1;
         ++firstOpen_;
@@ -85,8 +104,9 @@ bool DirStack::pushOpened(int fd, const QByteArray& name) {
 }
 
 bool DirStack::pop() {
-    Frame child = std::move(frames_.back());
+    const Frame child = frames_.back();
     frames_.pop_back();
+    names_.truncate(child.nameAt);
     const std::size_t top = frames_.size() - 1;
     if (!frames_.empty() && top >= 1 && top < firstOpen_) {
         int fd = ::openat(child.fd, "..", kFolderFlags);
@@ -97,7 +117,7 @@ bool DirStack::pop() {
             fd = reopenByNames(top);
         }
         if (fd < 0) {
-            ::close(child.fd);
+            closeKeepingErrno(child.fd);
             clear();
             return false;
         }
@@ -119,11 +139,14 @@ bool DirStack::isFrame(int fd, std::size_t index) const {
 int DirStack::reopenByNames(std::size_t index) const {
     int fd = ::fcntl(frames_[0].fd, F_DUPFD_CLOEXEC, 0);
     for (std::size_t i = 1; i <= index && fd >= 0; ++i) {
-        const int next = ::openat(fd, frames_[i].name.constData(), kFolderFlags | O_NOFOLLOW);
-        ::close(fd);
+        const int next =
+            ::openat(fd, names_.constData() + frames_[i].nameAt, kFolderFlags | O_NOFOLLOW);
+        closeKeepingErrno(fd);
         fd = isFrame(next, i) ? next : -1;
-        if (fd < 0 && next >= 0)
-            ::close(next);
+        if (fd < 0 && next >= 0) {
+            closeKeepingErrno(next);
+            errno = ENOENT; // another folder stands there now
+        }
     }
     return fd;
 }
@@ -143,8 +166,10 @@ static bool isDotOrDotDot(const char* name) {
 #if defined(__linux__)
 
 FolderEntries::FolderEntries(int fd, bool fromStart) : fd_(fd) {
-    if (fromStart && ::lseek(fd, 0, SEEK_SET) != 0)
+    if (fromStart && ::lseek(fd, 0, SEEK_SET) != 0) {
         failed_ = true;
+        error_ = errno;
+    }
 }
 
 FolderEntries::~FolderEntries() = default;
@@ -155,6 +180,7 @@ bool FolderEntries::next() {
             const ssize_t got = ::getdents64(fd_, buffer_, sizeof buffer_);
             if (got <= 0) {
                 failed_ = got < 0;
+                error_ = failed_ ? errno : 0;
                 return false;
             }
             filled_ = got;
@@ -177,6 +203,7 @@ FolderEntries::FolderEntries(int fd, bool fromStart) : fd_(fd) {
     const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     stream_ = copy >= 0 ? ::fdopendir(copy) : nullptr;
     if (!stream_) {
+        error_ = errno;
         if (copy >= 0)
             ::close(copy);
         failed_ = true;
@@ -196,6 +223,7 @@ bool FolderEntries::next() {
         const dirent* entry = ::readdir(stream_);
         if (!entry) {
             failed_ = errno != 0;
+            error_ = errno;
             return false;
         }
         if (!isDotOrDotDot(entry->d_name)) {

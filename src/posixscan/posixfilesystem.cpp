@@ -1,9 +1,11 @@
 #include "posixscan/posixfilesystem.h"
 
 #include "platform/filesystem.h"
+#include "posixscan/descriptorlimit.h"
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
@@ -49,7 +51,10 @@ bool isFolder(const NativePath& path) {
 PosixFileSystem::PosixFileSystem() : PosixFileSystem(PseudoMounts()) {}
 
 PosixFileSystem::PosixFileSystem(PseudoMounts pseudoMounts)
-    : pseudoMounts_(std::move(pseudoMounts)) {}
+    : pseudoMounts_(std::move(pseudoMounts)) {
+    // A share of the descriptors left, beside the two chains of a scan.
+    cursor_.setMaxOpen(std::clamp<std::size_t>(descriptorsLeft() / 4, 2, 48));
+}
 
 namespace {
 
@@ -87,7 +92,30 @@ QString PosixFileSystem::pathBelowRoot(const NativePath& path) const {
     return decodePath(path.startsWith('/') ? path.mid(1) : path);
 }
 
+void PosixFileSystem::noteExhaustion(int error) {
+    if (isExhaustion(error) && !exhausted_)
+        exhausted_ = error;
+}
+
+void PosixFileSystem::letGoIfExhausted() {
+    // What is held open is of no more use, and the rest of the run needs a descriptor or
+    // two to finish the list and say what happened.
+    if (exhausted_) {
+        cursor_.clear();
+        cursorBase_.clear();
+    }
+}
+
 bool PosixFileSystem::moveTo(const NativePath& folder) {
+    const bool moved = moveCursor(folder);
+    if (!moved) {
+        noteExhaustion(errno);
+        letGoIfExhausted();
+    }
+    return moved;
+}
+
+bool PosixFileSystem::moveCursor(const NativePath& folder) {
     const NativePath path = withoutTrailingSeparators(folder);
     const std::optional<QList<NativePath>> below =
         cursor_.empty() ? std::nullopt : componentsBelow(cursorBase_, path);
@@ -99,7 +127,7 @@ bool PosixFileSystem::moveTo(const NativePath& folder) {
 
     std::size_t shared = 0;
     while (shared < std::size_t(components.size()) && shared + 1 < cursor_.depth() &&
-           cursor_.at(shared + 1).name == components[qsizetype(shared)])
+           cursor_.name(shared + 1) == components[qsizetype(shared)])
         ++shared;
     while (cursor_.depth() > shared + 1) {
         if (!cursor_.pop()) {
@@ -130,11 +158,16 @@ std::vector<NativePath> PosixFileSystem::visibleSubFolders(const NativePath& fol
         if (name[0] == '.' || (entries.type() != DT_DIR && entries.type() != DT_UNKNOWN))
             continue;
         struct stat st;
-        if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) != 0 ||
-            !S_ISDIR(st.st_mode))
+        if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) != 0) {
+            noteExhaustion(errno);
+            continue;
+        }
+        if (!S_ISDIR(st.st_mode))
             continue;
         if (st.st_dev != folderDev) {
             const int mountFd = ::openat(fd, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (mountFd < 0)
+                noteExhaustion(errno);
             const bool pseudo = pseudoMounts_.isPseudo(st.st_dev, mountFd);
             if (mountFd >= 0)
                 ::close(mountFd);
@@ -146,6 +179,10 @@ std::vector<NativePath> PosixFileSystem::visibleSubFolders(const NativePath& fol
             continue;
         names.emplace_back(name);
     }
+    if (entries.failed())
+        noteExhaustion(entries.error());
+    letGoIfExhausted();
+    listedFolder_ = withoutTrailingSeparators(folder);
     return names;
 }
 
@@ -153,27 +190,61 @@ const FolderTree::Node* PosixFileSystem::scanned(const NativePath& folder) {
     // The walk asks about each folder twice in a row: its sub-folders, then its size.
     if (folder == lastAsked_ && !treeTop_.isEmpty())
         return lastFound_;
-    const std::optional<QList<NativePath>> below =
-        componentsBelow(treeTop_, withoutTrailingSeparators(folder));
     lastAsked_ = folder;
-    lastFound_ = below ? tree_.find(*below) : nullptr;
+    lastFound_ = nullptr;
+    QByteArrayView path(folder);
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    if (treeTop_.isEmpty() || !path.startsWith(treeTop_))
+        return nullptr;
+    const QByteArrayView below = path.sliced(treeTop_.size());
+    if (treeTop_ != "/" && !below.isEmpty() && !below.startsWith('/'))
+        return nullptr; // only begins with the same letters
+    // A record without the top's hidden folders answers only for the folders inside.
+    if (!(below.isEmpty() && treeLacksHidden_))
+        lastFound_ = tree_.find(below);
     return lastFound_;
 }
 
-bool PosixFileSystem::scanTree(const NativePath& folder, const KeepGoing& keepGoing) {
+bool PosixFileSystem::scan(FolderTree& tree, const NativePath& top, const KeepGoing& keepGoing,
+                           bool hiddenAtTop) {
+    tree.setKeepGoingInterval(keepGoingInterval_);
+    tree.setMemoryLimit(memoryLimit_);
+    scanning_ = &tree;
+    scanningTop_ = top;
+    const bool done = tree.scan(cursor_.topFd(), pseudoMounts_, keepGoing, hiddenAtTop);
+    scanning_ = nullptr;
+    noteExhaustion(tree.exhausted());
+    letGoIfExhausted();
+    return done;
+}
+
+bool PosixFileSystem::scanTree(const NativePath& folder, const KeepGoing& keepGoing,
+                               bool hiddenAtTop) {
     treeTop_.clear();
     lastAsked_.clear();
+    treeLacksHidden_ = false;
     if (!moveTo(folder))
         return false;
+    const NativePath top = withoutTrailingSeparators(folder);
     if (onPseudoMount()) {
         tree_.recordEmptyFolder(); // nothing of it is on a drive
-        treeTop_ = withoutTrailingSeparators(folder);
-        return true;
-    }
-    if (!tree_.scan(cursor_.topFd(), pseudoMounts_, keepGoing))
+    } else if (!scan(tree_, top, keepGoing, hiddenAtTop)) {
         return false;
-    treeTop_ = withoutTrailingSeparators(folder);
+    }
+    treeTop_ = top;
+    treeLacksHidden_ = !hiddenAtTop;
     return true;
+}
+
+ScanProgress PosixFileSystem::scanProgress() const {
+    if (!scanning_)
+        return {};
+    const FolderTree::Progress progress = scanning_->progress();
+    NativePath folder = scanningTop_;
+    if (!folder.endsWith('/'))
+        folder += '/';
+    return {folder + progress.folder, progress.folders, progress.files};
 }
 
 const FolderTree::Node* PosixFileSystem::recorded(const NativePath& folder,
@@ -194,14 +265,30 @@ std::vector<NativePath> PosixFileSystem::subFolders(const NativePath& folder,
 std::optional<ByteTotal> PosixFileSystem::folderSize(const NativePath& folder,
                                                      const KeepGoing& keepGoing) {
     const FolderTree::Node* node = scanned(folder);
-    // The top of the record was counted from itself already.
-    if (node && node->holdsLoop && withoutTrailingSeparators(folder) != treeTop_) {
-        // Keep the record of the whole tree; this one folder is counted from itself.
-        FolderTree fromHere;
-        fromHere.setKeepGoingInterval(keepGoingInterval_);
-        if (!moveTo(folder) || !fromHere.scan(cursor_.topFd(), pseudoMounts_, keepGoing))
+    if (node && !node->holdsLoop) // nearly always
+        return FolderTree::sizeOf(*node);
+    const NativePath path = withoutTrailingSeparators(folder);
+    const qsizetype slash = path.lastIndexOf('/');
+    const bool listed =
+        !listedFolder_.isEmpty() && slash >= 0 && path.left(qMax(slash, 1)) == listedFolder_;
+    if (!node && listed && treeTop_ != listedFolder_) {
+        // One scan of the listed folder answers for every folder in it; its hidden
+        // folders are not listed, so they are not read either.
+        if (!scanTree(listedFolder_, keepGoing, false))
             return std::nullopt;
-        return FolderTree::sizeOf(*fromHere.find({}));
+        node = scanned(folder);
+    }
+    // The top of the record was counted from itself already. A listed folder the record
+    // passed over is counted on its own, keeping the record for the others.
+    if ((node && node->holdsLoop && path != treeTop_) || (!node && listed)) {
+        FolderTree fromHere;
+        if (!moveTo(folder))
+            return std::nullopt;
+        if (onPseudoMount())
+            return 0; // nothing of it is on a drive
+        if (!scan(fromHere, path, keepGoing, true))
+            return std::nullopt;
+        return FolderTree::sizeOf(*fromHere.find(QByteArrayView()));
     }
     if (!node)
         node = recorded(folder, keepGoing);
@@ -210,7 +297,10 @@ std::optional<ByteTotal> PosixFileSystem::folderSize(const NativePath& folder,
 
 void PosixFileSystem::setKeepGoingInterval(std::chrono::milliseconds interval) {
     keepGoingInterval_ = interval;
-    tree_.setKeepGoingInterval(interval);
+}
+
+void PosixFileSystem::setMemoryLimit(std::size_t bytes) {
+    memoryLimit_ = bytes;
 }
 
 quint64 PosixFileSystem::usedSpace(const NativePath& root) {

@@ -23,14 +23,24 @@ public:
     std::optional<ByteTotal> folderSize(const NativePath& folder,
                                         const KeepGoing& keepGoing) override;
     quint64 usedSpace(const NativePath& root) override;
+    ScanProgress scanProgress() const override;
+    int exhaustedResource() const override { return exhausted_; }
 
     // How often a long size query calls its keepGoing at the most.
     void setKeepGoingInterval(std::chrono::milliseconds interval);
+    // Makes the records of scans fail as if memory ran out beyond this many bytes.
+    void setMemoryLimit(std::size_t bytes);
 
 private:
     bool moveTo(const NativePath& folder);
+    bool moveCursor(const NativePath& folder);
     bool onPseudoMount() const;
-    bool scanTree(const NativePath& folder, const KeepGoing& keepGoing);
+    bool scanTree(const NativePath& folder, const KeepGoing& keepGoing, bool hiddenAtTop = true);
+    // Scans the tree of the cursor's folder, `top`, into `tree`.
+    bool scan(FolderTree& tree, const NativePath& top, const KeepGoing& keepGoing,
+              bool hiddenAtTop);
+    void noteExhaustion(int error);
+    void letGoIfExhausted();
     // The folder in the record of the last scan, or nullptr.
     const FolderTree::Node* scanned(const NativePath& folder);
     // The same, scanning the folder's tree first when no record holds it.
@@ -46,7 +56,15 @@ private:
     // folders inside it are answered from the record for the rest of the run.
     FolderTree tree_;
     NativePath treeTop_;
+    bool treeLacksHidden_ = false; // the top's hidden folders were passed over
     NativePath lastAsked_;
     const FolderTree::Node* lastFound_ = nullptr;
-    std::chrono::milliseconds keepGoingInterval_{100};
+    // The folder whose sub-folders the restricted listing gave last: their sizes are
+    // counted in one scan of it.
+    NativePath listedFolder_;
+    std::chrono::milliseconds keepGoingInterval_{50};
+    std::size_t memoryLimit_ = std::size_t(-1);
+    const FolderTree* scanning_ = nullptr;
+    NativePath scanningTop_;
+    int exhausted_ = 0;
 };

@@ -1,5 +1,6 @@
 #include "posixscan/posixfoldertree.h"
 
+#include "posixscan/descriptorlimit.h"
 #include "posixscan/posixdirstack.h"
 #include "posixscan/posixmounts.h"
 
@@ -8,37 +9,30 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
+#include <condition_variable>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <future>
-#include <optional>
+#include <mutex>
+#include <new>
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
 
-// Sizes past 64 bits live in the padding of the record's nodes.
-static_assert(sizeof(FolderTree::Node) <= 32);
-
 namespace {
 
-// A tree is shared out between the threads as separate sub-trees once its top levels
-// hold at least this many folders; fewer are not worth a thread.
-constexpr std::size_t kEnoughToShare = 16;
-constexpr int kMaxSplitDepth = 32;
-
-constexpr int kSubFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
-bool onPath(const std::vector<FolderTree::FolderId>& path, dev_t dev, ino_t ino) {
-    for (const FolderTree::FolderId& id : path) {
-        if (id.dev == dev && id.ino == ino)
-            return true;
-    }
-    return false;
-}
-
 using Reached = FolderTree::Reached;
+using Node = FolderRecord::Node;
+using GoOn = std::function<bool()>;
+
+// Descriptors a scan leaves to the rest of the program: the list file, a mount check,
+// counting the open ones, a way back by name.
+constexpr std::size_t kDescriptorReserve = 6;
+// Plenty for ordinary trees; deeper folders are found again through "..".
+constexpr std::size_t kMaxOpenPerChain = 48;
+// A chain holds up to its cap, and two more for a moment while it climbs.
+constexpr std::size_t kChainExtra = 2;
 
 // An entry that vanished, or that is a link or no folder after all, has nothing to list.
 Reached failedToOpen(int error) {
@@ -57,31 +51,22 @@ Reached whatIsOpened(int fd, dev_t dev, bool loops, dev_t parentDev,
     return Reached::Folder;
 }
 
-// Opens a sub-folder of an open folder, never through a link. `path` holds the folders
-// from the top down to the open one. `fd` is left open only for a Folder.
-Reached openSubFolder(int parentFd, const char* name, const std::vector<FolderTree::FolderId>& path,
-                      const PseudoMounts& pseudoMounts, int& fd, FolderTree::FolderId& id) {
-    if (pseudoMounts.isAutomountPoint(parentFd, name, path.back().dev)) {
-        fd = -1;
-        return Reached::NotAFolder;
+// Marks a sub-folder that could not be entered, as the ways of opening it told; the
+// folders above learn of it when the record is totalled up.
+void note(Node& node, Reached reached) {
+    switch (reached) {
+    case Reached::Folder:
+        break;
+    case Reached::Loop:
+        node.loopsBack = true;
+        [[fallthrough]];
+    case Reached::NotAFolder:
+        node.isFolder = false;
+        break;
+    case Reached::Unreadable:
+        node.sizeKnown = false; // it is listed, but neither its size nor its parents' is had
+        break;
     }
-    fd = ::openat(parentFd, name, kSubFolderFlags);
-    struct stat st;
-    if (fd < 0 || ::fstat(fd, &st) != 0) {
-        const int error = errno;
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-        return failedToOpen(error);
-    }
-    id = {st.st_dev, st.st_ino};
-    const Reached reached = whatIsOpened(fd, st.st_dev, onPath(path, st.st_dev, st.st_ino),
-                                         path.back().dev, pseudoMounts);
-    if (reached != Reached::Folder) {
-        ::close(fd);
-        fd = -1;
-    }
-    return reached;
 }
 
 // Calls `keepGoing` at most every so often, however often it is asked.
@@ -104,367 +89,442 @@ private:
     QElapsedTimer since_;
 };
 
-} // namespace
-
-// A sub-tree to scan on its own: a folder not yet opened, below a top folder held open.
-struct FolderTree::Task {
-    int parentFd;
-    quint32 node;
-    QByteArray name;
-    std::vector<FolderId> path; // the folders above it, top first
-    Reached reached = Reached::Folder;
-    FolderTree below;
+// A run of sub-folders of one folder, handed from one thread to the other with the way
+// down to that folder.
+struct Job {
+    std::vector<quint32> nodes; // from the top down to the folder
+    std::vector<FolderTree::FolderId> ids;
+    quint32 first = 0;
+    quint32 end = 0;
 };
 
-void FolderTree::note(quint32 index, quint32 parent, Reached reached) {
-    switch (reached) {
-    case Reached::Folder:
-        break;
-    case Reached::Loop:
-        nodes_[parent].holdsLoop = true;
-        [[fallthrough]];
-    case Reached::NotAFolder:
-        nodes_[index].isFolder = false;
-        break;
-    case Reached::Unreadable:
-        // It is listed, but neither its size nor its parent's can be had.
-        nodes_[index].sizeKnown = false;
-        nodes_[parent].sizeKnown = false;
-        break;
+} // namespace
+
+bool isExhaustion(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOMEM;
+}
+
+// What the threads of one scan share.
+struct FolderTree::Shared {
+    Shared(FolderRecord& record, const PseudoMounts& pseudoMounts, int topFd, FolderId topId,
+           bool hiddenAtTop)
+        : record(record), pseudoMounts(pseudoMounts), topFd(topFd), topId(topId),
+          hiddenAtTop(hiddenAtTop) {}
+
+    void fail(int error) {
+        int none = 0;
+        exhausted.compare_exchange_strong(none, error);
+        stopAll();
     }
-}
+    void stopAll() {
+        stop = true;
+        const std::lock_guard lock(mutex);
+        wake.notify_all();
+    }
 
-void FolderTree::recordEmptyFolder() {
-    clear();
-    nodes_.assign(1, Node());
-}
+    FolderRecord& record;
+    const PseudoMounts& pseudoMounts;
+    const int topFd;
+    const FolderId topId;
+    const bool hiddenAtTop;
+    std::size_t maxOpen = kMaxOpenPerChain;
+    std::chrono::milliseconds interval{50};
 
-void FolderTree::clear() {
-    nodes_.clear();
-    names_.clear();
-    lastFound_.clear();
-}
+    std::atomic<bool> stop = false;
+    std::atomic<int> exhausted = 0;
+    std::atomic<bool> wanted = false; // a thread waits for work
 
-void FolderTree::readFolder(int fd, quint32 index, bool fromStart, const GoOn& goOn) {
-    FolderEntries entries(fd, fromStart);
-    ByteTotal bytes = 0;
-    bool readable = true;
-    const auto firstChild = quint32(nodes_.size());
-    unsigned read = 0;
-    while (entries.next()) {
-        // A folder of a million files takes a while too.
-        if (++read % 1024 == 0 && !goOn()) {
-            readable = false;
-            break;
-        }
-        const char* name = entries.name();
-        bool folder = entries.type() == DT_DIR;
-        if (entries.type() == DT_REG || entries.type() == DT_UNKNOWN) {
-            struct stat st;
-            if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-                if (S_ISREG(st.st_mode))
-                    bytes += static_cast<quint64>(st.st_size);
-                folder = S_ISDIR(st.st_mode);
-            } else if (errno != ENOENT) {
-                readable = false; // a file that vanished meanwhile is simply gone
-            }
-        }
-        if (folder) {
-            Node child;
-            child.nameOffset = quint32(names_.size());
-            child.nameLength = quint32(qstrlen(name));
-            names_.append(name, child.nameLength + 1); // with its NUL: names go to openat()
-            nodes_.push_back(child);
+    std::mutex mutex; // guards what follows
+    std::condition_variable wake;
+    std::vector<Job> jobs;
+    int workers = 1;
+    int idle = 0;
+    bool done = false;
+
+    // Counted by each thread on a line of its own; the folder one of them is in, when asked.
+    struct alignas(64) Counts {
+        std::atomic<quint64> folders = 0;
+        std::atomic<quint64> files = 0;
+    };
+    Counts counts[2];
+    std::atomic<bool> wantPath = false;
+    std::mutex pathMutex;
+    QByteArray path;
+};
+
+// One thread's part of a scan: a depth-first walk with its own chain of open folders,
+// that gives away part of what it has still to do when the other thread runs dry.
+class FolderTree::Worker {
+public:
+    Worker(Shared& shared, int slot, const GoOn* tick)
+        : s_(shared), record_(shared.record), names_(shared.record), counts_(shared.counts[slot]),
+          tick_(tick) {
+        dirs_.setMaxOpen(s_.maxOpen);
+    }
+
+    // Reads the top folder, then walks below it.
+    void scanFromTop() {
+        if (!openBase())
+            return;
+        record_.node(record_.addNodes(1)) = Node();
+        readFolder(0, true);
+        const Node& top = record_.node(0);
+        levels_.assign(1, {0, top.firstChild, top.firstChild + top.childCount});
+        floor_ = 0;
+        if (!s_.hiddenAtTop)
+            record_.node(0).sizeKnown = false; // not all of it was counted
+        walk();
+    }
+
+    // Takes what the other thread gives away until all is done.
+    void run() {
+        while (std::optional<Job> job = takeJob()) {
+            if (startJob(*job))
+                walk();
         }
     }
-    Node& node = nodes_[index];
-    node.setBytes(bytes);
-    node.sizeKnown = readable && !entries.failed();
-    node.firstChild = firstChild;
-    node.childCount = quint32(nodes_.size()) - firstChild;
-}
 
-bool FolderTree::scanHere(int fd, FolderId id, const PseudoMounts& pseudoMounts, const GoOn& goOn,
-                          const std::vector<FolderId>& outerPath) {
-    clear();
-    nodes_.assign(1, Node());
-    DirStack dirs;
-    dirs.adoptBase(fd, id.dev, id.ino);
-    readFolder(fd, 0, false, goOn);
-
-    // The open folders on the way down, and how many of each one's sub-folders are done.
+private:
     struct Level {
         quint32 node;
-        quint32 next = 0;
+        quint32 next;
+        quint32 end;
     };
-    std::vector<Level> levels{{0}};
 
-    while (!levels.empty()) {
-        Level& level = levels.back();
-        const Node& node = nodes_[level.node];
-        if (level.next < node.childCount) {
-            const quint32 childIndex = node.firstChild + level.next++;
-            if (!goOn()) {
-                clear();
-                return false;
-            }
-            const QByteArray name = nameOf(nodes_[childIndex]);
-            if (pseudoMounts.isAutomountPoint(dirs.topFd(), name.constData(), dirs.top().dev)) {
-                note(childIndex, level.node, Reached::NotAFolder);
+    bool openBase() {
+        dirs_.clear();
+        const int fd = ::fcntl(s_.topFd, F_DUPFD_CLOEXEC, 0);
+        if (fd < 0) {
+            s_.fail(isExhaustion(errno) ? errno : EMFILE);
+            return false;
+        }
+        dirs_.adoptBase(fd, s_.topId.dev, s_.topId.ino);
+        return true;
+    }
+
+    bool keepOn() {
+        if (s_.stop.load(std::memory_order_relaxed))
+            return false;
+        if (tick_ && !(*tick_)()) {
+            s_.stopAll();
+            return false;
+        }
+        return true;
+    }
+
+    void walk() {
+        while (keepOn()) {
+            if (s_.wanted.load(std::memory_order_relaxed))
+                giveAway();
+            Level& level = levels_.back();
+            if (level.next < level.end) {
+                enter(level.next++);
                 continue;
             }
-            if (!dirs.push(name)) {
-                note(childIndex, level.node, failedToOpen(errno));
-                continue;
-            }
-            const DirStack::Frame& folder = dirs.top();
-            const bool loops = dirs.find(folder.dev, folder.ino, dirs.depth() - 1).has_value() ||
-                               onPath(outerPath, folder.dev, folder.ino);
-            const Reached reached = whatIsOpened(folder.fd, folder.dev, loops,
-                                                 dirs.at(dirs.depth() - 2).dev, pseudoMounts);
-            if (reached != Reached::Folder) {
-                note(childIndex, level.node, reached);
-                dirs.pop();
-                continue;
-            }
-            readFolder(folder.fd, childIndex, false, goOn);
-            levels.push_back({childIndex});
-            continue;
-        }
-
-        const Node done = node;
-        levels.pop_back();
-        if (levels.empty())
-            break;
-        if (!dirs.pop()) {
-            // A folder on the way back up was moved or removed meanwhile: the folders
-            // not read yet cannot be reached any more. They are listed without a size,
-            // and so are the folders above them; the rest of the record stands.
-            for (const Level& open : levels) {
-                Node& unfinished = nodes_[open.node];
-                unfinished.sizeKnown = false;
-                for (quint32 i = open.next; i < unfinished.childCount; ++i)
-                    nodes_[unfinished.firstChild + i].sizeKnown = false;
-            }
-            return true;
-        }
-        Node& parent = nodes_[levels.back().node];
-        parent.setBytes(parent.bytes() + done.bytes());
-        parent.sizeKnown = parent.sizeKnown && done.sizeKnown;
-        parent.holdsLoop = parent.holdsLoop || done.holdsLoop;
-    }
-    return true;
-}
-
-std::vector<FolderTree::Task> FolderTree::splitTop(int fd, const PseudoMounts& pseudoMounts,
-                                                   const GoOn& goOn, std::vector<quint32>& topOrder,
-                                                   std::vector<quint32>& parents,
-                                                   std::vector<int>& openFolders) {
-    // Read the top of the tree level by level until it holds enough folders to share
-    // out; those become the tasks. The folders whose sub-folders they are stay open.
-    struct Open {
-        int fd;
-        quint32 node;
-        std::vector<FolderId> path; // up to and including this folder
-    };
-    struct stat top;
-    if (::fstat(fd, &top) != 0) {
-        nodes_[0].sizeKnown = false;
-        return {};
-    }
-    readFolder(fd, 0, true, goOn);
-    std::vector<Open> frontier{{fd, 0, {{top.st_dev, top.st_ino}}}};
-    parents.assign(1, 0);
-    topOrder.assign(1, 0);
-    for (int depth = 0;; ++depth) {
-        std::size_t waiting = 0;
-        for (const Open& open : frontier)
-            waiting += nodes_[open.node].childCount;
-        if (waiting == 0 || waiting >= kEnoughToShare || depth == kMaxSplitDepth || !goOn()) {
-            std::vector<Task> tasks;
-            for (const Open& open : frontier) {
-                openFolders.push_back(open.fd);
-                const Node& node = nodes_[open.node];
-                for (quint32 i = node.firstChild; i < node.firstChild + node.childCount; ++i) {
-                    parents.resize(nodes_.size(), 0);
-                    parents[i] = open.node;
-                    topOrder.push_back(i);
-                    tasks.push_back({open.fd, i, QByteArray(nameOf(nodes_[i]).constData()),
-                                     open.path, Reached::Folder, FolderTree()});
-                }
-            }
-            return tasks;
-        }
-        std::vector<Open> next;
-        for (Open& open : frontier) {
-            const Node parent = nodes_[open.node];
-            for (quint32 i = parent.firstChild; i < parent.firstChild + parent.childCount; ++i) {
-                parents.resize(nodes_.size(), 0);
-                parents[i] = open.node;
-                topOrder.push_back(i);
-                int childFd = -1;
-                FolderId id;
-                const Reached reached = openSubFolder(open.fd, nameOf(nodes_[i]).constData(),
-                                                      open.path, pseudoMounts, childFd, id);
-                if (reached != Reached::Folder) {
-                    note(i, open.node, reached);
-                    continue;
-                }
-                readFolder(childFd, i, false, goOn);
-                std::vector<FolderId> path = open.path;
-                path.push_back(id);
-                next.push_back({childFd, i, std::move(path)});
-            }
-            if (open.fd != fd)
-                ::close(open.fd);
-        }
-        frontier = std::move(next);
-    }
-}
-
-void FolderTree::graft(quint32 index, const FolderTree& below) {
-    const Node& top = below.nodes_[0];
-    const auto nameShift = quint32(names_.size());
-    const auto base = quint32(nodes_.size()); // where node 1 of `below` lands
-    names_.append(below.names_);
-    nodes_.reserve(nodes_.size() + below.nodes_.size() - 1);
-    for (std::size_t i = 1; i < below.nodes_.size(); ++i) {
-        Node node = below.nodes_[i];
-        node.nameOffset += nameShift;
-        node.firstChild = node.firstChild - 1 + base;
-        nodes_.push_back(node);
-    }
-    Node& node = nodes_[index];
-    node.firstChild = top.firstChild - 1 + base;
-    node.childCount = top.childCount;
-    node.setBytes(top.bytes());
-    node.sizeKnown = top.sizeKnown;
-    node.holdsLoop = top.holdsLoop;
-}
-
-bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing& keepGoing) {
-    clear();
-    nodes_.assign(1, Node());
-    // Only this thread asks keepGoing, now and then; the other one just looks whether it
-    // said to stop.
-    std::atomic<bool> cancelled = false;
-    KeepGoingGate gate(keepGoing, keepGoingInterval_);
-    const GoOn mainGoOn = [&] {
-        if (!cancelled && !gate())
-            cancelled = true;
-        return !cancelled;
-    };
-    const GoOn helperGoOn = [&] { return !cancelled.load(std::memory_order_relaxed); };
-
-    std::vector<quint32> topOrder;
-    std::vector<quint32> parents;
-    std::vector<int> openFolders;
-    std::vector<Task> tasks = splitTop(fd, pseudoMounts, mainGoOn, topOrder, parents, openFolders);
-
-    // Both threads take the next task until none is left.
-    std::atomic<std::size_t> nextTask = 0;
-    auto work = [&](const GoOn& goOn) {
-        for (std::size_t t = nextTask++; t < tasks.size() && goOn(); t = nextTask++) {
-            Task& task = tasks[t];
-            int taskFd = -1;
-            FolderId id;
-            task.reached = openSubFolder(task.parentFd, task.name.constData(), task.path,
-                                         pseudoMounts, taskFd, id);
-            // The scan owns the descriptor.
-            if (taskFd >= 0 && !task.below.scanHere(taskFd, id, pseudoMounts, goOn, task.path)) {
-                cancelled = true;
+            if (levels_.size() - 1 == floor_)
+                return;
+            levels_.pop_back();
+            if (!dirs_.pop()) {
+                lost(errno);
                 return;
             }
         }
-    };
-    std::promise<void> helperDone;
-    std::future<void> helperFinished = helperDone.get_future();
-    std::optional<std::thread> helper;
-    if (tasks.size() >= 2 && !cancelled) {
-        try {
-            helper.emplace([&] {
-                work(helperGoOn);
-                helperDone.set_value();
-            });
-        } catch (const std::system_error&) {
-            // No second thread to be had: this one does it all.
-        }
-    }
-    work(mainGoOn);
-    if (helper) {
-        // The other thread may still be deep in a large sub-tree: keep asking meanwhile.
-        const auto interval = std::max(keepGoingInterval_, std::chrono::milliseconds(1));
-        while (!cancelled && helperFinished.wait_for(interval) != std::future_status::ready) {
-            if (keepGoing && !keepGoing())
-                cancelled = true;
-        }
-        helper->join();
-    }
-    for (const int open : openFolders) {
-        if (open != fd)
-            ::close(open);
     }
 
-    if (cancelled) {
-        clear();
-        return false;
+    void enter(quint32 index) {
+        Node& node = record_.node(index);
+        const char* name = record_.nameOf(node);
+        if ((levels_.size() == 1 && !s_.hiddenAtTop && name[0] == '.') ||
+            s_.pseudoMounts.isAutomountPoint(dirs_.topFd(), name, dirs_.top().dev)) {
+            node.isFolder = false;
+            return;
+        }
+        if (!dirs_.push(name)) {
+            const int error = errno;
+            if (isExhaustion(error))
+                s_.fail(error);
+            else
+                note(node, failedToOpen(error));
+            return;
+        }
+        const DirStack::Frame& folder = dirs_.top();
+        const bool loops = dirs_.find(folder.dev, folder.ino, dirs_.depth() - 1).has_value();
+        const Reached reached = whatIsOpened(folder.fd, folder.dev, loops,
+                                             dirs_.at(dirs_.depth() - 2).dev, s_.pseudoMounts);
+        if (reached != Reached::Folder) {
+            note(node, reached);
+            if (!dirs_.pop())
+                lost(errno);
+            return;
+        }
+        readFolder(index, false);
+        levels_.push_back({index, node.firstChild, node.firstChild + node.childCount});
+        counts_.folders.store(counts_.folders.load(std::memory_order_relaxed) + 1,
+                              std::memory_order_relaxed);
+        if (s_.wantPath.load(std::memory_order_relaxed))
+            postPath();
     }
-    for (const Task& task : tasks) {
-        if (task.reached == Reached::Folder)
-            graft(task.node, task.below);
-        else
-            note(task.node, parents[task.node], task.reached);
-    }
-    // The top levels were read before their sub-trees were done: add those up now, the
-    // deepest first.
-    for (auto it = topOrder.rbegin(); it != topOrder.rend() && *it != 0; ++it) {
-        const Node& node = nodes_[*it];
-        Node& parent = nodes_[parents[*it]];
-        if (!node.isFolder)
-            continue;
-        parent.setBytes(parent.bytes() + node.bytes());
-        parent.sizeKnown = parent.sizeKnown && node.sizeKnown;
-        parent.holdsLoop = parent.holdsLoop || node.holdsLoop;
-    }
-    return true;
-}
 
-const FolderTree::Node* FolderTree::find(const QList<QByteArray>& components) {
-    if (nodes_.empty())
-        return nullptr;
-    quint32 index = 0;
-    std::vector<quint32> path{0};
-    for (qsizetype depth = 0; depth < components.size(); ++depth) {
-        const Node& node = nodes_[index];
-        if (node.childCount == 0)
-            return nullptr;
-        // Start where the last lookup went at this depth: a walk asks for the same folder
-        // again, or for the next one.
-        quint32 start = 0;
-        if (std::size_t(depth) + 1 < lastFound_.size() && lastFound_[depth] == index)
-            start = lastFound_[depth + 1] - node.firstChild;
-        bool found = false;
-        for (quint32 i = 0; i < node.childCount && !found; ++i) {
-            const quint32 candidate = node.firstChild + (start + i) % node.childCount;
-            if (nodes_[candidate].isFolder && nameOf(nodes_[candidate]) == components[depth]) {
-                index = candidate;
-                found = true;
+    // Notes the folder's files and sub-folders in node `index`; its size is unknown when
+    // the folder could not be read whole.
+    void readFolder(quint32 index, bool fromStart) {
+        const int fd = dirs_.topFd();
+        FolderEntries entries(fd, fromStart);
+        ByteTotal bytes = 0;
+        quint64 files = 0;
+        bool readable = true;
+        found_.clear();
+        unsigned read = 0;
+        while (entries.next()) {
+            // A folder of a million files takes a while too.
+            if (++read % 1024 == 0 && !keepOn()) {
+                readable = false;
+                break;
+            }
+            const char* name = entries.name();
+            bool folder = entries.type() == DT_DIR;
+            if (entries.type() == DT_REG || entries.type() == DT_UNKNOWN) {
+                struct stat st;
+                if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+                    if (S_ISREG(st.st_mode)) {
+                        bytes += static_cast<quint64>(st.st_size);
+                        ++files;
+                    }
+                    folder = S_ISDIR(st.st_mode);
+                } else if (errno != ENOENT) { // a file that vanished meanwhile is simply gone
+                    if (isExhaustion(errno))
+                        s_.fail(errno);
+                    readable = false;
+                }
+            }
+            if (folder) {
+                const auto length = quint16(std::strlen(name));
+                found_.push_back({names_.add(name, length), length});
             }
         }
-        if (!found)
-            return nullptr;
-        path.push_back(index);
+        if (entries.failed() && isExhaustion(entries.error()))
+            s_.fail(entries.error());
+        const quint32 first = record_.addNodes(quint32(found_.size()));
+        for (std::size_t i = 0; i < found_.size(); ++i) {
+            Node& child = record_.node(first + quint32(i));
+            child = Node();
+            child.nameAt = found_[i].first;
+            child.nameLength = found_[i].second;
+        }
+        Node& node = record_.node(index);
+        node.setBytes(bytes);
+        node.sizeKnown = readable && !entries.failed();
+        node.firstChild = first;
+        node.childCount = quint32(found_.size());
+        counts_.files.store(counts_.files.load(std::memory_order_relaxed) + files,
+                            std::memory_order_relaxed);
     }
-    lastFound_ = std::move(path);
-    return &nodes_[index];
+
+    // The way back up is gone: what this thread had still to read below the folders it
+    // cannot reach again has no size, nor have the folders above it.
+    void lost(int error) {
+        if (isExhaustion(error)) {
+            s_.fail(error);
+            return;
+        }
+        for (std::size_t i = floor_; i < levels_.size(); ++i) {
+            for (quint32 c = levels_[i].next; c < levels_[i].end; ++c)
+                record_.node(c).sizeKnown = false;
+        }
+        levels_.resize(floor_ + 1);
+        levels_.back().next = levels_.back().end;
+    }
+
+    // Half of the sub-folders still to do at the shallowest level that has some: the
+    // largest share of work there is to give, for the fewest folders named on the way.
+    void giveAway() {
+        std::size_t from = levels_.size();
+        quint64 left = 0;
+        for (std::size_t i = floor_; i < levels_.size() && left < 2; ++i) {
+            const quint32 here = levels_[i].end - levels_[i].next;
+            if (here > 0 && from == levels_.size())
+                from = i;
+            left += here;
+        }
+        if (left < 2)
+            return; // keeping the last of it is as quick
+        Level& level = levels_[from];
+        const quint32 give = (level.end - level.next + 1) / 2;
+        Job job;
+        job.first = level.end - give;
+        job.end = level.end;
+        for (std::size_t i = 0; i <= from; ++i) {
+            job.nodes.push_back(levels_[i].node);
+            job.ids.push_back({dirs_.at(i).dev, dirs_.at(i).ino});
+        }
+        {
+            const std::lock_guard lock(s_.mutex);
+            s_.wanted = false;
+            if (!s_.jobs.empty() || s_.done)
+                return;
+            s_.jobs.push_back(std::move(job));
+        }
+        s_.wake.notify_one();
+        level.end -= give;
+    }
+
+    std::optional<Job> takeJob() {
+        std::unique_lock lock(s_.mutex);
+        ++s_.idle;
+        while (s_.jobs.empty() && !s_.done && !s_.stop) {
+            if (s_.idle == s_.workers) {
+                s_.done = true;
+                s_.wake.notify_all();
+                break;
+            }
+            s_.wanted = true;
+            if (!tick_) {
+                s_.wake.wait(lock);
+                continue;
+            }
+            // The calling thread waits a little at a time, to keep asking keepGoing.
+            s_.wake.wait_for(lock, std::max(s_.interval, std::chrono::milliseconds(1)));
+            lock.unlock();
+            const bool go = (*tick_)();
+            lock.lock();
+            if (!go) {
+                s_.stop = true;
+                s_.wake.notify_all();
+            }
+        }
+        --s_.idle;
+        if (s_.stop || s_.jobs.empty())
+            return std::nullopt;
+        Job job = std::move(s_.jobs.back());
+        s_.jobs.pop_back();
+        return job;
+    }
+
+    // Opens the way down to the job's folder, each step checked against what the other
+    // thread found there.
+    bool startJob(const Job& job) {
+        levels_.clear();
+        if (!openBase())
+            return false;
+        levels_.push_back({0, 0, 0});
+        for (std::size_t i = 1; i < job.nodes.size(); ++i) {
+            const bool pushed = dirs_.push(record_.nameOf(record_.node(job.nodes[i])));
+            if (!pushed && isExhaustion(errno)) {
+                s_.fail(errno);
+                return false;
+            }
+            if (!pushed || dirs_.top().dev != job.ids[i].dev || dirs_.top().ino != job.ids[i].ino) {
+                for (quint32 c = job.first; c < job.end; ++c)
+                    record_.node(c).sizeKnown = false; // moved away meanwhile
+                return false;
+            }
+            levels_.push_back({job.nodes[i], 0, 0});
+        }
+        levels_.back().next = job.first;
+        levels_.back().end = job.end;
+        floor_ = levels_.size() - 1;
+        return true;
+    }
+
+    void postPath() {
+        if (!s_.wantPath.exchange(false, std::memory_order_relaxed))
+            return;
+        QByteArray path = dirs_.pathBelowBase('/');
+        const std::lock_guard lock(s_.pathMutex);
+        s_.path = std::move(path);
+    }
+
+    Shared& s_;
+    FolderRecord& record_;
+    FolderRecord::NameWriter names_;
+    Shared::Counts& counts_;
+    const GoOn* tick_; // only on the calling thread
+    DirStack dirs_;
+    std::vector<Level> levels_; // one for each folder of dirs_
+    std::size_t floor_ = 0;     // the level of the folder the job is in
+    std::vector<std::pair<quint32, quint16>> found_;
+};
+
+void FolderTree::recordEmptyFolder() {
+    clear();
+    record_.node(record_.addNodes(1)) = Node();
 }
 
-std::vector<NativePath> FolderTree::subFolderNames(const Node& node) const {
-    std::vector<NativePath> names;
-    names.reserve(node.childCount);
-    for (quint32 i = node.firstChild; i < node.firstChild + node.childCount; ++i) {
-        if (nodes_[i].isFolder)
-            names.emplace_back(names_.constData() + nodes_[i].nameOffset, nodes_[i].nameLength);
+void FolderTree::clear() {
+    record_.clear();
+    exhausted_ = 0;
+}
+
+FolderTree::Progress FolderTree::progress() const {
+    if (!scanning_)
+        return {};
+    Progress progress;
+    {
+        const std::lock_guard lock(scanning_->pathMutex);
+        progress.folder = scanning_->path;
     }
-    return names;
+    scanning_->wantPath = true;
+    for (const Shared::Counts& counts : scanning_->counts) {
+        progress.folders += counts.folders.load(std::memory_order_relaxed);
+        progress.files += counts.files.load(std::memory_order_relaxed);
+    }
+    return progress;
+}
+
+bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing& keepGoing,
+                      bool hiddenAtTop) {
+    clear();
+    struct stat top;
+    if (::fstat(fd, &top) != 0) {
+        recordEmptyFolder();
+        record_.node(0).sizeKnown = false;
+        return true;
+    }
+    Shared shared(record_, pseudoMounts, fd, {top.st_dev, top.st_ino}, hiddenAtTop);
+    shared.interval = keepGoingInterval_;
+    // Two chains of open folders when the descriptors left allow, each kept within its share.
+    const std::size_t left = descriptorsLeft();
+    const std::size_t budget = left > kDescriptorReserve ? left - kDescriptorReserve : 0;
+    const std::size_t minimum = 2 + kChainExtra;
+    shared.workers = budget >= 2 * minimum ? 2 : 1;
+    shared.maxOpen =
+        std::clamp<std::size_t>(budget / shared.workers, minimum, kMaxOpenPerChain + kChainExtra) -
+        kChainExtra;
+
+    scanning_ = &shared;
+    KeepGoingGate gate(keepGoing, keepGoingInterval_);
+    const GoOn tick = [&] { return gate(); };
+    std::optional<std::thread> helper;
+    try {
+        Worker here(shared, 0, &tick);
+        if (shared.workers == 2) {
+            try {
+                helper.emplace([&shared] {
+                    try {
+                        Worker(shared, 1, nullptr).run();
+                    } catch (const std::bad_alloc&) {
+                        shared.fail(ENOMEM);
+                    }
+                });
+            } catch (const std::system_error&) {
+                shared.workers = 1; // no second thread to be had: this one does it all
+            }
+        }
+        here.scanFromTop();
+        here.run();
+    } catch (const std::bad_alloc&) {
+        shared.fail(ENOMEM);
+    }
+    if (helper)
+        helper->join();
+    scanning_ = nullptr;
+
+    if (shared.stop) {
+        const int exhausted = shared.exhausted;
+        clear();
+        exhausted_ = exhausted;
+        return false;
+    }
+    record_.totalUp();
+    return true;
 }

@@ -1,14 +1,15 @@
 #pragma once
 
 #include "listing/filesysteminfo.h"
+#include "posixscan/folderrecord.h"
 
 #include <QByteArray>
-#include <QList>
+#include <QByteArrayView>
 
 #include <sys/types.h>
 
 #include <chrono>
-#include <functional>
+#include <cstddef>
 #include <optional>
 #include <vector>
 
@@ -20,27 +21,7 @@ class PseudoMounts;
 // this record costs one pass over the disk instead of one per level.
 class FolderTree {
 public:
-    struct Node {
-        quint32 nameOffset = 0;
-        quint32 nameLength = 0;
-        quint32 firstChild = 0; // the sub-folders are nodes firstChild .. firstChild+childCount-1
-        quint32 childCount = 0;
-        // The bytes below as a 96-bit figure: its high part sits where padding would, so
-        // sizes past 2^64 cost no memory.
-        quint64 bytesLow = 0;
-        quint32 bytesHigh = 0;
-        bool sizeKnown = true; // false when some folder of the sub-tree could not be read
-        bool isFolder = true;  // false for an entry that turned out not to be a listable folder
-        // A folder below is one of this folder's parents again (a bind mount). Its figure
-        // then depends on where the scan began, so it is asked afresh from here.
-        bool holdsLoop = false;
-
-        ByteTotal bytes() const { return ByteTotal(bytesHigh) << 64 | bytesLow; }
-        void setBytes(ByteTotal bytes) {
-            bytesLow = quint64(bytes);
-            bytesHigh = quint32(bytes >> 64);
-        }
-    };
+    using Node = FolderRecord::Node;
 
     struct FolderId {
         dev_t dev;
@@ -50,52 +31,53 @@ public:
     // What opening a sub-folder by name found.
     enum class Reached { Folder, NotAFolder, Loop, Unreadable };
 
-    // Scans the folder open at `fd`, on two threads when the tree is large enough to
-    // share. `keepGoing` is only called on the calling thread. False when it said to
-    // stop; the record is then empty. Folders moved away during the scan are recorded
-    // without a size.
-    bool scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing& keepGoing);
+    // How far a scan has come; the folder relative to the top, with a trailing "/".
+    struct Progress {
+        QByteArray folder;
+        quint64 folders = 0;
+        quint64 files = 0;
+    };
+
+    // Scans the folder open at `fd` on two threads, as far as descriptors allow.
+    // `keepGoing` is only called on the calling thread. False when it said to stop, or
+    // when descriptors or memory ran out (see exhausted()); the record is then empty.
+    // Folders moved away during the scan are recorded without a size. Without
+    // `hiddenAtTop`, the folders directly inside whose names begin with "." are passed
+    // over, and the top itself is left without a size.
+    bool scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing& keepGoing,
+              bool hiddenAtTop = true);
     // How often a long scan calls keepGoing at the most.
     void setKeepGoingInterval(std::chrono::milliseconds interval) { keepGoingInterval_ = interval; }
+    // The error (EMFILE, ENFILE, ENOMEM) that stopped the last scan, or 0.
+    int exhausted() const { return exhausted_; }
+    // For keepGoing to ask while the scan works.
+    Progress progress() const;
 
     void clear();
     // A record of one folder with nothing in it.
     void recordEmptyFolder();
 
-    // The folder reached from the top by these names, or nullptr. Lookups in the order of
-    // a depth-first walk cost a step each, however many sub-folders a folder holds.
-    const Node* find(const QList<QByteArray>& components);
-
-    std::vector<NativePath> subFolderNames(const Node& node) const;
+    // The folder reached from the top by these names, separated by "/", or nullptr.
+    const Node* find(QByteArrayView path) { return record_.find(path); }
+    std::vector<NativePath> subFolderNames(const Node& node) const {
+        return record_.subFolderNames(node);
+    }
     static std::optional<ByteTotal> sizeOf(const Node& node) {
         return node.sizeKnown ? std::optional<ByteTotal>(node.bytes()) : std::nullopt;
     }
+    const FolderRecord& record() const { return record_; }
+    void setMemoryLimit(std::size_t bytes) { record_.setMemoryLimit(bytes); }
 
 private:
-    struct Task;
-    // Asked before each folder is entered, and now and then in a large one; false stops
-    // the scan.
-    using GoOn = std::function<bool()>;
-    // Notes the folder's files and sub-folders in node `index`; its size is unknown when
-    // the folder could not be read whole.
-    void readFolder(int fd, quint32 index, bool fromStart, const GoOn& goOn);
-    // The whole tree below `fd` on this thread; the scan takes the descriptor over.
-    // `outerPath` holds the folders above it, so that a loop back to one of them is seen.
-    bool scanHere(int fd, FolderId id, const PseudoMounts& pseudoMounts, const GoOn& goOn,
-                  const std::vector<FolderId>& outerPath);
-    std::vector<Task> splitTop(int fd, const PseudoMounts& pseudoMounts, const GoOn& goOn,
-                               std::vector<quint32>& topOrder, std::vector<quint32>& parents,
-                               std::vector<int>& openFolders);
-    void graft(quint32 index, const FolderTree& below);
-    // Marks a sub-folder that could not be entered, as the ways of opening it told.
-    void note(quint32 index, quint32 parent, Reached reached);
-    // Shares the record's bytes, NUL-terminated in it.
-    QByteArray nameOf(const Node& node) const {
-        return QByteArray::fromRawData(names_.constData() + node.nameOffset, node.nameLength);
-    }
+    struct Shared;
+    class Worker;
 
-    std::vector<Node> nodes_;
-    QByteArray names_;
-    std::vector<quint32> lastFound_; // the nodes on the path of the last lookup
-    std::chrono::milliseconds keepGoingInterval_{100};
+    FolderRecord record_;
+    std::chrono::milliseconds keepGoingInterval_{50};
+    int exhausted_ = 0;
+    Shared* scanning_ = nullptr; // while scan() works
 };
+
+// Whether an error means that the system ran out of something, rather than that one
+// folder could not be read.
+bool isExhaustion(int error);
