@@ -9,8 +9,8 @@
 
 FolderWalk::FolderWalk(RunState& state, FileSystemInfo& fileSystem, RunHost& host,
                        ListFileWriter& out, const QLocale& locale)
-    : state_(state), fileSystem_(fileSystem), host_(host), out_(out), locale_(locale),
-      separator_(fileSystem.separator()) {}
+    : state_(state), fileSystem_(fileSystem), host_(host), out_(out),
+      groupSeparator_(locale.groupSeparator()), separator_(fileSystem.separator()) {}
 
 NativePath FolderWalk::withSeparator(const NativePath& folder) const {
     return folder.endsWith(separator_) ? folder : folder + separator_;
@@ -103,7 +103,7 @@ void FolderWalk::WriteFolderLine(const NativePath& folderWithSeparator,
         return;
     if (size)
         state_.ListTotal += *size;
-    const QString field = listfields::sizeField(size, locale_);
+    const QString field = listfields::sizeField(size, groupSeparator_);
     QString namePart;
     if (shownBelowRoot.isNull()) {
         namePart = fileSystem_.pathBelowRoot(folderWithSeparator).toLower();
@@ -135,7 +135,7 @@ void FolderWalk::ListSubFolders(const NativePath& folder) {
         const std::optional<ByteTotal> size = fileSystem_.folderSize(prefix + name, keepGoing());
         if (stopped())
             return; // stopped while the size was being counted: this folder gets no line
-        const QString field = listfields::sizeField(size, locale_);
+        const QString field = listfields::sizeField(size, groupSeparator_);
         if (size)
             state_.ListTotal += *size;
         writeLine(shownName, field);

@@ -39,7 +39,7 @@ private:
     FileSystemInfo& fileSystem_;
     RunHost& host_;
     ListFileWriter& out_;
-    QLocale locale_;
+    QString groupSeparator_;
     char separator_;
     // A scan's progress is shown at most this often.
     static constexpr qint64 kProgressIntervalMs = 100;

@@ -32,8 +32,7 @@ char16_t* writeGrouped(Number value, QStringView separator, char16_t* end) {
 constexpr qsizetype kMaxSeparatorLength = 4;
 constexpr qsizetype kGroupedCapacity = 39 + 12 * kMaxSeparatorLength;
 
-QString grouped(ByteTotal value, const QLocale& locale, qsizetype width, bool leadingSpace) {
-    QString separator = locale.groupSeparator();
+QString grouped(ByteTotal value, QStringView separator, qsizetype width, bool leadingSpace) {
     if (separator.size() > kMaxSeparatorLength)
         separator.truncate(kMaxSeparatorLength);
     char16_t buffer[kGroupedCapacity + 1];
@@ -54,17 +53,21 @@ QString grouped(ByteTotal value, const QLocale& locale, qsizetype width, bool le
 
 QString groupedNumber(ByteTotal value, const QLocale& locale) {
     // QLocale and QString stop at 64 bits.
-    return grouped(value, locale, 0, false);
+    return grouped(value, locale.groupSeparator(), 0, false);
 }
 
 QString sizeField(std::optional<ByteTotal> bytes, const QLocale& locale) {
+    return sizeField(bytes, QStringView(locale.groupSeparator()));
+}
+
+QString sizeField(std::optional<ByteTotal> bytes, QStringView groupSeparator) {
     if (!bytes)
         return QString(kSizeFieldWidth, u' ');
-    return grouped(*bytes, locale, kSizeFieldWidth, true);
+    return grouped(*bytes, groupSeparator, kSizeFieldWidth, true);
 }
 
 QString totalField(ByteTotal bytes, const QLocale& locale) {
-    return grouped(bytes, locale, kTotalFieldWidth, false);
+    return grouped(bytes, locale.groupSeparator(), kTotalFieldWidth, false);
 }
 
 QString headerDate(const QDate& date, const QLocale& locale) {

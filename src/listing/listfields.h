@@ -25,6 +25,8 @@ QString groupedNumber(ByteTotal value, const QLocale& locale);
 
 // " 1,234" right-aligned in 14 characters; 14 spaces for a size that could not be had.
 QString sizeField(std::optional<ByteTotal> bytes, const QLocale& locale);
+// The same with the locale's separator fetched once, for a field on every line.
+QString sizeField(std::optional<ByteTotal> bytes, QStringView groupSeparator);
 
 // The figure of the total line, right-aligned in 17 characters.
 QString totalField(ByteTotal bytes, const QLocale& locale);

@@ -2,6 +2,8 @@
 
 #include "listing/listfields.h"
 
+#include <algorithm>
+
 namespace {
 
 // How long finished lines may wait in the buffer. Flushing every line costs a write
@@ -15,22 +17,22 @@ ListFileWriter::ListFileWriter(QFileDevice& file) : file_(file) {
 }
 
 void ListFileWriter::append(QStringView text) {
-    // Columns count characters, so the second half of a surrogate pair adds none.
-    qsizetype lowSurrogates = 0;
-    bool control = false;
-    for (const QChar c : text) {
-        control = control || listfields::isControlCharacter(c);
-        lowSurrogates += c.isLowSurrogate() ? 1 : 0;
-        surrogates_ = surrogates_ || c.isSurrogate();
-    }
-    if (!control) { // nearly always: the text goes in whole
+    // Nearly every name is made of characters below the line separators and surrogates
+    // with no control among them: one test a character lets those in whole.
+    const bool plain = std::all_of(text.begin(), text.end(), [](QChar c) {
+        const char16_t u = c.unicode();
+        return u >= 0x20 && (u < 0x7F || u > 0x9F) && u < 0x2028;
+    });
+    if (plain) {
         line_.append(text);
-        lineColumns_ += int(text.size() - lowSurrogates);
+        lineColumns_ += int(text.size());
         return;
     }
+    // Columns count characters, so the second half of a surrogate pair adds none.
     line_.reserve(line_.size() + text.size());
     for (const QChar c : text) {
         line_ += listfields::isControlCharacter(c) ? QChar(u'?') : c;
+        surrogates_ = surrogates_ || c.isSurrogate();
         if (!c.isLowSurrogate())
             ++lineColumns_;
     }
