@@ -40,9 +40,7 @@ void TerminalHost::showLine(const QString& text, const QString& tail) {
         return;
     sinceShown_.start();
     // One terminal line: control characters out, and the tail of a long path kept.
-    QString shown;
-    for (const QChar c : text)
-        shown += listfields::isControlCharacter(c) ? QChar(u'?') : c;
+    QString shown = listfields::shownName(text);
     const int room = qMax(columns_ - 1 - int(tail.size()), 10);
     if (shown.size() > room)
         shown = QStringLiteral("...") + shown.right(room - 3);

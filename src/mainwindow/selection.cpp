@@ -82,9 +82,7 @@ void Form1::Command2_Click() {
         controls_.DiskInfo1->FreeSpace(QFileInfo(state_.ListFilePath).absolutePath());
     if (freeSpace && *freeSpace < kLeastFreeSpace) {
         fail();
-        controls_.messageBoxes->MsgBox(this, QStringLiteral("Read-only drive, pick another"),
-                                       kStopIconOk, QStringLiteral("Kestrix error"));
-        takeBackKeyboard();
+        showError(QStringLiteral("Read-only drive, pick another"));
     }
 }
 
