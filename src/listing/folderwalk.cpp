@@ -103,7 +103,8 @@ void FolderWalk::WriteFolderLine(const NativePath& folderWithSeparator,
         return;
     if (size)
         state_.ListTotal += *size;
-    const QString field = listfields::sizeField(size, groupSeparator_);
+    listfields::FieldRoom room;
+    const QStringView field = listfields::sizeField(size, groupSeparator_, room);
     QString namePart;
     if (shownBelowRoot.isNull()) {
         namePart = fileSystem_.pathBelowRoot(folderWithSeparator).toLower();
@@ -114,7 +115,7 @@ void FolderWalk::WriteFolderLine(const NativePath& folderWithSeparator,
     writeLine(shownBelowRoot, field);
 }
 
-void FolderWalk::writeLine(QStringView namePart, const QString& sizeField) {
+void FolderWalk::writeLine(QStringView namePart, QStringView sizeField) {
     out_.append(namePart);
     out_.placeAt(listfields::kSizeColumn);
     out_.append(sizeField);
@@ -135,7 +136,8 @@ void FolderWalk::ListSubFolders(const NativePath& folder) {
         const std::optional<ByteTotal> size = fileSystem_.folderSize(prefix + name, keepGoing());
         if (stopped())
             return; // stopped while the size was being counted: this folder gets no line
-        const QString field = listfields::sizeField(size, groupSeparator_);
+        listfields::FieldRoom room;
+        const QStringView field = listfields::sizeField(size, groupSeparator_, room);
         if (size)
             state_.ListTotal += *size;
         writeLine(shownName, field);

@@ -28,7 +28,7 @@ private:
     // it at hand.
     void WriteFolderLine(const NativePath& folderWithSeparator,
                          QStringView shownBelowRoot = QStringView());
-    void writeLine(QStringView namePart, const QString& sizeField);
+    void writeLine(QStringView namePart, QStringView sizeField);
     KeepGoing keepGoing();
     // Abort, a failed write or a file system out of resources: no more lines.
     bool cannotGoOn() const;

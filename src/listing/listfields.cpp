@@ -28,25 +28,25 @@ char16_t* writeGrouped(Number value, QStringView separator, char16_t* end) {
     return at;
 }
 
-// 2^128 has 39 digits, so 12 separators at most; a separator is a character or two.
-constexpr qsizetype kMaxSeparatorLength = 4;
-constexpr qsizetype kGroupedCapacity = 39 + 12 * kMaxSeparatorLength;
-
-QString grouped(ByteTotal value, QStringView separator, qsizetype width, bool leadingSpace) {
+// Right-aligned in the width, or whole when longer; written at the end of `room`.
+QStringView grouped(ByteTotal value, QStringView separator, qsizetype width, bool leadingSpace,
+                    FieldRoom& room) {
     if (separator.size() > kMaxSeparatorLength)
         separator.truncate(kMaxSeparatorLength);
-    char16_t buffer[kGroupedCapacity + 1];
-    char16_t* const end = buffer + std::size(buffer);
+    char16_t* const end = room.data() + room.size();
     char16_t* begin = value <= std::numeric_limits<quint64>::max()
                           ? writeGrouped(quint64(value), separator, end)
                           : writeGrouped(value, separator, end);
     if (leadingSpace)
         *--begin = u' ';
-    const qsizetype length = end - begin;
-    // Right-aligned in the width, or whole when longer.
-    QString field(qMax(width, length), u' ');
-    std::copy(begin, end, reinterpret_cast<char16_t*>(field.data()) + field.size() - length);
-    return field;
+    while (end - begin < width)
+        *--begin = u' ';
+    return QStringView(begin, end);
+}
+
+QString grouped(ByteTotal value, QStringView separator, qsizetype width, bool leadingSpace) {
+    FieldRoom room;
+    return grouped(value, separator, width, leadingSpace, room).toString();
 }
 
 } // namespace
@@ -61,9 +61,17 @@ QString sizeField(std::optional<ByteTotal> bytes, const QLocale& locale) {
 }
 
 QString sizeField(std::optional<ByteTotal> bytes, QStringView groupSeparator) {
-    if (!bytes)
-        return QString(kSizeFieldWidth, u' ');
-    return grouped(*bytes, groupSeparator, kSizeFieldWidth, true);
+    FieldRoom room;
+    return sizeField(bytes, groupSeparator, room).toString();
+}
+
+QStringView sizeField(std::optional<ByteTotal> bytes, QStringView groupSeparator,
+                      FieldRoom& room) {
+    if (!bytes) {
+        std::fill(room.end() - kSizeFieldWidth, room.end(), u' ');
+        return QStringView(room.data() + room.size() - kSizeFieldWidth, kSizeFieldWidth);
+    }
+    return grouped(*bytes, groupSeparator, kSizeFieldWidth, true, room);
 }
 
 QString totalField(ByteTotal bytes, const QLocale& locale) {

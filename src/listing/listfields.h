@@ -7,6 +7,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <array>
 #include <optional>
 
 namespace listfields {
@@ -23,10 +24,17 @@ inline constexpr int kTotalFieldWidth = 17;
 // own grouping habits; the C locale groups with ",".
 QString groupedNumber(ByteTotal value, const QLocale& locale);
 
+// Room for any field below: 39 digits, 12 separators of up to 4 characters, a space.
+inline constexpr qsizetype kMaxSeparatorLength = 4;
+using FieldRoom = std::array<char16_t, 39 + 12 * kMaxSeparatorLength + 1>;
+
 // " 1,234" right-aligned in 14 characters; 14 spaces for a size that could not be had.
 QString sizeField(std::optional<ByteTotal> bytes, const QLocale& locale);
 // The same with the locale's separator fetched once, for a field on every line.
 QString sizeField(std::optional<ByteTotal> bytes, QStringView groupSeparator);
+// The same written into `room`, without an allocation; the view is into `room`.
+QStringView sizeField(std::optional<ByteTotal> bytes, QStringView groupSeparator,
+                      FieldRoom& room);
 
 // The figure of the total line, right-aligned in 17 characters.
 QString totalField(ByteTotal bytes, const QLocale& locale);

@@ -9,57 +9,65 @@ namespace {
 // How long finished lines may wait in the buffer. Flushing every line costs a write
 // call per folder; this keeps what is on disk at most a moment behind.
 constexpr qint64 kFlushIntervalMs = 250;
+constexpr qsizetype kWriteSize = 64 * 1024;
 
 } // namespace
 
 ListFileWriter::ListFileWriter(QFileDevice& file) : file_(file) {
     sinceFlush_.start();
+    pending_.reserve(kWriteSize + 1024);
+    // Closed while the run still writes (the program is closing): the finished lines
+    // still go in.
+    beforeClose_ = QObject::connect(&file_, &QIODevice::aboutToClose, [this] { flush(); });
+}
+
+ListFileWriter::~ListFileWriter() {
+    QObject::disconnect(beforeClose_);
 }
 
 void ListFileWriter::append(QStringView text) {
-    // Nearly every name is made of characters below the line separators and surrogates
-    // with no control among them: one test a character lets those in whole.
-    const bool plain = std::all_of(text.begin(), text.end(), [](QChar c) {
-        const char16_t u = c.unicode();
-        return u >= 0x20 && (u < 0x7F || u > 0x9F) && u < 0x2028;
-    });
-    if (plain) {
-        line_.append(text);
-        lineColumns_ += int(text.size());
-        return;
+    // Nearly every name is printable ASCII: those characters go in as their bytes.
+    const qsizetype at = pending_.size();
+    pending_.resize(at + text.size());
+    char* out = pending_.data() + at;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
+        if (u < 0x20 || u >= 0x7F) {
+            pending_.truncate(at + i);
+            lineColumns_ += int(i);
+            appendEscaped(text.sliced(i));
+            return;
+        }
+        out[i] = char(u);
     }
+    lineColumns_ += int(text.size());
+}
+
+void ListFileWriter::appendEscaped(QStringView text) {
     // Columns count characters, so the second half of a surrogate pair adds none.
-    line_.reserve(line_.size() + text.size());
+    escaped_.resize(0);
     for (const QChar c : text) {
-        line_ += listfields::isControlCharacter(c) ? QChar(u'?') : c;
-        surrogates_ = surrogates_ || c.isSurrogate();
+        escaped_ += listfields::isControlCharacter(c) ? QChar(u'?') : c;
         if (!c.isLowSurrogate())
             ++lineColumns_;
     }
+    pending_ += escaped_.toUtf8(); // a surrogate without its other half is written as "?"
 }
 
 void ListFileWriter::placeAt(int column) {
     if (lineColumns_ >= column)
         endLine();
     if (lineColumns_ < column - 1) {
-        line_.resize(line_.size() + (column - 1 - lineColumns_), u' ');
+        pending_.append(column - 1 - lineColumns_, ' ');
         lineColumns_ = column - 1;
     }
 }
 
 void ListFileWriter::endLine() {
-    line_ += u"\r\n";
-    if (surrogates_) {
-        write(line_.toUtf8()); // a surrogate without its other half is written as "?"
-    } else {
-        // One buffer for every line, as for the text of the line itself.
-        bytes_.resize(line_.size() * 3);
-        bytes_.truncate(encoder_.appendToBuffer(bytes_.data(), line_) - bytes_.data());
-        write(bytes_);
-    }
-    line_.truncate(0);
-    surrogates_ = false;
+    pending_.append("\r\n", 2);
     lineColumns_ = 0;
+    if (pending_.size() >= kWriteSize)
+        writePending();
     if (sinceFlush_.elapsed() >= kFlushIntervalMs) {
         flush();
         sinceFlush_.restart();
@@ -67,6 +75,7 @@ void ListFileWriter::endLine() {
 }
 
 bool ListFileWriter::flush() {
+    writePending();
     if (!failed_ && !file_.isOpen())
         closedUnderUs();
     if (!failed_ && !file_.flush())
@@ -74,13 +83,16 @@ bool ListFileWriter::flush() {
     return !failed_;
 }
 
-void ListFileWriter::write(const QByteArray& bytes) {
+void ListFileWriter::writePending() {
+    // Only finished lines go out; the one being made stays for its next field.
+    const qsizetype finished = pending_.lastIndexOf('\n') + 1;
+    if (finished == 0)
+        return;
     if (!failed_ && !file_.isOpen())
         closedUnderUs();
-    if (failed_)
-        return;
-    if (file_.write(bytes) != bytes.size())
+    if (!failed_ && file_.write(pending_.constData(), finished) != finished)
         writeFailed();
+    pending_.remove(0, finished);
 }
 
 void ListFileWriter::writeFailed() {

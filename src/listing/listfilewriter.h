@@ -3,7 +3,6 @@
 #include <QElapsedTimer>
 #include <QFileDevice>
 #include <QString>
-#include <QStringEncoder>
 #include <QStringView>
 
 // Writes the list file line by line with the column rule: fields are placed at a column,
@@ -12,6 +11,9 @@
 class ListFileWriter {
 public:
     explicit ListFileWriter(QFileDevice& file);
+    ~ListFileWriter();
+    ListFileWriter(const ListFileWriter&) = delete;
+    ListFileWriter& operator=(const ListFileWriter&) = delete;
 
     // Control characters would break the report's lines; they are written as "?".
     void append(QStringView text);
@@ -25,16 +27,18 @@ public:
     QString errorString() const { return errorString_; }
 
 private:
-    void write(const QByteArray& bytes);
+    void appendEscaped(QStringView text);
+    void writePending();
     void writeFailed();
     void closedUnderUs();
 
     QFileDevice& file_;
-    QString line_;
-    QByteArray bytes_;
-    QStringEncoder encoder_{QStringEncoder::Utf8};
+    QMetaObject::Connection beforeClose_;
+    // Finished lines and the line being made, in UTF-8, handed to the file in large
+    // pieces: one call a line would cost more than the line itself.
+    QByteArray pending_;
+    QString escaped_;
     int lineColumns_ = 0;
-    bool surrogates_ = false; // in the line so far
     bool failed_ = false;
     QString errorString_;
     QElapsedTimer sinceFlush_;

@@ -190,7 +190,9 @@ const FolderTree::Node* PosixFileSystem::scanned(const NativePath& folder) {
     // The walk asks about each folder twice in a row: its sub-folders, then its size.
     if (folder == lastAsked_ && !treeTop_.isEmpty())
         return lastFound_;
-    lastAsked_ = folder;
+    // Copied rather than shared: the walk changes its path buffer in place next.
+    lastAsked_.resize(folder.size());
+    std::copy(folder.begin(), folder.end(), lastAsked_.begin());
     lastFound_ = nullptr;
     QByteArrayView path(folder);
     while (path.size() > 1 && path.endsWith('/'))
