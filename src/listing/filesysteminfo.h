@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QtGlobal>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -24,6 +26,26 @@ struct ScanProgress {
     NativePath folder; // the folder being read, with a trailing separator; empty: none
     quint64 folders = 0;
     quint64 files = 0;
+};
+
+// A folder's tree as one pass over it found it, stepped through folder by folder in the
+// order of a depth-first walk, without asking the file system about each.
+class RecordedFolders {
+public:
+    virtual ~RecordedFolders() = default;
+
+    // To the next folder: the top first, then each folder's sub-folders in the file
+    // system's order, each followed by all below it; or, for the restricted listing,
+    // only the sub-folders. False once all were visited.
+    virtual bool next() = 0;
+    // The next step passes over what is below the folder stepped to last.
+    virtual void skipBelow() = 0;
+    // How many levels below the top the folder is; 0 for the top.
+    virtual int depth() const = 0;
+    // Its own name; empty for the top.
+    virtual QByteArrayView name() const = 0;
+    // Its size as folderSize() gives it; `folder` is its path.
+    virtual std::optional<ByteTotal> size(const NativePath& folder, const KeepGoing& keepGoing) = 0;
 };
 
 // The file-system service of one listing run. The engine knows no path style: the
@@ -53,6 +75,22 @@ public:
     // cannot be read or the query was cancelled.
     virtual std::optional<ByteTotal> folderSize(const NativePath& folder,
                                                 const KeepGoing& keepGoing) = 0;
+
+    // What a record of one pass covers: the whole tree from the folder down, or only
+    // the folder's sub-folders that are not hidden (the restricted listing).
+    enum class Scope { Tree, VisibleSubFolders };
+
+    // The folder's tree, when one pass over it can answer for every folder asked about;
+    // nullptr when it cannot, or when `keepGoing` said to stop. Valid until the next
+    // question to the file system other than through it.
+    virtual std::unique_ptr<RecordedFolders> recordedFolders(const NativePath& folder,
+                                                             const KeepGoing& keepGoing,
+                                                             Scope scope) {
+        Q_UNUSED(folder);
+        Q_UNUSED(keepGoing);
+        Q_UNUSED(scope);
+        return nullptr;
+    }
 
     // Used space of the drive whose root is given; 0 when it cannot be had.
     virtual quint64 usedSpace(const NativePath& root) = 0;

@@ -44,6 +44,67 @@ KeepGoing FolderWalk::keepGoing() {
 }
 
 void FolderWalk::WalkFolder(const NativePath& folder) {
+    NativePath path = withSeparator(folder);
+    QString shown = fileSystem_.decodePath(path).toLower();
+    // Lines show the path below its root: the same letters after the root's own.
+    const QString topBelowRoot = fileSystem_.pathBelowRoot(path).toLower();
+    const qsizetype rootLength =
+        shown.endsWith(topBelowRoot) ? shown.size() - topBelowRoot.size() : -1;
+
+    if (cannotGoOn())
+        return;
+    host_.setStatusText(shown);
+    host_.pumpEvents();
+    if (!state_.RunActive)
+        return;
+    if (std::unique_ptr<RecordedFolders> recorded =
+            fileSystem_.recordedFolders(path, keepGoing(), FileSystemInfo::Scope::Tree))
+        walkRecorded(*recorded, path, shown, rootLength);
+    else
+        walkAsking(path, shown, rootLength, true);
+}
+
+void FolderWalk::walkRecorded(RecordedFolders& recorded, NativePath& path, QString& shown,
+                              qsizetype rootLength) {
+    // How long the path and the path as shown are at each level down to the folder.
+    struct Level {
+        qsizetype pathLength;
+        qsizetype shownLength;
+    };
+    std::vector<Level> levels;
+    while (recorded.next()) {
+        const int depth = recorded.depth();
+        if (depth > 0) {
+            const QByteArrayView name = recorded.name();
+            if (name.startsWith('.')) {
+                recorded.skipBelow();
+                continue;
+            }
+            const Level& parent = levels[std::size_t(depth) - 1];
+            path.truncate(parent.pathLength);
+            shown.truncate(parent.shownLength);
+            path += name;
+            path += separator_;
+            shown += fileSystem_.decodePath(NativePath::fromRawData(name.data(), name.size()))
+                         .toLower();
+            shown += QLatin1Char(separator_);
+            if (cannotGoOn())
+                return;
+            host_.setStatusText(shown);
+            host_.pumpEvents();
+            if (!state_.RunActive)
+                return;
+        }
+        levels.resize(std::size_t(depth) + 1);
+        levels.back() = {path.size(), shown.size()};
+        if (stopped())
+            return;
+        WriteFolderLine(recorded.size(path, keepGoing()), path, shownBelow(shown, rootLength));
+    }
+}
+
+void FolderWalk::walkAsking(NativePath& path, QString& shown, qsizetype rootLength,
+                            bool topShown) {
     // Depth first with an explicit stack: trees nest deeper than the call stack would
     // allow. Each level keeps the sub-folder names it has still to visit and how long
     // the path was at that level; the one path buffer grows and shrinks with the walk,
@@ -55,25 +116,22 @@ void FolderWalk::WalkFolder(const NativePath& folder) {
         std::size_t next = 0;
     };
     std::vector<Level> levels;
-    NativePath path = withSeparator(folder);
-    QString shown = fileSystem_.decodePath(path).toLower();
-    // Lines show the path below its root: the same letters after the root's own.
-    const QString topBelowRoot = fileSystem_.pathBelowRoot(path).toLower();
-    const qsizetype rootLength =
-        shown.endsWith(topBelowRoot) ? shown.size() - topBelowRoot.size() : -1;
 
-    while (true) {
-        if (cannotGoOn())
-            return;
-        host_.setStatusText(shown);
-        host_.pumpEvents();
-        if (!state_.RunActive)
-            return;
+    for (bool shownAlready = topShown;; shownAlready = false) {
+        if (!shownAlready) {
+            if (cannotGoOn())
+                return;
+            host_.setStatusText(shown);
+            host_.pumpEvents();
+            if (!state_.RunActive)
+                return;
+        }
 
         std::vector<NativePath> subFolders = fileSystem_.subFolders(path, keepGoing());
         std::erase_if(subFolders, [](const NativePath& name) { return name.startsWith('.'); });
-        WriteFolderLine(path,
-                        rootLength >= 0 ? QStringView(shown).sliced(rootLength) : QStringView());
+        if (!stopped())
+            WriteFolderLine(fileSystem_.folderSize(path, keepGoing()), path,
+                            shownBelow(shown, rootLength));
         levels.push_back({path.size(), shown.size(), std::move(subFolders)});
 
         // Find the next folder to visit: the next name at the deepest level that has one.
@@ -92,13 +150,14 @@ void FolderWalk::WalkFolder(const NativePath& folder) {
     }
 }
 
-void FolderWalk::WriteFolderLine(const NativePath& folderWithSeparator,
+QStringView FolderWalk::shownBelow(const QString& shown, qsizetype rootLength) {
+    return rootLength >= 0 ? QStringView(shown).sliced(rootLength) : QStringView();
+}
+
+void FolderWalk::WriteFolderLine(const std::optional<ByteTotal>& size,
+                                 const NativePath& folderWithSeparator,
                                  QStringView shownBelowRoot) {
-    // Stopped while the sub-folders were read: no line would be written, so the size
-    // need not be asked for.
-    if (stopped())
-        return;
-    const std::optional<ByteTotal> size = fileSystem_.folderSize(folderWithSeparator, keepGoing());
+    // Stopped while the size was counted: this folder gets no line.
     if (cannotGoOn())
         return;
     if (size)
@@ -125,21 +184,44 @@ void FolderWalk::writeLine(QStringView namePart, QStringView sizeField) {
 void FolderWalk::ListSubFolders(const NativePath& folder) {
     const NativePath prefix = withSeparator(folder);
     const QString shownPrefix = fileSystem_.decodePath(prefix).toLower();
-    for (const NativePath& name : fileSystem_.visibleSubFolders(prefix)) {
-        if (name == "." || name == "..")
-            continue;
-        const QString shownName = listfields::capitalisedName(fileSystem_.decodePath(name));
-        host_.setStatusText(shownPrefix + shownName);
-        host_.pumpEvents();
-        if (stopped())
-            return;
-        const std::optional<ByteTotal> size = fileSystem_.folderSize(prefix + name, keepGoing());
-        if (stopped())
-            return; // stopped while the size was being counted: this folder gets no line
-        listfields::FieldRoom room;
-        const QStringView field = listfields::sizeField(size, groupSeparator_, room);
-        if (size)
-            state_.ListTotal += *size;
-        writeLine(shownName, field);
+    if (stopped())
+        return;
+    std::unique_ptr<RecordedFolders> recorded = fileSystem_.recordedFolders(
+        prefix, keepGoing(), FileSystemInfo::Scope::VisibleSubFolders);
+    if (stopped())
+        return;
+    if (!recorded) {
+        // Asked about one folder at a time.
+        for (const NativePath& name : fileSystem_.visibleSubFolders(prefix)) {
+            if (name != "." && name != ".." && !listSubFolder(name, prefix, shownPrefix, nullptr))
+                return;
+        }
+        return;
     }
+    while (recorded->next()) {
+        const QByteArrayView name = recorded->name();
+        if (!listSubFolder(NativePath::fromRawData(name.data(), name.size()), prefix, shownPrefix,
+                           recorded.get()))
+            return;
+    }
+}
+
+bool FolderWalk::listSubFolder(const NativePath& name, const NativePath& prefix,
+                               const QString& shownPrefix, RecordedFolders* recorded) {
+    const QString shownName = listfields::capitalisedName(fileSystem_.decodePath(name));
+    host_.setStatusText(shownPrefix + shownName);
+    host_.pumpEvents();
+    if (stopped())
+        return false;
+    const NativePath path = prefix + name;
+    const std::optional<ByteTotal> size = recorded ? recorded->size(path, keepGoing())
+                                                   : fileSystem_.folderSize(path, keepGoing());
+    if (stopped())
+        return false; // stopped while the size was being counted: this folder gets no line
+    listfields::FieldRoom room;
+    const QStringView field = listfields::sizeField(size, groupSeparator_, room);
+    if (size)
+        state_.ListTotal += *size;
+    writeLine(shownName, field);
+    return true;
 }

@@ -24,10 +24,21 @@ public:
     void ListSubFolders(const NativePath& folder);
 
 private:
+    // Through the record of one pass over the tree, when the file system has one.
+    void walkRecorded(RecordedFolders& recorded, NativePath& path, QString& shown,
+                      qsizetype rootLength);
+    // Asking the file system about each folder in turn; `topShown`: the status shows the
+    // top already, and events were let through.
+    void walkAsking(NativePath& path, QString& shown, qsizetype rootLength, bool topShown);
+    // One line of the restricted listing; false once the run cannot go on.
+    bool listSubFolder(const NativePath& name, const NativePath& prefix,
+                       const QString& shownPrefix, RecordedFolders* recorded);
+    // The path below its root as lines show it; null when it is not at hand.
+    static QStringView shownBelow(const QString& shown, qsizetype rootLength);
     // `shownBelowRoot`: the path below its root as the line shows it, when the walk has
     // it at hand.
-    void WriteFolderLine(const NativePath& folderWithSeparator,
-                         QStringView shownBelowRoot = QStringView());
+    void WriteFolderLine(const std::optional<ByteTotal>& size,
+                         const NativePath& folderWithSeparator, QStringView shownBelowRoot);
     void writeLine(QStringView namePart, QStringView sizeField);
     KeepGoing keepGoing();
     // Abort, a failed write or a file system out of resources: no more lines.

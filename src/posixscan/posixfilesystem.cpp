@@ -282,19 +282,104 @@ std::optional<ByteTotal> PosixFileSystem::folderSize(const NativePath& folder,
     }
     // The top of the record was counted from itself already. A listed folder the record
     // passed over is counted on its own, keeping the record for the others.
-    if ((node && node->holdsLoop && path != treeTop_) || (!node && listed)) {
-        FolderTree fromHere;
-        if (!moveTo(folder))
-            return std::nullopt;
-        if (onPseudoMount())
-            return 0; // nothing of it is on a drive
-        if (!scan(fromHere, path, keepGoing, true))
-            return std::nullopt;
-        return FolderTree::sizeOf(*fromHere.find(QByteArrayView()));
-    }
+    if ((node && node->holdsLoop && path != treeTop_) || (!node && listed))
+        return countedOnItsOwn(folder, keepGoing);
     if (!node)
         node = recorded(folder, keepGoing);
     return node ? FolderTree::sizeOf(*node) : std::nullopt;
+}
+
+std::optional<ByteTotal> PosixFileSystem::countedOnItsOwn(const NativePath& folder,
+                                                          const KeepGoing& keepGoing) {
+    FolderTree fromHere;
+    if (!moveTo(folder))
+        return std::nullopt;
+    if (onPseudoMount())
+        return 0; // nothing of it is on a drive
+    if (!scan(fromHere, withoutTrailingSeparators(folder), keepGoing, true))
+        return std::nullopt;
+    return FolderTree::sizeOf(*fromHere.find(QByteArrayView()));
+}
+
+// Steps through the record of the last scan node by node, in the order of a walk.
+class PosixFileSystem::RecordedWalk final : public RecordedFolders {
+public:
+    RecordedWalk(PosixFileSystem& fileSystem, Scope scope)
+        : fileSystem_(fileSystem), record_(fileSystem.tree_.record()),
+          subFoldersOnly_(scope == Scope::VisibleSubFolders) {}
+
+    bool next() override {
+        if (!started_) {
+            started_ = true;
+            if (record_.nodeCount() == 0)
+                return false;
+            if (!subFoldersOnly_)
+                return true; // the top
+            descendFrom(0);
+        } else if (!skipBelow_ && !subFoldersOnly_) {
+            descendFrom(current_);
+        }
+        skipBelow_ = false;
+        while (!levels_.empty()) {
+            Level& level = levels_.back();
+            while (level.next < level.end && !listed(record_.node(level.next)))
+                ++level.next;
+            if (level.next < level.end) {
+                current_ = level.next++;
+                return true;
+            }
+            levels_.pop_back();
+        }
+        return false;
+    }
+    void skipBelow() override { skipBelow_ = true; }
+    int depth() const override { return int(levels_.size()); }
+    QByteArrayView name() const override {
+        return current_ == 0 ? QByteArrayView() : record_.name(record_.node(current_));
+    }
+    std::optional<ByteTotal> size(const NativePath& folder, const KeepGoing& keepGoing) override {
+        const FolderRecord::Node& node = record_.node(current_);
+        // Below a loop, the figure depends on where the scan began: the folder is counted
+        // from itself. The top was.
+        if (node.holdsLoop && current_ != 0)
+            return fileSystem_.countedOnItsOwn(folder, keepGoing);
+        return FolderTree::sizeOf(node);
+    }
+
+private:
+    struct Level {
+        quint32 next;
+        quint32 end;
+    };
+
+    void descendFrom(quint32 index) {
+        const FolderRecord::Node& folder = record_.node(index);
+        if (folder.childCount > 0)
+            levels_.push_back({folder.firstChild, folder.firstChild + folder.childCount});
+    }
+
+    bool listed(const FolderRecord::Node& node) const {
+        return node.isFolder && !(subFoldersOnly_ && record_.nameOf(node)[0] == '.');
+    }
+
+    PosixFileSystem& fileSystem_;
+    const FolderRecord& record_;
+    const bool subFoldersOnly_;
+    std::vector<Level> levels_;
+    quint32 current_ = 0;
+    bool started_ = false;
+    bool skipBelow_ = false;
+};
+
+std::unique_ptr<RecordedFolders>
+PosixFileSystem::recordedFolders(const NativePath& folder, const KeepGoing& keepGoing, Scope scope) {
+    // A record with the hidden folders at its top answers for the restricted listing too.
+    const bool wholeTree = scope == Scope::Tree;
+    if (treeTop_ != withoutTrailingSeparators(folder) || (wholeTree && treeLacksHidden_)) {
+        if (!scanTree(folder, keepGoing, wholeTree))
+            return nullptr;
+    }
+    return std::make_unique<RecordedWalk>(*this, scope);
 }
 
 void PosixFileSystem::setKeepGoingInterval(std::chrono::milliseconds interval) {

@@ -22,6 +22,9 @@ public:
     std::vector<NativePath> visibleSubFolders(const NativePath& folder) override;
     std::optional<ByteTotal> folderSize(const NativePath& folder,
                                         const KeepGoing& keepGoing) override;
+    std::unique_ptr<RecordedFolders> recordedFolders(const NativePath& folder,
+                                                     const KeepGoing& keepGoing,
+                                                     Scope scope) override;
     quint64 usedSpace(const NativePath& root) override;
     ScanProgress scanProgress() const override;
     int exhaustedResource() const override { return exhausted_; }
@@ -32,6 +35,8 @@ public:
     void setMemoryLimit(std::size_t bytes);
 
 private:
+    class RecordedWalk;
+
     bool moveTo(const NativePath& folder);
     bool moveCursor(const NativePath& folder);
     bool onPseudoMount() const;
@@ -45,6 +50,8 @@ private:
     const FolderTree::Node* scanned(const NativePath& folder);
     // The same, scanning the folder's tree first when no record holds it.
     const FolderTree::Node* recorded(const NativePath& folder, const KeepGoing& keepGoing);
+    // The folder's size from a scan of its own, keeping the record.
+    std::optional<ByteTotal> countedOnItsOwn(const NativePath& folder, const KeepGoing& keepGoing);
 
     PseudoMounts pseudoMounts_;
     // The walk asks about a folder, then its first sub-folder, and so on: the cursor
