@@ -1,9 +1,13 @@
+#include "listing/listingrun.h"
+#include "listing/runhost.h"
+#include "listing/runstate.h"
 #include "platform/filesystem.h"
 #include "posixscan/posixfilesystem.h"
 
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 
 #include <gtest/gtest.h>
 
@@ -41,6 +45,10 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         base = QFile::encodeName(dir.path());
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(base.constData(), ignored); // names Qt cannot spell, too
     }
     QTemporaryDir dir;
     QByteArray base;
@@ -326,6 +334,76 @@ TEST_F(PosixFileSystemTest, BindMountLoopEnds) {
     EXPECT_EQ(fresh.subFolders(base + "/a", kAlways), std::vector<QByteArray>{"b"});
     EXPECT_EQ(fresh.folderSize(base + "/a/b", kAlways), 511u);
     ::umount2((base + "/a/b").constData(), MNT_DETACH);
+}
+
+// The same file system, made to answer one question at a time as any other would.
+class AskedOneByOne final : public FileSystemInfo {
+public:
+    char separator() const override { return fs.separator(); }
+    NativePath encodePath(const QString& path) const override { return fs.encodePath(path); }
+    QString decodePath(const NativePath& path) const override { return fs.decodePath(path); }
+    QString pathBelowRoot(const NativePath& path) const override { return fs.pathBelowRoot(path); }
+    std::vector<NativePath> subFolders(const NativePath& folder, const KeepGoing& go) override {
+        return fs.subFolders(folder, go);
+    }
+    std::vector<NativePath> visibleSubFolders(const NativePath& folder) override {
+        return fs.visibleSubFolders(folder);
+    }
+    std::optional<ByteTotal> folderSize(const NativePath& folder, const KeepGoing& go) override {
+        return fs.folderSize(folder, go);
+    }
+    quint64 usedSpace(const NativePath& root) override { return fs.usedSpace(root); }
+    PosixFileSystem fs;
+};
+
+class QuietHost final : public RunHost {
+public:
+    void setStatusText(const QString&) override {}
+    void pumpEvents() override {}
+};
+
+QByteArray listOf(FileSystemInfo& fs, const QByteArray& folder, ListMode mode) {
+    RunState state;
+    state.RunActive = true;
+    QuietHost host;
+    ListRequest request;
+    request.folder = folder;
+    request.mode = mode;
+    request.locale = QLocale::c();
+    QTemporaryFile file;
+    EXPECT_TRUE(file.open());
+    EXPECT_EQ(ListingRun(state, fs, host).write(file, request).status, ListOutcome::Status::Written);
+    file.seek(0);
+    return file.readAll();
+}
+
+TEST_F(PosixFileSystemTest, ListsFromOnePassAsFromAQuestionPerFolder) {
+    // Hidden folders at the top and further down, names that are not UTF-8, upper case,
+    // links, a bind mount back up when one can be made, and enough folders for two threads.
+    for (const char* name : {"/Top", "/.hid", "/.hid/in", "/Top/.deep", "/Top/.deep/x",
+                             "/Top/A\xff\xfe", "/Top/A\xff\xfe/B", "/Top/Up", "/Top/Up/Loop",
+                             "/Top/Many"}) {
+        makeFolder(base + name);
+        makeFile(base + name + "/f", qstrlen(name) * 1000);
+    }
+    for (int i = 0; i < 300; ++i)
+        makeFolder(base + "/Top/Many/m" + QByteArray::number(i));
+    ASSERT_EQ(::symlink((base + "/Top").constData(), (base + "/Top/A\xff\xfe/link").constData()),
+              0);
+    const bool looped = ::mount((base + "/Top").constData(), (base + "/Top/Up/Loop").constData(),
+                                nullptr, MS_BIND, nullptr) == 0;
+    for (const QByteArray& folder : {base, base + "/Top", base + "/Top/Up"}) {
+        for (const ListMode mode : {ListMode::NoSubs, ListMode::WithSubs}) {
+            SCOPED_TRACE(folder.constData());
+            PosixFileSystem recorded;
+            AskedOneByOne asked;
+            const QByteArray list = listOf(recorded, folder, mode);
+            EXPECT_EQ(list, listOf(asked, folder, mode));
+            EXPECT_GT(list.count("\r\n"), 9); // a folder line at least
+        }
+    }
+    if (looped)
+        ::umount2((base + "/Top/Up/Loop").constData(), MNT_DETACH);
 }
 
 TEST(PosixPaths, ChosenFoldersAreNormalisedByName) {
