@@ -5,6 +5,7 @@
 #include "listing/runhost.h"
 #include "listing/runstate.h"
 
+#include <algorithm>
 #include <vector>
 
 FolderWalk::FolderWalk(RunState& state, FileSystemInfo& fileSystem, RunHost& host,
@@ -81,12 +82,12 @@ void FolderWalk::walkRecorded(RecordedFolders& recorded, NativePath& path, QStri
                 continue;
             }
             const Level& parent = levels[std::size_t(depth) - 1];
-            path.truncate(parent.pathLength);
+            path.resize(parent.pathLength + name.size() + 1);
+            std::copy(name.begin(), name.end(), path.begin() + parent.pathLength);
+            path.back() = separator_;
             shown.truncate(parent.shownLength);
-            path += name;
-            path += separator_;
-            shown += fileSystem_.decodePath(NativePath::fromRawData(name.data(), name.size()))
-                         .toLower();
+            appendLowered(shown,
+                          fileSystem_.decodePath(NativePath::fromRawData(name.data(), name.size())));
             shown += QLatin1Char(separator_);
             if (cannotGoOn())
                 return;
@@ -145,9 +146,24 @@ void FolderWalk::walkAsking(NativePath& path, QString& shown, qsizetype rootLeng
         const NativePath& name = level.subFolders[level.next++];
         path += name;
         path += separator_;
-        shown += fileSystem_.decodePath(name).toLower();
+        appendLowered(shown, fileSystem_.decodePath(name));
         shown += QLatin1Char(separator_);
     }
+}
+
+void FolderWalk::appendLowered(QString& shown, const QString& name) {
+    // Most names are ASCII, whose lower case needs no table.
+    const qsizetype at = shown.size();
+    shown += name;
+    char16_t* const begin = reinterpret_cast<char16_t*>(shown.data()) + at;
+    char16_t* const end = begin + name.size();
+    if (std::any_of(begin, end, [](char16_t c) { return c >= 0x80; })) {
+        shown.truncate(at);
+        shown += name.toLower();
+        return;
+    }
+    std::transform(begin, end, begin,
+                   [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; });
 }
 
 QStringView FolderWalk::shownBelow(const QString& shown, qsizetype rootLength) {
@@ -175,10 +191,7 @@ void FolderWalk::WriteFolderLine(const std::optional<ByteTotal>& size,
 }
 
 void FolderWalk::writeLine(QStringView namePart, QStringView sizeField) {
-    out_.append(namePart);
-    out_.placeAt(listfields::kSizeColumn);
-    out_.append(sizeField);
-    out_.endLine();
+    out_.writeLine(namePart, listfields::kSizeColumn, sizeField);
 }
 
 void FolderWalk::ListSubFolders(const NativePath& folder) {

@@ -66,6 +66,48 @@ void ListFileWriter::placeAt(int column) {
 void ListFileWriter::endLine() {
     pending_.append("\r\n", 2);
     lineColumns_ = 0;
+    lineEnded();
+}
+
+namespace {
+
+// Writes the characters as bytes; false when one of them is not printable ASCII, whose
+// byte would not be the character.
+bool copiedAsAscii(QStringView text, char* out) {
+    const char16_t* in = text.utf16();
+    bool other = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        other |= char16_t(in[i] - 0x20) >= 0x5F;
+        out[i] = char(in[i]);
+    }
+    return !other;
+}
+
+} // namespace
+
+void ListFileWriter::writeLine(QStringView text, int column, QStringView field) {
+    // A folder line nearly always: its bytes are its characters, and the text fits
+    // before the column.
+    const qsizetype at = pending_.size();
+    if (lineColumns_ == 0 && text.size() < column - 1) {
+        pending_.resize(at + (column - 1) + field.size() + 2);
+        char* const out = pending_.data() + at;
+        if (copiedAsAscii(text, out) && copiedAsAscii(field, out + column - 1)) {
+            std::fill(out + text.size(), out + column - 1, ' ');
+            out[column - 1 + field.size()] = '\r';
+            out[column + field.size()] = '\n';
+            lineEnded();
+            return;
+        }
+        pending_.truncate(at);
+    }
+    append(text);
+    placeAt(column);
+    append(field);
+    endLine();
+}
+
+void ListFileWriter::lineEnded() {
     if (pending_.size() >= kWriteSize)
         writePending();
     if (sinceFlush_.elapsed() >= kFlushIntervalMs) {

@@ -19,6 +19,9 @@ public:
     void append(QStringView text);
     void placeAt(int column);
     void endLine();
+    // A whole line: the text, then the field placed at the column, as the three calls
+    // above would write it.
+    void writeLine(QStringView text, int column, QStringView field);
 
     // Pushes out what is buffered; false once any write has failed.
     bool flush();
@@ -28,6 +31,7 @@ public:
 
 private:
     void appendEscaped(QStringView text);
+    void lineEnded();
     void writePending();
     void writeFailed();
     void closedUnderUs();
