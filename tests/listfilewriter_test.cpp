@@ -44,6 +44,14 @@ TEST(ListFileWriter, PlacesFieldsByTheColumnRule) {
                   }),
                   c.expected)
             << c.before.toStdString();
+        // The same as one call, also with a character that is not ASCII in the text.
+        EXPECT_EQ(written([&](ListFileWriter& out) { out.writeLine(c.before, c.column, u"X"); }),
+                  c.expected)
+            << c.before.toStdString();
+        const QString accented = QString(c.before).replace(u'a', u'\u00e0');
+        EXPECT_EQ(written([&](ListFileWriter& out) { out.writeLine(accented, c.column, u"X"); }),
+                  QByteArray(c.expected).replace('a', "\xc3\xa0"))
+            << c.before.toStdString();
     }
 }
 

@@ -86,16 +86,24 @@ bool copiedAsAscii(QStringView text, char* out) {
 } // namespace
 
 void ListFileWriter::writeLine(QStringView text, int column, QStringView field) {
-    // A folder line nearly always: its bytes are its characters, and the text fits
-    // before the column.
+    // A folder line nearly always: its bytes are its characters. A text that reaches the
+    // column ends a line of its own, as placeAt() does.
     const qsizetype at = pending_.size();
-    if (lineColumns_ == 0 && text.size() < column - 1) {
-        pending_.resize(at + (column - 1) + field.size() + 2);
+    if (lineColumns_ == 0) {
+        const bool ownLine = text.size() >= column;
+        const qsizetype fieldAt = ownLine ? text.size() + 2 + (column - 1)
+                                          : std::max<qsizetype>(text.size(), column - 1);
+        pending_.resize(at + fieldAt + field.size() + 2);
         char* const out = pending_.data() + at;
-        if (copiedAsAscii(text, out) && copiedAsAscii(field, out + column - 1)) {
-            std::fill(out + text.size(), out + column - 1, ' ');
-            out[column - 1 + field.size()] = '\r';
-            out[column + field.size()] = '\n';
+        if (copiedAsAscii(text, out) && copiedAsAscii(field, out + fieldAt)) {
+            char* const spaces = out + text.size() + (ownLine ? 2 : 0);
+            if (ownLine) {
+                out[text.size()] = '\r';
+                out[text.size() + 1] = '\n';
+            }
+            std::fill(spaces, out + fieldAt, ' ');
+            out[fieldAt + field.size()] = '\r';
+            out[fieldAt + field.size() + 1] = '\n';
             lineEnded();
             return;
         }
