@@ -83,6 +83,8 @@ TEST(CapitalisedName, FirstCharacterUpperRestLower) {
         {QStringLiteral(".cache"), QStringLiteral(".cache")},
         {QStringLiteral("ÉCOLE"), QStringLiteral("École")},
         {QStringLiteral("x"), QStringLiteral("X")},
+        {QStringLiteral("`a{Z[@"), QStringLiteral("`a{z[@")}, // the neighbours of the letters
+        {QStringLiteral("zA"), QStringLiteral("Za")},
         {QString(), QString()},
         // A first character outside the basic plane is one character, not two halves.
         {QString::fromUtf8("\xf0\x90\x90\xb7"

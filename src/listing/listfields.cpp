@@ -88,6 +88,16 @@ QString headerDate(const QDate& date, const QLocale& locale) {
 QString capitalisedName(const QString& name) {
     if (name.isEmpty())
         return name;
+    // ASCII, as most names are, needs no case tables.
+    if (std::all_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x80; })) {
+        QString shown = name;
+        char16_t* const begin = reinterpret_cast<char16_t*>(shown.data());
+        const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
+        std::transform(begin + 1, begin + shown.size(), begin + 1, lower);
+        if (begin[0] >= u'a' && begin[0] <= u'z')
+            begin[0] = char16_t(begin[0] - 32);
+        return shown;
+    }
     // The first character may be a surrogate pair.
     const qsizetype firstLength = name.at(0).isHighSurrogate() && name.size() > 1 ? 2 : 1;
     return name.left(firstLength).toUpper() + name.mid(firstLength).toLower();
