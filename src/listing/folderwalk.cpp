@@ -203,32 +203,40 @@ void FolderWalk::ListSubFolders(const NativePath& folder) {
         prefix, keepGoing(), FileSystemInfo::Scope::VisibleSubFolders);
     if (stopped())
         return;
+    // The path and the status text of each folder, made over in the same buffers.
+    Listed listed{prefix, shownPrefix};
     if (!recorded) {
         // Asked about one folder at a time.
         for (const NativePath& name : fileSystem_.visibleSubFolders(prefix)) {
-            if (name != "." && name != ".." && !listSubFolder(name, prefix, shownPrefix, nullptr))
+            if (name != "." && name != ".." && !listSubFolder(name, listed, nullptr))
                 return;
         }
         return;
     }
     while (recorded->next()) {
-        const QByteArrayView name = recorded->name();
-        if (!listSubFolder(NativePath::fromRawData(name.data(), name.size()), prefix, shownPrefix,
-                           recorded.get()))
+        if (!listSubFolder(recorded->name(), listed, recorded.get()))
             return;
     }
 }
 
-bool FolderWalk::listSubFolder(const NativePath& name, const NativePath& prefix,
-                               const QString& shownPrefix, RecordedFolders* recorded) {
-    const QString shownName = listfields::capitalisedName(fileSystem_.decodePath(name));
-    host_.setStatusText(shownPrefix + shownName);
+bool FolderWalk::listSubFolder(QByteArrayView name, Listed& listed, RecordedFolders* recorded) {
+    const qsizetype prefixLength = listed.status.size() - listed.statusNameLength;
+    const QString shownName = listfields::capitalisedName(
+        fileSystem_.decodePath(NativePath::fromRawData(name.data(), name.size())));
+    listed.status.truncate(prefixLength);
+    listed.status += shownName;
+    listed.statusNameLength = shownName.size();
+    host_.setStatusText(listed.status);
     host_.pumpEvents();
     if (stopped())
         return false;
-    const NativePath path = prefix + name;
-    const std::optional<ByteTotal> size = recorded ? recorded->size(path, keepGoing())
-                                                   : fileSystem_.folderSize(path, keepGoing());
+    const qsizetype pathPrefixLength = listed.path.size() - listed.pathNameLength;
+    listed.path.resize(pathPrefixLength + name.size());
+    std::copy(name.begin(), name.end(), listed.path.begin() + pathPrefixLength);
+    listed.pathNameLength = name.size();
+    const std::optional<ByteTotal> size = recorded
+                                              ? recorded->size(listed.path, keepGoing())
+                                              : fileSystem_.folderSize(listed.path, keepGoing());
     if (stopped())
         return false; // stopped while the size was being counted: this folder gets no line
     listfields::FieldRoom room;

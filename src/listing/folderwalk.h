@@ -30,9 +30,16 @@ private:
     // Asking the file system about each folder in turn; `topShown`: the status shows the
     // top already, and events were let through.
     void walkAsking(NativePath& path, QString& shown, qsizetype rootLength, bool topShown);
+    // The folder of the restricted listing being listed: its path and the status text,
+    // each the listed folder's and then the name.
+    struct Listed {
+        NativePath path;
+        QString status;
+        qsizetype pathNameLength = 0;
+        qsizetype statusNameLength = 0;
+    };
     // One line of the restricted listing; false once the run cannot go on.
-    bool listSubFolder(const NativePath& name, const NativePath& prefix,
-                       const QString& shownPrefix, RecordedFolders* recorded);
+    bool listSubFolder(QByteArrayView name, Listed& listed, RecordedFolders* recorded);
     // The name in lower case after the path as shown.
     static void appendLowered(QString& shown, const QString& name);
     // The path below its root as lines show it; null when it is not at hand.

@@ -90,10 +90,13 @@ QString capitalisedName(const QString& name) {
         return name;
     // ASCII, as most names are, needs no case tables.
     if (std::all_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x80; })) {
-        QString shown = name;
+        QString shown(name.size(), Qt::Uninitialized);
         char16_t* const begin = reinterpret_cast<char16_t*>(shown.data());
-        const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
-        std::transform(begin + 1, begin + shown.size(), begin + 1, lower);
+        const auto lower = [](QChar c) {
+            const char16_t u = c.unicode();
+            return u >= u'A' && u <= u'Z' ? char16_t(u + 32) : u;
+        };
+        std::transform(name.begin(), name.end(), begin, lower);
         if (begin[0] >= u'a' && begin[0] <= u'z')
             begin[0] = char16_t(begin[0] - 32);
         return shown;
