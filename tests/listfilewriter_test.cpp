@@ -34,6 +34,7 @@ TEST(ListFileWriter, PlacesFieldsByTheColumnRule) {
         {QStringLiteral("abcd"), 5, "abcdX\r\n"},             // L = n-1: nothing added
         {QStringLiteral("abcde"), 5, "abcde\r\n    X\r\n"},   // L = n: a new line
         {QStringLiteral("abcdef"), 5, "abcdef\r\n    X\r\n"}, // L > n
+        {QStringLiteral("bcdefghijaklmnopqrs"), 21, "bcdefghijaklmnopqrs X\r\n"}, // 8 at a time
     };
     for (const Case& c : cases) {
         EXPECT_EQ(written([&](ListFileWriter& out) {

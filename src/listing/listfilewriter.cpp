@@ -4,6 +4,10 @@
 
 #include <algorithm>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // How long finished lines may wait in the buffer. Flushing every line costs a write
@@ -76,7 +80,21 @@ namespace {
 bool copiedAsAscii(QStringView text, char* out) {
     const char16_t* in = text.utf16();
     bool other = false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    // Eight characters at a time; a character of 0x8000 or more is negative here.
+    const __m128i below = _mm_set1_epi16(0x20);
+    const __m128i above = _mm_set1_epi16(0x7E);
+    for (; i + 8 <= text.size(); i += 8) {
+        const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        const __m128i outside =
+            _mm_or_si128(_mm_cmplt_epi16(chars, below), _mm_cmpgt_epi16(chars, above));
+        if (_mm_movemask_epi8(outside) != 0)
+            return false;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(chars, chars));
+    }
+#endif
+    for (; i < text.size(); ++i) {
         other |= char16_t(in[i] - 0x20) >= 0x5F;
         out[i] = char(in[i]);
     }
