@@ -154,16 +154,17 @@ void FolderWalk::walkAsking(NativePath& path, QString& shown, qsizetype rootLeng
 void FolderWalk::appendLowered(QString& shown, const QString& name) {
     // Most names are ASCII, whose lower case needs no table.
     const qsizetype at = shown.size();
-    shown += name;
-    char16_t* const begin = reinterpret_cast<char16_t*>(shown.data()) + at;
-    char16_t* const end = begin + name.size();
-    if (std::any_of(begin, end, [](char16_t c) { return c >= 0x80; })) {
-        shown.truncate(at);
-        shown += name.toLower();
-        return;
+    shown.resize(at + name.size());
+    char16_t* out = reinterpret_cast<char16_t*>(shown.data()) + at;
+    for (const QChar c : name) {
+        const char16_t u = c.unicode();
+        if (u >= 0x80) {
+            shown.truncate(at);
+            shown += name.toLower();
+            return;
+        }
+        *out++ = u >= u'A' && u <= u'Z' ? char16_t(u + 32) : u;
     }
-    std::transform(begin, end, begin,
-                   [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; });
 }
 
 QStringView FolderWalk::shownBelow(const QString& shown, qsizetype rootLength) {
