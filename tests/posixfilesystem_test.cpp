@@ -372,7 +372,8 @@ QByteArray listOf(FileSystemInfo& fs, const QByteArray& folder, ListMode mode) {
     request.locale = QLocale::c();
     QTemporaryFile file;
     EXPECT_TRUE(file.open());
-    EXPECT_EQ(ListingRun(state, fs, host).write(file, request).status, ListOutcome::Status::Written);
+    EXPECT_EQ(ListingRun(state, fs, host).write(file, request).status,
+              ListOutcome::Status::Written);
     file.seek(0);
     return file.readAll();
 }
@@ -380,9 +381,9 @@ QByteArray listOf(FileSystemInfo& fs, const QByteArray& folder, ListMode mode) {
 TEST_F(PosixFileSystemTest, ListsFromOnePassAsFromAQuestionPerFolder) {
     // Hidden folders at the top and further down, names that are not UTF-8, upper case,
     // links, a bind mount back up when one can be made, and enough folders for two threads.
-    for (const char* name : {"/Top", "/.hid", "/.hid/in", "/Top/.deep", "/Top/.deep/x",
-                             "/Top/A\xff\xfe", "/Top/A\xff\xfe/B", "/Top/Up", "/Top/Up/Loop",
-                             "/Top/Many"}) {
+    for (const char* name :
+         {"/Top", "/.hid", "/.hid/in", "/Top/.deep", "/Top/.deep/x", "/Top/A\xff\xfe",
+          "/Top/A\xff\xfe/B", "/Top/Up", "/Top/Up/Loop", "/Top/Many"}) {
         makeFolder(base + name);
         makeFile(base + name + "/f", qstrlen(name) * 1000);
     }

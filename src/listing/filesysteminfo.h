@@ -83,9 +83,8 @@ public:
     // The folder's tree, when one pass over it can answer for every folder asked about;
     // nullptr when it cannot, or when `keepGoing` said to stop. Valid until the next
     // question to the file system other than through it.
-    virtual std::unique_ptr<RecordedFolders> recordedFolders(const NativePath& folder,
-                                                             const KeepGoing& keepGoing,
-                                                             Scope scope) {
+    virtual std::unique_ptr<RecordedFolders>
+    recordedFolders(const NativePath& folder, const KeepGoing& keepGoing, Scope scope) {
         Q_UNUSED(folder);
         Q_UNUSED(keepGoing);
         Q_UNUSED(scope);

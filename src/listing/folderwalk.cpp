@@ -44,6 +44,14 @@ KeepGoing FolderWalk::keepGoing() {
     };
 }
 
+bool FolderWalk::showFolder(const QString& shown) {
+    if (cannotGoOn())
+        return false;
+    host_.setStatusText(shown);
+    host_.pumpEvents();
+    return state_.RunActive;
+}
+
 void FolderWalk::WalkFolder(const NativePath& folder) {
     NativePath path = withSeparator(folder);
     QString shown = fileSystem_.decodePath(path).toLower();
@@ -52,11 +60,7 @@ void FolderWalk::WalkFolder(const NativePath& folder) {
     const qsizetype rootLength =
         shown.endsWith(topBelowRoot) ? shown.size() - topBelowRoot.size() : -1;
 
-    if (cannotGoOn())
-        return;
-    host_.setStatusText(shown);
-    host_.pumpEvents();
-    if (!state_.RunActive)
+    if (!showFolder(shown))
         return;
     if (std::unique_ptr<RecordedFolders> recorded =
             fileSystem_.recordedFolders(path, keepGoing(), FileSystemInfo::Scope::Tree))
@@ -86,14 +90,10 @@ void FolderWalk::walkRecorded(RecordedFolders& recorded, NativePath& path, QStri
             std::copy(name.begin(), name.end(), path.begin() + parent.pathLength);
             path.back() = separator_;
             shown.truncate(parent.shownLength);
-            appendLowered(shown,
-                          fileSystem_.decodePath(NativePath::fromRawData(name.data(), name.size())));
+            appendLowered(
+                shown, fileSystem_.decodePath(NativePath::fromRawData(name.data(), name.size())));
             shown += QLatin1Char(separator_);
-            if (cannotGoOn())
-                return;
-            host_.setStatusText(shown);
-            host_.pumpEvents();
-            if (!state_.RunActive)
+            if (!showFolder(shown))
                 return;
         }
         levels.resize(std::size_t(depth) + 1);
@@ -104,8 +104,7 @@ void FolderWalk::walkRecorded(RecordedFolders& recorded, NativePath& path, QStri
     }
 }
 
-void FolderWalk::walkAsking(NativePath& path, QString& shown, qsizetype rootLength,
-                            bool topShown) {
+void FolderWalk::walkAsking(NativePath& path, QString& shown, qsizetype rootLength, bool topShown) {
     // Depth first with an explicit stack: trees nest deeper than the call stack would
     // allow. Each level keeps the sub-folder names it has still to visit and how long
     // the path was at that level; the one path buffer grows and shrinks with the walk,
@@ -119,14 +118,8 @@ void FolderWalk::walkAsking(NativePath& path, QString& shown, qsizetype rootLeng
     std::vector<Level> levels;
 
     for (bool shownAlready = topShown;; shownAlready = false) {
-        if (!shownAlready) {
-            if (cannotGoOn())
-                return;
-            host_.setStatusText(shown);
-            host_.pumpEvents();
-            if (!state_.RunActive)
-                return;
-        }
+        if (!shownAlready && !showFolder(shown))
+            return;
 
         std::vector<NativePath> subFolders = fileSystem_.subFolders(path, keepGoing());
         std::erase_if(subFolders, [](const NativePath& name) { return name.startsWith('.'); });
@@ -200,8 +193,8 @@ void FolderWalk::ListSubFolders(const NativePath& folder) {
     const QString shownPrefix = fileSystem_.decodePath(prefix).toLower();
     if (stopped())
         return;
-    std::unique_ptr<RecordedFolders> recorded = fileSystem_.recordedFolders(
-        prefix, keepGoing(), FileSystemInfo::Scope::VisibleSubFolders);
+    std::unique_ptr<RecordedFolders> recorded =
+        fileSystem_.recordedFolders(prefix, keepGoing(), FileSystemInfo::Scope::VisibleSubFolders);
     if (stopped())
         return;
     // The path and the status text of each folder, made over in the same buffers.

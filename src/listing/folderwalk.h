@@ -24,6 +24,9 @@ public:
     void ListSubFolders(const NativePath& folder);
 
 private:
+    // Shows the folder the walk is at and lets events through; false when the run
+    // cannot go on.
+    bool showFolder(const QString& shown);
     // Through the record of one pass over the tree, when the file system has one.
     void walkRecorded(RecordedFolders& recorded, NativePath& path, QString& shown,
                       qsizetype rootLength);

@@ -65,8 +65,7 @@ QString sizeField(std::optional<ByteTotal> bytes, QStringView groupSeparator) {
     return sizeField(bytes, groupSeparator, room).toString();
 }
 
-QStringView sizeField(std::optional<ByteTotal> bytes, QStringView groupSeparator,
-                      FieldRoom& room) {
+QStringView sizeField(std::optional<ByteTotal> bytes, QStringView groupSeparator, FieldRoom& room) {
     if (!bytes) {
         std::fill(room.end() - kSizeFieldWidth, room.end(), u' ');
         return QStringView(room.data() + room.size() - kSizeFieldWidth, kSizeFieldWidth);

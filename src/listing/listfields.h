@@ -33,8 +33,7 @@ QString sizeField(std::optional<ByteTotal> bytes, const QLocale& locale);
 // The same with the locale's separator fetched once, for a field on every line.
 QString sizeField(std::optional<ByteTotal> bytes, QStringView groupSeparator);
 // The same written into `room`, without an allocation; the view is into `room`.
-QStringView sizeField(std::optional<ByteTotal> bytes, QStringView groupSeparator,
-                      FieldRoom& room);
+QStringView sizeField(std::optional<ByteTotal> bytes, QStringView groupSeparator, FieldRoom& room);
 
 // The figure of the total line, right-aligned in 17 characters.
 QString totalField(ByteTotal bytes, const QLocale& locale);

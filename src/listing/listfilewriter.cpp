@@ -109,8 +109,8 @@ void ListFileWriter::writeLine(QStringView text, int column, QStringView field) 
     const qsizetype at = pending_.size();
     if (lineColumns_ == 0) {
         const bool ownLine = text.size() >= column;
-        const qsizetype fieldAt = ownLine ? text.size() + 2 + (column - 1)
-                                          : std::max<qsizetype>(text.size(), column - 1);
+        const qsizetype fieldAt =
+            ownLine ? text.size() + 2 + (column - 1) : std::max<qsizetype>(text.size(), column - 1);
         pending_.resize(at + fieldAt + field.size() + 2);
         char* const out = pending_.data() + at;
         if (copiedAsAscii(text, out) && copiedAsAscii(field, out + fieldAt)) {

@@ -371,8 +371,9 @@ private:
     bool skipBelow_ = false;
 };
 
-std::unique_ptr<RecordedFolders>
-PosixFileSystem::recordedFolders(const NativePath& folder, const KeepGoing& keepGoing, Scope scope) {
+std::unique_ptr<RecordedFolders> PosixFileSystem::recordedFolders(const NativePath& folder,
+                                                                  const KeepGoing& keepGoing,
+                                                                  Scope scope) {
     // A record with the hidden folders at its top answers for the restricted listing too.
     const bool wholeTree = scope == Scope::Tree;
     if (treeTop_ != withoutTrailingSeparators(folder) || (wholeTree && treeLacksHidden_)) {

@@ -22,9 +22,8 @@ public:
     std::vector<NativePath> visibleSubFolders(const NativePath& folder) override;
     std::optional<ByteTotal> folderSize(const NativePath& folder,
                                         const KeepGoing& keepGoing) override;
-    std::unique_ptr<RecordedFolders> recordedFolders(const NativePath& folder,
-                                                     const KeepGoing& keepGoing,
-                                                     Scope scope) override;
+    std::unique_ptr<RecordedFolders>
+    recordedFolders(const NativePath& folder, const KeepGoing& keepGoing, Scope scope) override;
     quint64 usedSpace(const NativePath& root) override;
     ScanProgress scanProgress() const override;
     int exhaustedResource() const override { return exhausted_; }
