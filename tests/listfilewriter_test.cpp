@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstring>
 #include <functional>
+#include <sys/resource.h>
 
 namespace {
 
@@ -81,16 +84,37 @@ TEST(ListFileWriter, WritesControlCharactersAsQuestionMarks) {
     EXPECT_EQ(bytes, QByteArray("a?b?c?d?e?f?g?h\xc3\xbf    |\r\n"));
 }
 
-TEST(ListFileWriter, ReportsAFailedWrite) {
-    QFile full(QStringLiteral("/dev/full"));
-    if (!full.open(QIODevice::WriteOnly))
-        GTEST_SKIP() << "no /dev/full here";
-    ListFileWriter out(full);
-    out.append(u"line");
-    out.endLine();
-    EXPECT_FALSE(out.flush());
-    EXPECT_TRUE(out.failed());
-    EXPECT_FALSE(out.errorString().isEmpty());
+TEST(ListFileWriter, ReportsAFailedWriteWithTheSystemsReason) {
+    // Nothing fits at all, and a write cut short part way, as on a disk that fills up.
+    struct Case {
+        const char* path; // empty: a new file in a temporary folder
+        rlim_t sizeLimit; // 0: none
+        int lines;
+        int error;
+    };
+    const Case cases[] = {{"/dev/full", 0, 1, ENOSPC}, {"", 500, 2000, EFBIG}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines);
+        QTemporaryDir dir;
+        QFile file(*c.path ? QString::fromLatin1(c.path) : dir.filePath(QStringLiteral("l.txt")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        rlimit unlimited{};
+        ::getrlimit(RLIMIT_FSIZE, &unlimited);
+        const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{c.sizeLimit, unlimited.rlim_max};
+        if (c.sizeLimit)
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        ListFileWriter out(file);
+        for (int i = 0; i < c.lines; ++i)
+            out.writeLine(u"a folder line", 83, u"1,234");
+        const bool flushed = out.flush();
+        ::setrlimit(RLIMIT_FSIZE, &unlimited);
+        ::signal(SIGXFSZ, oldHandler);
+        EXPECT_FALSE(flushed);
+        EXPECT_TRUE(out.failed());
+        EXPECT_TRUE(out.errorString().contains(QString::fromLocal8Bit(std::strerror(c.error))))
+            << out.errorString().toStdString();
+    }
 }
 
 } // namespace

@@ -158,15 +158,22 @@ void ListFileWriter::writePending() {
         return;
     if (!failed_ && !file_.isOpen())
         closedUnderUs();
-    if (!failed_ && file_.write(pending_.constData(), finished) != finished)
-        writeFailed();
+    if (!failed_) {
+        const qint64 written = file_.write(pending_.constData(), finished);
+        if (written != finished) {
+            // A write that got only part of the way (the disk filled up during it) leaves
+            // Qt without the system's reason; trying the rest meets the cause again.
+            if (written > 0)
+                file_.write(pending_.constData() + written, finished - written);
+            writeFailed();
+        }
+    }
     pending_.remove(0, finished);
 }
 
 void ListFileWriter::writeFailed() {
     failed_ = true;
-    // A write that got only part of the way (the disk filled up during it) leaves Qt
-    // without the system's reason; trying the rest meets the cause again and records it.
+    // Likewise for what Qt still holds in its own buffer.
     file_.flush();
     errorString_ = file_.errorString();
 }
