@@ -11,23 +11,6 @@ namespace {
 
 constexpr std::size_t kMaxIndex = std::size_t(1) << 32;
 
-// How many bytes two paths begin with alike, compared eight at a time.
-qsizetype commonLength(QByteArrayView a, QByteArrayView b) {
-    const qsizetype n = std::min(a.size(), b.size());
-    qsizetype i = 0;
-    for (; i + 8 <= n; i += 8) {
-        quint64 x;
-        quint64 y;
-        std::memcpy(&x, a.data() + i, 8);
-        std::memcpy(&y, b.data() + i, 8);
-        if (x != y)
-            break;
-    }
-    while (i < n && a[i] == b[i])
-        ++i;
-    return i;
-}
-
 } // namespace
 
 FolderRecord::FolderRecord() : nodeChunks_(new std::atomic<Node*>[kMaxIndex >> kNodeChunkBits]()) {
@@ -50,8 +33,6 @@ void FolderRecord::clear() {
     nodeCount_ = 0;
     nameEnd_ = 0;
     lastFound_.clear();
-    lastEnds_.clear();
-    lastPath_.clear();
 }
 
 void FolderRecord::checkRoom(std::size_t nodes, std::size_t nameEnd) const {
@@ -144,28 +125,10 @@ void FolderRecord::totalUp() {
 const FolderRecord::Node* FolderRecord::find(QByteArrayView path) {
     if (nodeCount() == 0)
         return nullptr;
-    // The folders on the way that the last lookup went through too: a walk asks for a
-    // folder's sub-folder, a sibling or a folder higher up, rarely for one far away.
-    const qsizetype same = commonLength(path, lastPath_);
+    quint32 index = 0;
     std::size_t depth = 0;
-    while (depth + 1 < lastFound_.size()) {
-        const qsizetype end = lastEnds_[depth + 1];
-        if (end > same || (end < path.size() && path[end] != '/'))
-            break;
-        ++depth;
-    }
-    // Where the last lookup went one deeper: the next folder asked for is usually the
-    // one after it.
-    const quint32 hint = depth + 1 < lastFound_.size() ? lastFound_[depth + 1] : 0;
-    lastFound_.resize(depth + 1);
-    lastEnds_.resize(depth + 1);
-    lastFound_[0] = 0;
-    lastEnds_[0] = 0;
-    lastPath_.resize(path.size());
-    std::copy(path.begin(), path.end(), lastPath_.begin());
-
-    quint32 index = lastFound_[depth];
-    for (qsizetype at = lastEnds_[depth]; at < path.size();) {
+    bool sameSoFar = true; // every folder on the way is the one the last lookup went through
+    for (qsizetype at = 0; at < path.size();) {
         qsizetype end = path.indexOf('/', at);
         if (end < 0)
             end = path.size();
@@ -174,10 +137,12 @@ const FolderRecord::Node* FolderRecord::find(QByteArrayView path) {
         if (component.isEmpty())
             continue;
         const Node& folder = node(index);
-        const quint32 start = lastFound_.size() == depth + 1 && hint >= folder.firstChild &&
-                                      hint - folder.firstChild < folder.childCount
-                                  ? hint - folder.firstChild
-                                  : 0;
+        ++depth;
+        // Start where the last lookup went at this depth: a walk asks for the same folder
+        // again, or for the next one.
+        quint32 start = 0;
+        if (sameSoFar && depth < lastFound_.size())
+            start = lastFound_[depth] - folder.firstChild;
         bool found = false;
         for (quint32 i = 0; i < folder.childCount && !found; ++i) {
             const quint32 candidate = folder.firstChild + (start + i) % folder.childCount;
@@ -187,13 +152,16 @@ const FolderRecord::Node* FolderRecord::find(QByteArrayView path) {
                 found = true;
             }
         }
-        if (!found) {
-            lastPath_.truncate(lastEnds_.back());
+        if (!found)
             return nullptr;
+        sameSoFar = sameSoFar && depth < lastFound_.size() && lastFound_[depth] == index;
+        if (!sameSoFar) {
+            lastFound_.resize(depth + 1);
+            lastFound_[depth] = index;
         }
-        lastFound_.push_back(index);
-        lastEnds_.push_back(end);
     }
+    lastFound_.resize(depth + 1);
+    lastFound_[0] = 0;
     return &node(index);
 }
 

@@ -114,8 +114,5 @@ private:
     std::vector<std::unique_ptr<char[]>> nameChunks_;
     std::size_t nameEnd_ = 0; // arena offset where the next slab begins
     std::size_t memoryLimit_ = std::size_t(-1);
-    // The last lookup: its path, the nodes on the way, and where each one's name ends.
-    QByteArray lastPath_;
-    std::vector<quint32> lastFound_;
-    std::vector<qsizetype> lastEnds_;
+    std::vector<quint32> lastFound_; // the nodes on the path of the last lookup
 };
