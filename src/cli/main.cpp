@@ -9,7 +9,6 @@
 #include "platform/terminal.h"
 
 #include <QCoreApplication>
-#include <QFile>
 
 #include <cstdio>
 
@@ -78,7 +77,7 @@ int main(int argc, char* argv[]) {
 
     ListOutcome outcome;
     QString target = state.ListFilePath;
-    QFile out;
+    ListFile out;
     if (options.outputFile.isEmpty()) {
         target = QStringLiteral("standard output");
         if (!out.open(stdout, QIODevice::WriteOnly))

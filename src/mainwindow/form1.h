@@ -2,11 +2,11 @@
 
 #include "listing/runhost.h"
 #include "listing/runstate.h"
+#include "platform/listfile.h"
 #include "platform/outsidecontrols.h"
 #include "splash/form2.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QMainWindow>
 
 #include <memory>
@@ -112,7 +112,7 @@ private:
     std::unique_ptr<Ui::Form1> ui;
     OutsideControls controls_;
     RunState state_;
-    QFile listFile_;
+    ListFile listFile_;
     QString statusText_;
     QElapsedTimer sincePump_;
     bool loaded_ = false;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace {
@@ -62,7 +63,45 @@ QString adopt(QFile& file, int fd) {
 
 } // namespace
 
-QString openListFile(QFile& file, const NativePath& path) {
+ListFile::~ListFile() {
+    emptied();
+}
+
+void ListFile::close() {
+    emptied();
+    QFile::close();
+}
+
+qint64 ListFile::writeData(const char* data, qint64 length) {
+    if (!emptied())
+        return -1;
+    return QFile::writeData(data, length);
+}
+
+void ListFile::emptyBeside(int fd) {
+    try {
+        emptying_ = std::thread([this, fd] {
+            if (::ftruncate(fd, 0) != 0)
+                emptyingError_ = errno;
+        });
+    } catch (const std::system_error&) {
+        if (::ftruncate(fd, 0) != 0)
+            emptyingError_ = errno;
+    }
+}
+
+bool ListFile::emptied() {
+    if (emptying_.joinable())
+        emptying_.join();
+    if (emptyingError_ == 0)
+        return true;
+    setErrorString(
+        QStringLiteral("the old list could not be emptied: %1").arg(systemReason(emptyingError_)));
+    return false;
+}
+
+QString openListFile(ListFile& file, const NativePath& path) {
+    file.emptyingError_ = 0; // of a list written before with the same file
     const qsizetype slash = path.lastIndexOf('/');
     const NativePath name = path.mid(slash + 1);
     if (name.isEmpty() || name == "." || name == "..")
@@ -126,10 +165,12 @@ QString openListFile(QFile& file, const NativePath& path) {
             holder = {};
         if (sharedFolder(holder) && !trusted(holder, opened))
             return kPlanted;
-        if (::ftruncate(fd, 0) != 0)
-            return systemReason(errno);
         closeFile.dismiss();
-        return adopt(file, fd);
+        if (const QString why = adopt(file, fd); !why.isEmpty())
+            return why;
+        if (opened.st_size > 0)
+            file.emptyBeside(fd);
+        return QString();
     }
     return systemReason(EAGAIN);
 }

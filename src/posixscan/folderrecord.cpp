@@ -23,7 +23,11 @@ FolderRecord::~FolderRecord() {
 }
 
 void FolderRecord::freeNodeChunks() {
-    for (std::size_t i = 0; i < (kMaxIndex >> kNodeChunkBits); ++i)
+    // Chunks are only made for numbers handed out; looking at all the others is the
+    // better part of a millisecond.
+    const std::size_t used = std::min(nodeCount_.load(), kMaxIndex);
+    const std::size_t chunks = (used + kNodeMask) >> kNodeChunkBits;
+    for (std::size_t i = 0; i < chunks; ++i)
         ::operator delete(nodeChunks_[i].exchange(nullptr));
 }
 
