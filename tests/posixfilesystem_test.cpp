@@ -265,6 +265,13 @@ TEST_F(PosixFileSystemTest, NamesThatAreNotUtf8AreReachedAndShownReplaced) {
     EXPECT_EQ(fs.folderSize(base + "/" + odd, kAlways), 4321u);
     EXPECT_EQ(fs.decodePath(odd), QStringLiteral("caf\uFFFD\uFFFD"));
     EXPECT_EQ(fs.decodePath("a\xc3"), QStringLiteral("a\uFFFD"));
+    for (const QByteArray& name : {odd, QByteArray("a\xc3"), QByteArray("Plain"),
+                                   QByteArray("\xc3\x84"
+                                              "b")}) {
+        QString text = QStringLiteral("x/");
+        fs.appendDecoded(text, name);
+        EXPECT_EQ(text, QStringLiteral("x/") + fs.decodePath(name));
+    }
 }
 
 TEST_F(PosixFileSystemTest, PathBelowRootDropsTheLeadingSeparator) {

@@ -58,6 +58,11 @@ public:
 
     virtual NativePath encodePath(const QString& path) const = 0;
     virtual QString decodePath(const NativePath& path) const = 0;
+    // Appends a name as decodePath() shows it; once per folder of a listing, so a file
+    // system may do it without a string of its own.
+    virtual void appendDecoded(QString& text, QByteArrayView name) const {
+        text += decodePath(NativePath(name.data(), name.size()));
+    }
 
     // The path without its root ("c:\work\" gives "work\", "/srv/data/" gives "srv/data/");
     // empty for a root itself.

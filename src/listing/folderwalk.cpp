@@ -90,8 +90,7 @@ void FolderWalk::walkRecorded(RecordedFolders& recorded, NativePath& path, QStri
             std::copy(name.begin(), name.end(), path.begin() + parent.pathLength);
             path.back() = separator_;
             shown.truncate(parent.shownLength);
-            appendLowered(
-                shown, fileSystem_.decodePath(NativePath::fromRawData(name.data(), name.size())));
+            appendLowered(shown, name);
             shown += QLatin1Char(separator_);
             if (!showFolder(shown))
                 return;
@@ -139,24 +138,26 @@ void FolderWalk::walkAsking(NativePath& path, QString& shown, qsizetype rootLeng
         const NativePath& name = level.subFolders[level.next++];
         path += name;
         path += separator_;
-        appendLowered(shown, fileSystem_.decodePath(name));
+        appendLowered(shown, name);
         shown += QLatin1Char(separator_);
     }
 }
 
-void FolderWalk::appendLowered(QString& shown, const QString& name) {
-    // Most names are ASCII, whose lower case needs no table.
+void FolderWalk::appendLowered(QString& shown, QByteArrayView name) const {
     const qsizetype at = shown.size();
-    shown.resize(at + name.size());
-    char16_t* out = reinterpret_cast<char16_t*>(shown.data()) + at;
-    for (const QChar c : name) {
-        const char16_t u = c.unicode();
+    fileSystem_.appendDecoded(shown, name);
+    // Most names are ASCII, whose lower case needs no table.
+    char16_t* const text = reinterpret_cast<char16_t*>(shown.data());
+    for (qsizetype i = at; i < shown.size(); ++i) {
+        const char16_t u = text[i];
         if (u >= 0x80) {
+            const QString lowered = QStringView(shown).sliced(at).toString().toLower();
             shown.truncate(at);
-            shown += name.toLower();
+            shown += lowered;
             return;
         }
-        *out++ = u >= u'A' && u <= u'Z' ? char16_t(u + 32) : u;
+        if (u >= u'A' && u <= u'Z')
+            text[i] = char16_t(u + 32);
     }
 }
 

@@ -44,7 +44,8 @@ private:
     // One line of the restricted listing; false once the run cannot go on.
     bool listSubFolder(QByteArrayView name, Listed& listed, RecordedFolders* recorded);
     // The name in lower case after the path as shown.
-    static void appendLowered(QString& shown, const QString& name);
+    // Appends the name as shown: decoded, in lower case.
+    void appendLowered(QString& shown, QByteArrayView name) const;
     // The path below its root as lines show it; null when it is not at hand.
     static QStringView shownBelow(const QString& shown, qsizetype rootLength);
     // `shownBelowRoot`: the path below its root as the line shows it, when the walk has

@@ -88,6 +88,14 @@ QString PosixFileSystem::decodePath(const NativePath& path) const {
     return QString::fromUtf8(path);
 }
 
+void PosixFileSystem::appendDecoded(QString& text, QByteArrayView name) const {
+    // Nearly every name is ASCII, which is its own UTF-8.
+    if (std::all_of(name.begin(), name.end(), [](char c) { return uchar(c) < 0x80; }))
+        text += QLatin1StringView(name.data(), name.size());
+    else
+        text += QString::fromUtf8(name);
+}
+
 QString PosixFileSystem::pathBelowRoot(const NativePath& path) const {
     return decodePath(path.startsWith('/') ? path.mid(1) : path);
 }

@@ -16,6 +16,7 @@ public:
     char separator() const override { return '/'; }
     NativePath encodePath(const QString& path) const override;
     QString decodePath(const NativePath& path) const override;
+    void appendDecoded(QString& text, QByteArrayView name) const override;
     QString pathBelowRoot(const NativePath& path) const override;
     std::vector<NativePath> subFolders(const NativePath& folder,
                                        const KeepGoing& keepGoing) override;
