@@ -43,7 +43,6 @@ private:
     };
     // One line of the restricted listing; false once the run cannot go on.
     bool listSubFolder(QByteArrayView name, Listed& listed, RecordedFolders* recorded);
-    // The name in lower case after the path as shown.
     // Appends the name as shown: decoded, in lower case.
     void appendLowered(QString& shown, QByteArrayView name) const;
     // The path below its root as lines show it; null when it is not at hand.

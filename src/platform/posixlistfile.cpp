@@ -101,7 +101,8 @@ bool ListFile::emptied() {
 }
 
 QString openListFile(ListFile& file, const NativePath& path) {
-    file.emptyingError_ = 0; // of a list written before with the same file
+    file.emptied(); // a list written before with the same file is done with
+    file.emptyingError_ = 0;
     const qsizetype slash = path.lastIndexOf('/');
     const NativePath name = path.mid(slash + 1);
     if (name.isEmpty() || name == "." || name == "..")
