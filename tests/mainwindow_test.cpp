@@ -88,6 +88,12 @@ QByteArray kestrixList(const QString& folder, bool withSubs, const QString& head
 class MainWindowTest : public QObject {
     Q_OBJECT
 
+public:
+    // Whatever settings a dialog would keep go to a folder of the test's own.
+    MainWindowTest() {
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(scratch.filePath(QStringLiteral("config"))));
+    }
+
 private:
     std::unique_ptr<ScriptedControls> controls;
     ScriptedControls& scripted() { return *controls; }
@@ -771,8 +777,8 @@ private slots:
     // The real folder picker and save dialog, answered through their own widgets. They
     // leave the keyboard with the window and no settings behind.
     void realDialogs() {
-        QDir settings(qEnvironmentVariable("XDG_CONFIG_HOME"));
-        QVERIFY(!settings.path().isEmpty() && settings.removeRecursively());
+        QDir settings(scratch.filePath(QStringLiteral("config")));
+        QVERIFY(settings.removeRecursively());
         Form1 form(createOutsideControls());
         form.Form_Load();
         const QString folder = scratch.filePath(QStringLiteral("Picked Folder"));
