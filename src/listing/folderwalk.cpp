@@ -182,11 +182,7 @@ void FolderWalk::WriteFolderLine(const std::optional<ByteTotal>& size,
     }
     if (shownBelowRoot.isEmpty())
         return; // a root has no line of its own
-    writeLine(shownBelowRoot, field);
-}
-
-void FolderWalk::writeLine(QStringView namePart, QStringView sizeField) {
-    out_.writeLine(namePart, listfields::kSizeColumn, sizeField);
+    out_.writeLine(shownBelowRoot, listfields::kSizeColumn, field);
 }
 
 void FolderWalk::ListSubFolders(const NativePath& folder) {
@@ -234,10 +230,6 @@ bool FolderWalk::listSubFolder(QByteArrayView name, Listed& listed, RecordedFold
                                               : fileSystem_.folderSize(listed.path, keepGoing());
     if (stopped())
         return false; // stopped while the size was being counted: this folder gets no line
-    listfields::FieldRoom room;
-    const QStringView field = listfields::sizeField(size, groupSeparator_, room);
-    if (size)
-        state_.ListTotal += *size;
-    writeLine(shownName, field);
+    WriteFolderLine(size, listed.path, shownName);
     return true;
 }

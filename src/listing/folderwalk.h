@@ -47,11 +47,10 @@ private:
     void appendLowered(QString& shown, QByteArrayView name) const;
     // The path below its root as lines show it; null when it is not at hand.
     static QStringView shownBelow(const QString& shown, qsizetype rootLength);
-    // `shownBelowRoot`: the path below its root as the line shows it, when the walk has
-    // it at hand.
+    // `shownBelowRoot`: the folder's text on its line (the path below its root, or the
+    // name in the restricted listing), when the walk has it at hand.
     void WriteFolderLine(const std::optional<ByteTotal>& size,
                          const NativePath& folderWithSeparator, QStringView shownBelowRoot);
-    void writeLine(QStringView namePart, QStringView sizeField);
     KeepGoing keepGoing();
     // Abort, a failed write or a file system out of resources: no more lines.
     bool cannotGoOn() const;

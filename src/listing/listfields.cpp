@@ -57,12 +57,8 @@ QString groupedNumber(ByteTotal value, const QLocale& locale) {
 }
 
 QString sizeField(std::optional<ByteTotal> bytes, const QLocale& locale) {
-    return sizeField(bytes, QStringView(locale.groupSeparator()));
-}
-
-QString sizeField(std::optional<ByteTotal> bytes, QStringView groupSeparator) {
     FieldRoom room;
-    return sizeField(bytes, groupSeparator, room).toString();
+    return sizeField(bytes, locale.groupSeparator(), room).toString();
 }
 
 QStringView sizeField(std::optional<ByteTotal> bytes, QStringView groupSeparator, FieldRoom& room) {

@@ -30,9 +30,8 @@ using FieldRoom = std::array<char16_t, 39 + 12 * kMaxSeparatorLength + 1>;
 
 // " 1,234" right-aligned in 14 characters; 14 spaces for a size that could not be had.
 QString sizeField(std::optional<ByteTotal> bytes, const QLocale& locale);
-// The same with the locale's separator fetched once, for a field on every line.
-QString sizeField(std::optional<ByteTotal> bytes, QStringView groupSeparator);
-// The same written into `room`, without an allocation; the view is into `room`.
+// The same with the locale's separator fetched once and written into `room`, without an
+// allocation, for a field on every line; the view is into `room`.
 QStringView sizeField(std::optional<ByteTotal> bytes, QStringView groupSeparator, FieldRoom& room);
 
 // The figure of the total line, right-aligned in 17 characters.
