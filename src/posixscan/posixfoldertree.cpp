@@ -174,6 +174,10 @@ public:
         floor_ = 0;
         if (!s_.hiddenAtTop)
             record_.node(0).sizeKnown = false; // not all of it was counted
+        // The other thread is still starting: with half of the top waiting for it, it
+        // begins at once instead of asking and sleeping until it is handed something.
+        if (s_.workers == 2)
+            giveAway();
         walk();
     }
 
