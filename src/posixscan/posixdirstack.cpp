@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,8 +78,17 @@ bool DirStack::openBase(const QByteArray& path) {
 
 void DirStack::adoptBase(int fd, dev_t dev, ino_t ino) {
     clear();
-    frames_.push_back({dev, ino, fd, 0});
+    addFrame({dev, ino, fd, 0});
     names_.append('\0');
+}
+
+void DirStack::addFrame(const Frame& frame) {
+    try {
+        frames_.push_back(frame);
+    } catch (const std::bad_alloc&) {
+        ::close(frame.fd); // not on the stack yet, so nothing else would close it
+        throw;
+    }
 }
 
 bool DirStack::push(const char* name) {
@@ -92,7 +102,7 @@ bool DirStack::pushOpened(int fd, QByteArrayView name) {
         closeKeepingErrno(fd);
         return false;
     }
-    frames_.push_back({st.st_dev, st.st_ino, fd, names_.size()});
+    addFrame({st.st_dev, st.st_ino, fd, names_.size()});
     names_.append(name.data(), name.size()).append('\0');
     const std::size_t open = 1 + (frames_.size() - firstOpen_);
     if (frames_.size() > firstOpen_ && open > maxOpen_) {

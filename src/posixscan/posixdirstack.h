@@ -67,6 +67,7 @@ public:
 
 private:
     bool pushOpened(int fd, QByteArrayView name);
+    void addFrame(const Frame& frame);
     // Whether `fd` is the very folder of frame `index`.
     bool isFrame(int fd, std::size_t index) const;
     // Frame `index` opened again from the base, by the names on the way; -1 if gone.

@@ -41,7 +41,9 @@ public:
     // Scans the folder open at `fd` on two threads, as far as descriptors allow.
     // `keepGoing` is only called on the calling thread. False when it said to stop, or
     // when descriptors or memory ran out (see exhausted()); the record is then empty.
-    // Folders moved away during the scan are recorded without a size. Without
+    // A folder found moved away when a thread comes back down to it is recorded
+    // without a size; one gone by the time it is opened counts as deleted, as a file
+    // that vanished does. Without
     // `hiddenAtTop`, the folders directly inside whose names begin with "." are passed
     // over, and the top itself is left without a size.
     bool scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing& keepGoing,
