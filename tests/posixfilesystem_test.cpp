@@ -100,6 +100,13 @@ TEST_F(PosixFileSystemTest, SizesCountEveryRegularFileAndNoLink) {
         EXPECT_EQ(fresh.folderSize(c.folder, kAlways), c.bytes) << c.folder.constData();
     }
     EXPECT_EQ(shared.folderSize(base + "/missing", kAlways), std::nullopt);
+
+    // The list being written counts as empty, even while an old list in it is emptied.
+    const int list = ::open((base + "/top").constData(), O_WRONLY | O_CLOEXEC);
+    PosixFileSystem listing;
+    listing.setListFile(list);
+    EXPECT_EQ(listing.folderSize(base, kAlways), cases[0].bytes - 7);
+    ::close(list);
 }
 
 // Every folder below `top`, in the order a depth-first walk meets them, with the bytes of

@@ -99,6 +99,10 @@ public:
     // Used space of the drive whose root is given; 0 when it cannot be had.
     virtual quint64 usedSpace(const NativePath& root) = 0;
 
+    // The list file being written, by its handle (-1: none). What it holds is the run's
+    // own output, so it counts as empty in the sizes of the folders that hold it.
+    virtual void setListFile(int /*handle*/) {}
+
     // For keepGoing to show while a size query works.
     virtual ScanProgress scanProgress() const { return {}; }
 

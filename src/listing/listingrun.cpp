@@ -18,7 +18,12 @@ ListOutcome ListingRun::createAndWrite(const ListRequest& request) {
 }
 
 ListOutcome ListingRun::writeAndClose(QFile& file, const ListRequest& request) {
+    // All the file will hold is this list, so it counts as empty in the sizes of the
+    // folders that hold it: they are counted before the lines are written, and an old
+    // list in it may still be being emptied beside the listing.
+    fileSystem_.setListFile(file.handle());
     ListOutcome outcome = write(file, request);
+    fileSystem_.setListFile(-1);
     file.close();
     if (outcome.status == ListOutcome::Status::Written && file.error() != QFileDevice::NoError)
         outcome = {ListOutcome::Status::WriteFailed, file.errorString()};

@@ -220,6 +220,7 @@ bool PosixFileSystem::scan(FolderTree& tree, const NativePath& top, const KeepGo
                            bool hiddenAtTop) {
     tree.setKeepGoingInterval(keepGoingInterval_);
     tree.setMemoryLimit(memoryLimit_);
+    tree.setListFile(listFile_);
     scanning_ = &tree;
     scanningTop_ = top;
     const bool done = tree.scan(cursor_.topFd(), pseudoMounts_, keepGoing, hiddenAtTop);
@@ -245,6 +246,14 @@ bool PosixFileSystem::scanTree(const NativePath& folder, const KeepGoing& keepGo
     treeTop_ = top;
     treeLacksHidden_ = !hiddenAtTop;
     return true;
+}
+
+void PosixFileSystem::setListFile(int handle) {
+    struct stat st;
+    if (handle >= 0 && ::fstat(handle, &st) == 0 && S_ISREG(st.st_mode))
+        listFile_ = FolderTree::FolderId{st.st_dev, st.st_ino};
+    else
+        listFile_.reset();
 }
 
 ScanProgress PosixFileSystem::scanProgress() const {

@@ -27,6 +27,7 @@ public:
     recordedFolders(const NativePath& folder, const KeepGoing& keepGoing, Scope scope) override;
     quint64 usedSpace(const NativePath& root) override;
     ScanProgress scanProgress() const override;
+    void setListFile(int handle) override;
     int exhaustedResource() const override { return exhausted_; }
 
     // How often a long size query calls its keepGoing at the most.
@@ -74,4 +75,5 @@ private:
     const FolderTree* scanning_ = nullptr;
     NativePath scanningTop_;
     int exhausted_ = 0;
+    std::optional<FolderTree::FolderId> listFile_;
 };

@@ -117,6 +117,9 @@ struct FolderTree::Shared {
         exhausted.compare_exchange_strong(none, error);
         stopAll();
     }
+    bool isListFile(const struct stat& st) const {
+        return listFile && st.st_ino == listFile->ino && st.st_dev == listFile->dev;
+    }
     void stopAll() {
         stop = true;
         const std::lock_guard lock(mutex);
@@ -128,6 +131,7 @@ struct FolderTree::Shared {
     const int topFd;
     const FolderId topId;
     const bool hiddenAtTop;
+    std::optional<FolderId> listFile;
     std::size_t maxOpen = kMaxOpenPerChain;
     std::chrono::milliseconds interval{50};
 
@@ -292,7 +296,8 @@ private:
                 struct stat st;
                 if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
                     if (S_ISREG(st.st_mode)) {
-                        bytes += static_cast<quint64>(st.st_size);
+                        if (!s_.isListFile(st))
+                            bytes += static_cast<quint64>(st.st_size);
                         ++files;
                     }
                     folder = S_ISDIR(st.st_mode);
@@ -487,6 +492,7 @@ bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing&
     }
     Shared shared(record_, pseudoMounts, fd, {top.st_dev, top.st_ino}, hiddenAtTop);
     shared.interval = keepGoingInterval_;
+    shared.listFile = listFile_;
     // Two chains of open folders when the descriptors left allow, each kept within its share.
     const std::size_t left = descriptorsLeft();
     const std::size_t budget = left > kDescriptorReserve ? left - kDescriptorReserve : 0;

@@ -69,6 +69,8 @@ public:
     }
     const FolderRecord& record() const { return record_; }
     void setMemoryLimit(std::size_t bytes) { record_.setMemoryLimit(bytes); }
+    // A file counted as empty wherever the scan meets it.
+    void setListFile(std::optional<FolderId> file) { listFile_ = file; }
 
 private:
     struct Shared;
@@ -77,6 +79,7 @@ private:
     FolderRecord record_;
     std::chrono::milliseconds keepGoingInterval_{50};
     int exhausted_ = 0;
+    std::optional<FolderId> listFile_;
     Shared* scanning_ = nullptr; // while scan() works
 };
 
