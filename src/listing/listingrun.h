@@ -46,8 +46,8 @@ public:
     // open theirs through the platform, which looks first at what it would replace.
     ListOutcome createAndWrite(const ListRequest& request);
     // The same into the list file the caller has opened for writing from its start, as
-    // the platform allows it to be opened. The caller may close it while the run works (the program
-    // is closing): what was written stays, the rest is dropped.
+    // the platform allows it to be opened. The caller may close it while the run works
+    // (the program is closing): what was written stays, the rest is dropped.
     ListOutcome writeAndClose(QFile& file, const ListRequest& request);
 
     // Writes the list into a device that is already open for writing.
