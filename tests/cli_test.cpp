@@ -639,6 +639,7 @@ TEST(cli, PathsKeepTheirBytes) {
     const Case cases[] = {
         {{t.path(odd)}, "/", ""},
         {{"."}, t.path(odd), ""},
+        {{"-o", "-qmljsdebugger=1", "."}, t.path(odd), odd + "/-qmljsdebugger=1"}, // Qt's own
         {{"-o", "list\xfe.txt", ".."}, t.path(odd + "/Two"), odd + "/Two/list\xfe.txt"}};
     for (const Case& c : cases) {
         Result run = runListBytes(c.args, c.workDir);

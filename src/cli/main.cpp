@@ -32,13 +32,15 @@ int usageError(const CliOptions& options, const QString& message) {
 
 int main(int argc, char* argv[]) {
     raiseDescriptorLimit();
+    // Taken before Qt sees them: it removes the arguments it claims for itself (such as
+    // -qmljsdebugger=...), and a folder may have any name.
+    QList<QByteArray> arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QByteArray(argv[i]));
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kestrix-list"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KESTRIX_VERSION));
 
-    QList<QByteArray> arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments.append(QByteArray(argv[i]));
     const CliOptions options = parseCliOptions(arguments);
     switch (options.action) {
     case CliOptions::Action::Help:
