@@ -1,4 +1,4 @@
-#include "platform/listfile.h"
+#include "platform/system/listfile.h"
 
 #include <QTemporaryDir>
 

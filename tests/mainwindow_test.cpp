@@ -3,7 +3,7 @@
 // for real).
 
 #include "mainwindow/form1.h"
-#include "platform/threedpanel.h"
+#include "platform/desktop/threedpanel.h"
 #include "scripteddialogs.h"
 
 #include <QAbstractButton>

@@ -1,7 +1,7 @@
 #include "listing/listingrun.h"
 #include "listing/runhost.h"
 #include "listing/runstate.h"
-#include "platform/filesystem.h"
+#include "posixscan/filesystem.h"
 #include "posixscan/posixfilesystem.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/outsidecontrols.h"
+#include "platform/desktop/outsidecontrols.h"
 
 #include <QCoreApplication>
 #include <QStringList>

@@ -2,7 +2,7 @@
 // already runs, closing while a run writes, and the About window's thunder.
 
 #include "mainwindow/form1.h"
-#include "platform/localinstancelink.h"
+#include "platform/desktop/localinstancelink.h"
 #include "pulsetestserver.h"
 #include "scripteddialogs.h"
 

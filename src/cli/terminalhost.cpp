@@ -2,8 +2,8 @@
 
 #include "listing/listfields.h"
 #include "listing/runstate.h"
-#include "platform/interrupt.h"
-#include "platform/terminal.h"
+#include "platform/system/interrupt.h"
+#include "platform/system/terminal.h"
 
 #include <QLocale>
 

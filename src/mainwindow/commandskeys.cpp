@@ -1,6 +1,6 @@
 #include "mainwindow/form1.h"
 
-#include "platform/processstart.h"
+#include "platform/desktop/processstart.h"
 #include "ui_form1.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "mainwindow/form1.h"
 
-#include "platform/fontsubstitutes.h"
+#include "platform/desktop/fontsubstitutes.h"
 #include "ui_form1.h"
 
 #include <QApplication>

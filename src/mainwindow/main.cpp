@@ -1,5 +1,5 @@
 #include "mainwindow/form1.h"
-#include "platform/filesystem.h"
+#include "posixscan/filesystem.h"
 
 #include <QApplication>
 

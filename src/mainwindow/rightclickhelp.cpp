@@ -1,7 +1,7 @@
 #include "mainwindow/form1.h"
 
-#include "platform/processstart.h"
-#include "platform/windowrefresh.h"
+#include "platform/desktop/processstart.h"
+#include "platform/desktop/windowrefresh.h"
 #include "ui_form1.h"
 
 #include <QCursor>

@@ -1,7 +1,7 @@
 #include "mainwindow/form1.h"
 
-#include "platform/filesystem.h"
-#include "platform/threedpanel.h"
+#include "posixscan/filesystem.h"
+#include "platform/desktop/threedpanel.h"
 #include "ui_form1.h"
 
 #include <QDir>

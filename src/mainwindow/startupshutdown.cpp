@@ -1,7 +1,7 @@
 #include "mainwindow/form1.h"
 
-#include "platform/instancelink.h"
-#include "platform/windowrefresh.h"
+#include "platform/desktop/instancelink.h"
+#include "platform/desktop/windowrefresh.h"
 #include "ui_form1.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "posixscan/descriptorlimit.h"
 
-#include "platform/filesystem.h"
+#include "posixscan/filesystem.h"
 #include "posixscan/posixdirstack.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "posixscan/posixfilesystem.h"
 
-#include "platform/filesystem.h"
+#include "posixscan/filesystem.h"
 #include "posixscan/descriptorlimit.h"
 
 #include <QFile>

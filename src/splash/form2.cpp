@@ -1,7 +1,7 @@
 #include "splash/form2.h"
 
-#include "platform/fontsubstitutes.h"
-#include "platform/windowframe.h"
+#include "platform/desktop/fontsubstitutes.h"
+#include "platform/desktop/windowframe.h"
 #include "ui_form2.h"
 
 #include <QLabel>

@@ -1,7 +1,7 @@
 // Sound through the PulseAudio simple API, which PipeWire desktops serve as well; the
 // file is decoded by libsndfile as it plays.
 
-#include "platform/soundoutput.h"
+#include "platform/desktop/soundoutput.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "platform/fontsubstitutes.h"
+#include "platform/desktop/fontsubstitutes.h"
 
 #include <QFont>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "platform/localinstancelink.h"
+#include "platform/desktop/localinstancelink.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

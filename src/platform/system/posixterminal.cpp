@@ -1,4 +1,4 @@
-#include "platform/terminal.h"
+#include "platform/system/terminal.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "platform/diskinfo.h"
+#include "platform/system/diskinfo.h"
 
 #include <QFile>
 

@@ -1,4 +1,4 @@
-#include "platform/windowrefresh.h"
+#include "platform/desktop/windowrefresh.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

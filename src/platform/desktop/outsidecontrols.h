@@ -1,9 +1,9 @@
 #pragma once
 
-#include "platform/dialogs.h"
-#include "platform/diskinfo.h"
-#include "platform/instancelink.h"
-#include "platform/soundoutput.h"
+#include "platform/desktop/dialogs.h"
+#include "platform/system/diskinfo.h"
+#include "platform/desktop/instancelink.h"
+#include "platform/desktop/soundoutput.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/instancelink.h"
+#include "platform/desktop/instancelink.h"
 
 #include <QByteArray>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/dialogs.h"
+#include "platform/desktop/dialogs.h"
 
 // The save dialog: Qt's own file dialog, the same on every desktop, which asks before
 // it replaces a file and, when told to, before it names a file that does not exist yet.

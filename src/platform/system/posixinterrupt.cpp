@@ -1,4 +1,4 @@
-#include "platform/interrupt.h"
+#include "platform/system/interrupt.h"
 
 #include <atomic>
 #include <csignal>

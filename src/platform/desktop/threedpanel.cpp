@@ -1,4 +1,4 @@
-#include "platform/threedpanel.h"
+#include "platform/desktop/threedpanel.h"
 
 #include <QPainter>
 

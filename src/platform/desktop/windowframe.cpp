@@ -1,4 +1,4 @@
-#include "platform/windowframe.h"
+#include "platform/desktop/windowframe.h"
 
 #include <QGuiApplication>
 #include <QWidget>

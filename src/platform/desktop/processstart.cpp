@@ -1,4 +1,4 @@
-#include "platform/processstart.h"
+#include "platform/desktop/processstart.h"
 
 #include <QDesktopServices>
 #include <QFileInfo>

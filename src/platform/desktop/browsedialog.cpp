@@ -1,4 +1,4 @@
-#include "platform/browsedialog.h"
+#include "platform/desktop/browsedialog.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>

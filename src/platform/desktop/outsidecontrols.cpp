@@ -1,9 +1,9 @@
-#include "platform/outsidecontrols.h"
+#include "platform/desktop/outsidecontrols.h"
 
-#include "platform/browsedialog.h"
-#include "platform/commondialog.h"
-#include "platform/localinstancelink.h"
-#include "platform/messageboxes.h"
+#include "platform/desktop/browsedialog.h"
+#include "platform/desktop/commondialog.h"
+#include "platform/desktop/localinstancelink.h"
+#include "platform/desktop/messageboxes.h"
 
 #include <QCoreApplication>
 
