@@ -3,10 +3,10 @@
 #include "listing/listfields.h"
 #include "listing/listingrun.h"
 #include "listing/runstate.h"
-#include "posixscan/filesystem.h"
 #include "platform/system/interrupt.h"
 #include "platform/system/listfile.h"
 #include "platform/system/terminal.h"
+#include "posixscan/filesystem.h"
 
 #include <QCoreApplication>
 

@@ -2,8 +2,8 @@
 
 #include "listing/runhost.h"
 #include "listing/runstate.h"
-#include "platform/system/listfile.h"
 #include "platform/desktop/outsidecontrols.h"
+#include "platform/system/listfile.h"
 #include "splash/form2.h"
 
 #include <QElapsedTimer>

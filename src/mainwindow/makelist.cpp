@@ -2,9 +2,9 @@
 
 #include "listing/listfields.h"
 #include "listing/listingrun.h"
-#include "posixscan/filesystem.h"
-#include "platform/system/listfile.h"
 #include "platform/desktop/threedpanel.h"
+#include "platform/system/listfile.h"
+#include "posixscan/filesystem.h"
 #include "ui_form1.h"
 
 #include <QDir>

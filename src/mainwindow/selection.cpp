@@ -1,7 +1,7 @@
 #include "mainwindow/form1.h"
 
-#include "posixscan/filesystem.h"
 #include "platform/desktop/threedpanel.h"
+#include "posixscan/filesystem.h"
 #include "ui_form1.h"
 
 #include <QDir>

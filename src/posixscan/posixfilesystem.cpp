@@ -1,7 +1,7 @@
 #include "posixscan/posixfilesystem.h"
 
-#include "posixscan/filesystem.h"
 #include "posixscan/descriptorlimit.h"
+#include "posixscan/filesystem.h"
 
 #include <QFile>
 

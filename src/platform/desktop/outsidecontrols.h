@@ -1,9 +1,9 @@
 #pragma once
 
 #include "platform/desktop/dialogs.h"
-#include "platform/system/diskinfo.h"
 #include "platform/desktop/instancelink.h"
 #include "platform/desktop/soundoutput.h"
+#include "platform/system/diskinfo.h"
 
 #include <QString>
 
