@@ -1,6 +1,6 @@
 // kestrix-gentree: writes a reproducible test tree for the kestrix-list benchmark.
 //
-//   kestrix-gentree wide|deep|huge-dir|nested|home|million DEST
+//   kestrix-gentree wide|deep|huge-dir|nested|share|home|million DEST
 //
 // Every run of one shape writes the same names, sizes and layout: all choices come
 // from a small pseudo-random generator started from a fixed constant. Files are
@@ -14,6 +14,8 @@
 //   huge-dir  DEST itself holds 40,000 sub-folders, each with 0 to 2 small files.
 //   nested    40 sub-folders in every folder, three levels down (65,641 folders); each
 //             folder at the bottom holds one small file.
+//   share     1,000 folders (depth 1..4) holding 5,000 files: small enough to read
+//             through a slow FUSE layer in seconds.
 //   home      100,000 folders (depth 1..10) holding 1,000,000 files, like a user's home.
 //   million   1,000 folders each holding 999 empty folders: 1,000,001 folders in all.
 //
@@ -151,6 +153,11 @@ Tree makeBushy(Rng& rng, std::size_t folders, std::size_t files, int maxDepth) {
 Tree makeWide() {
     Rng rng(kStartValue ^ 0x77696465ULL);
     return makeBushy(rng, 10000, 100000, 6); // folders below DEST, files, depth
+}
+
+Tree makeShare() {
+    Rng rng(kStartValue ^ 0x73686172ULL);
+    return makeBushy(rng, 1000, 5000, 4);
 }
 
 Tree makeHome() {
@@ -369,7 +376,7 @@ void prepareDest(const std::string& dest) {
 }
 
 void usage(FILE* to) {
-    std::fputs("usage: kestrix-gentree wide|deep|huge-dir|nested|home|million DEST\n"
+    std::fputs("usage: kestrix-gentree wide|deep|huge-dir|nested|share|home|million DEST\n"
                "Writes a reproducible tree of sparse files into DEST (which must be\n"
                "missing or empty) and prints a summary of what it wrote.\n",
                to);
@@ -404,6 +411,8 @@ int main(int argc, char** argv) {
         make = makeHugeDir;
     else if (shape == "nested")
         make = makeNested;
+    else if (shape == "share")
+        make = makeShare;
     else if (shape == "home")
         make = makeHome;
     else if (shape == "million")

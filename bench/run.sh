@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Times `kestrix-list` with subs and without against `du -s -b -l` on five generated trees
-# (wide, deep, huge-dir, home, million) and prints one table: median wall time of each,
-# the ratios, peak resident memory, and what the record of a scan costs per folder.
+# (wide, deep, huge-dir, home, million) and on a slow share (a small tree shown through
+# kestrix-slowfs, a FUSE layer that waits before every call), and prints one table: median
+# wall time of each, the ratios, those of a 16-thread floor probe beside them, peak
+# resident memory, and what the record of a scan costs per folder.
 #
 #   bench/run.sh [PATH-TO-kestrix-list]
 #
@@ -12,9 +14,12 @@
 #   KESTRIX_GENTREE    kestrix-gentree binary (default: looked for next to kestrix-list,
 #                      in bench/ beside or above it, in ../build/release/bench, then in PATH)
 #   KESTRIX_RECORDSIZE kestrix-recordsize binary (looked for like kestrix-gentree)
+#   KESTRIX_PROBE      kestrix-probe binary (looked for like kestrix-gentree)
+#   KESTRIX_SLOWFS     kestrix-slowfs binary (looked for like kestrix-gentree); without it,
+#                      or where FUSE cannot be mounted, the share is skipped with a line
 #   BENCH_TREES        folder to keep the trees in and reuse on later runs; without it
 #                      they are written to a temporary folder and removed at the end
-#   BENCH_SHAPES       trees to run (default: "wide deep huge-dir home million")
+#   BENCH_SHAPES       trees to run (default: "wide deep huge-dir home million share")
 #   BENCH_ROUNDS       alternating rounds per tree (default 5)
 #   BENCH_RUNS         timed runs of each command per round (default 2)
 #   BENCH_WARMUP       warm-up runs of each command per round (default 2)
@@ -22,18 +27,28 @@
 #   BENCH_COLD         1: also time with-subs runs on a cold cache, dropping the page cache
 #                      before each (needs root; default 1 as root, else 0)
 #   BENCH_COLD_ROUNDS  alternating cold rounds per tree, one run each (default 2)
+#   BENCH_SHARE_ROUNDS alternating rounds on the share, one run each (default 3)
+#   BENCH_SHARE_DELAY  microseconds the share waits before each call (default 300)
+#   BENCH_PROBE_THREADS threads of the floor probe (default 16)
 #   BENCH_RESULTS      folder to copy the hyperfine JSON files and the table into
 #
-# This builds nothing: build kestrix-list, kestrix-gentree and kestrix-recordsize first.
+# This builds nothing: build kestrix-list, kestrix-gentree, kestrix-recordsize,
+# kestrix-probe and (for the share) kestrix-slowfs first.
 # It is a measurement, so it exits 0 when targets are missed; it exits non-zero
 # only when it cannot measure (missing tools, a command that fails).
 set -euo pipefail
 
-# Targets kestrix-list is measured against: time against du (warm cache, both modes; a
-# cold cache no slower than du), peak memory (less on trees of up to 100,000 folders),
-# and the record's cost per folder beside the bytes of its name.
+# Targets kestrix-list is measured against: time against du (warm cache, both modes,
+# wide and deep a little looser; a cold cache no slower than du, and on home and million
+# close to the floor probe on the same cold cache; on the share, both modes well below du
+# and close to the probe), peak memory (less on trees of up to 100,000 folders), and the
+# record's cost per folder beside the bytes of its name.
 max_ratio=0.5
+max_ratio_narrow=0.52 # wide and deep
 max_cold_ratio=1.0
+max_cold_probe=1.1 # home and million
+max_share_ratio=0.12
+max_share_probe=1.5
 max_rss_mib=64
 max_rss_small_mib=32
 small_tree_folders=100000
@@ -71,22 +86,26 @@ if [ ! -f "$list" ] || [ ! -x "$list" ]; then
   die "kestrix-list not found or not executable: $list (build it, or pass its path / set KESTRIX_LIST)"
 fi
 
-shapes="${BENCH_SHAPES:-wide deep huge-dir home million}"
+shapes="${BENCH_SHAPES:-wide deep huge-dir home million share}"
 rounds="${BENCH_ROUNDS:-5}"
 runs="${BENCH_RUNS:-2}"
 warmup="${BENCH_WARMUP:-2}"
 rss_runs="${BENCH_RSS_RUNS:-3}"
 if [ "$(id -u)" -eq 0 ]; then cold="${BENCH_COLD:-1}"; else cold="${BENCH_COLD:-0}"; fi
 cold_rounds="${BENCH_COLD_ROUNDS:-2}"
-for n in "$rounds" "$runs" "$rss_runs" "$cold_rounds"; do
-  [[ "$n" =~ ^[1-9][0-9]*$ ]] || die "BENCH_ROUNDS, BENCH_RUNS, BENCH_RSS_RUNS and BENCH_COLD_ROUNDS must be positive integers"
+share_rounds="${BENCH_SHARE_ROUNDS:-3}"
+share_delay="${BENCH_SHARE_DELAY:-300}"
+probe_threads="${BENCH_PROBE_THREADS:-16}"
+for n in "$rounds" "$runs" "$rss_runs" "$cold_rounds" "$share_rounds" "$probe_threads"; do
+  [[ "$n" =~ ^[1-9][0-9]*$ ]] || die "BENCH_ROUNDS, BENCH_RUNS, BENCH_RSS_RUNS, BENCH_COLD_ROUNDS, BENCH_SHARE_ROUNDS and BENCH_PROBE_THREADS must be positive integers"
 done
+[[ "$share_delay" =~ ^[0-9]+$ ]] || die "BENCH_SHARE_DELAY must be a non-negative integer"
 if [ "$cold" = 1 ] && { [ "$(id -u)" -ne 0 ] || [ ! -w /proc/sys/vm/drop_caches ]; }; then
   die "BENCH_COLD=1 needs root, to drop the page cache"
 fi
 [[ "$warmup" =~ ^[0-9]+$ ]] || die "BENCH_WARMUP must be a non-negative integer"
 for s in $shapes; do
-  case "$s" in wide | deep | huge-dir | home | million) ;; *) die "unknown shape in BENCH_SHAPES: $s" ;; esac
+  case "$s" in wide | deep | huge-dir | home | million | share) ;; *) die "unknown shape in BENCH_SHAPES: $s" ;; esac
 done
 
 command -v hyperfine >/dev/null 2>&1 || die "hyperfine is missing (scripts/install-deps.sh installs it)"
@@ -114,10 +133,18 @@ recordsize="$(find_helper kestrix-recordsize "${KESTRIX_RECORDSIZE:-}")"
 if [ -z "$recordsize" ] || [ ! -x "$recordsize" ]; then
   die "kestrix-recordsize not found (build the kestrix-recordsize target, or set KESTRIX_RECORDSIZE)"
 fi
+probe="$(find_helper kestrix-probe "${KESTRIX_PROBE:-}")"
+if [ -z "$probe" ] || [ ! -x "$probe" ]; then
+  die "kestrix-probe not found (build the kestrix-probe target, or set KESTRIX_PROBE)"
+fi
+slowfs="$(find_helper kestrix-slowfs "${KESTRIX_SLOWFS:-}")"
 
 scratch="$(mktemp -d "${TMPDIR:-/tmp}/kestrix-bench.XXXXXX")"
+mount_point=""
+slowfs_pid=""
 # shellcheck disable=SC2317  # called through the trap
 cleanup() {
+  unmount_share
   # Generated trees live in $scratch unless BENCH_TREES was given.
   rm -rf -- "$scratch"
 }
@@ -157,6 +184,58 @@ done
 
 stat_of() { # stat_of FILE KEY
   awk -v k="$2" '$1 == k { print $2 }' "$1"
+}
+
+# --- the share ----------------------------------------------------------------
+
+# Shows TREE through kestrix-slowfs at a mount point beside it whose name is as long as
+# the tree's, so that the lists of the two line up column for column. Prints nothing and
+# fails with the reason in $share_why when FUSE cannot be mounted here.
+share_why=""
+mount_share() { # mount_share TREE
+  local tree="$1" i
+  if [ -z "$slowfs" ] || [ ! -x "$slowfs" ]; then
+    share_why="kestrix-slowfs is not built (libfuse3 missing when it was configured?)"
+    return 1
+  fi
+  if [ ! -e /dev/fuse ]; then
+    share_why="/dev/fuse is missing"
+    return 1
+  fi
+  if [ "$(id -u)" -ne 0 ] && ! command -v fusermount3 >/dev/null 2>&1; then
+    share_why="fusermount3 is missing (package fuse3)"
+    return 1
+  fi
+  mount_point="$(dirname "$tree")/mount"
+  mkdir -p -- "$mount_point"
+  "$slowfs" --foreground --no-cache --delay-us "$share_delay" "$tree" "$mount_point" \
+    2>"$scratch/slowfs.err" &
+  slowfs_pid=$!
+  for ((i = 0; i < 100; i++)); do
+    if mountpoint -q -- "$mount_point"; then
+      return 0
+    fi
+    kill -0 "$slowfs_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  share_why="mounting failed: $(tr '\n' ' ' <"$scratch/slowfs.err")"
+  unmount_share
+  return 1
+}
+
+unmount_share() {
+  if [ -n "$mount_point" ] && mountpoint -q -- "$mount_point" 2>/dev/null; then
+    fusermount3 -u -- "$mount_point" 2>/dev/null || umount -- "$mount_point" 2>/dev/null || true
+  fi
+  if [ -n "$slowfs_pid" ]; then
+    kill "$slowfs_pid" 2>/dev/null || true
+    wait "$slowfs_pid" 2>/dev/null || true
+  fi
+  if [ -n "$mount_point" ]; then
+    rmdir -- "$mount_point" 2>/dev/null || true
+  fi
+  mount_point=""
+  slowfs_pid=""
 }
 
 # --- measuring --------------------------------------------------------------
@@ -258,6 +337,67 @@ rounds_of() { # rounds_of PREFIX ROUNDS RUNS WARMUP PREPARE NAME CMD NAME CMD ..
   done
 }
 
+# The share: the share tree through kestrix-slowfs, kestrix-list in both modes, du and the
+# probe timed in alternating rounds of one run each; the lists made through the mount must
+# be those of the tree under it. No memory or cold columns: the page cache is not the point.
+measure_share() { # measure_share TREE STATS
+  local tree="$1" stats="$2" jsons k_med n_med d_med p_med
+  if ! mount_share "$tree"; then
+    echo "skipping the share: $share_why"
+    rows+=("share|-|-|-|-|-|-|-|-|-|-|-|-|skipped: $share_why")
+    return
+  fi
+  local m="$mount_point"
+  local k_cmd n_cmd d_cmd p_cmd
+  k_cmd="$(q "$list") --with-subs -o $(q "$report") $(q "$m")"
+  n_cmd="$(q "$list") -o $(q "$report.nosubs") $(q "$m")"
+  d_cmd="$(q "$du_bin") -s -b -l $(q "$m")"
+  p_cmd="$(q "$probe") --threads $probe_threads $(q "$m")"
+  if ! jsons="$(rounds_of share "$share_rounds" 1 0 "" \
+    kestrix "$k_cmd" nosubs "$n_cmd" du "$d_cmd" probe "$p_cmd")"; then
+    unmount_share
+    rows+=("share|-|-|-|-|-|-|-|-|-|-|-|-|error: hyperfine failed")
+    failed=1
+    return
+  fi
+  unmount_share
+  # The lists lower the paths' case, and both names are as long, so the columns line up:
+  # with the mount's path put back to the tree's, the lists must be the same bytes.
+  local same=same from to mode
+  from="$(printf '%s' "${m#/}" | sed 's#[][\.*^$/]#\\&#g')"
+  to="$(printf '%s' "${tree#/}" | sed 's#[][\.*^$/]#\\&#g')"
+  for mode in with-subs no-subs; do
+    local mounted="$report.nosubs" args=()
+    if [ "$mode" = with-subs ]; then
+      mounted="$report"
+      args=(--with-subs)
+    fi
+    "$list" "${args[@]}" -o "$scratch/local.txt" "$tree" >/dev/null 2>&1 || same=error
+    sed "s/$to/$to/Ig" "$scratch/local.txt" >"$scratch/local.cmp"
+    sed "s/$from/$to/Ig" "$mounted" >"$scratch/mounted.cmp"
+    cmp -s "$scratch/mounted.cmp" "$scratch/local.cmp" || same=differs
+  done
+  mapfile -t share_jsons <<<"$jsons"
+  k_med="$(median_of kestrix "${share_jsons[@]}")"
+  n_med="$(median_of nosubs "${share_jsons[@]}")"
+  d_med="$(median_of du "${share_jsons[@]}")"
+  p_med="$(median_of probe "${share_jsons[@]}")"
+  local r nr pr verdict
+  r="$(ratio_of "$k_med" "$d_med")"
+  nr="$(ratio_of "$n_med" "$d_med")"
+  pr="$(ratio_of "$p_med" "$d_med")"
+  verdict="$(awk -v r="$r" -v n="$nr" -v p="$pr" -v s="$same" -v mr="$max_share_ratio" \
+    -v mp="$max_share_probe" 'BEGIN {
+    bad = ""
+    if (r == "nan" || r + 0 > mr + 0 || r + 0 > mp * p) bad = "with subs"
+    if (n == "nan" || n + 0 > mr + 0 || n + 0 > mp * p) bad = bad (bad == "" ? "" : ", ") "no subs"
+    if (s != "same") bad = bad (bad == "" ? "" : ", ") "list"
+    print (bad == "" ? "met" : "missed (" bad ")")
+  }')"
+  [ -n "${BENCH_RESULTS:-}" ] && mkdir -p -- "$BENCH_RESULTS" && cp -- "$scratch"/share-*.json "$BENCH_RESULTS/"
+  rows+=("share|$k_med|$n_med|$d_med|$r|$nr|$pr|-|-|-|-|-|$same|$verdict")
+}
+
 rows=()
 failed=0
 for shape in $shapes; do
@@ -265,12 +405,16 @@ for shape in $shapes; do
   stats="$trees/$shape.stats"
   folders="$(stat_of "$stats" folders)"
   echo "measuring $shape ..."
+  if [ "$shape" = share ]; then
+    measure_share "$tree" "$stats"
+    continue
+  fi
 
   # Peak memory first, in both modes; these runs also warm the cache.
   if ! k_rss="$(peak_rss "$list" --with-subs -o "$report" "$tree")" ||
     ! k_rss_n="$(peak_rss "$list" -o "$report.nosubs" "$tree")"; then
     echo "run.sh: kestrix-list failed on $tree" >&2
-    rows+=("$shape|-|-|-|-|-|-|-|-|-|-|error: kestrix-list failed")
+    rows+=("$shape|-|-|-|-|-|-|-|-|-|-|-|-|error: kestrix-list failed")
     failed=1
     continue
   fi
@@ -290,9 +434,10 @@ for shape in $shapes; do
   k_cmd="$(q "$list") --with-subs -o $(q "$report") $(q "$tree")"
   n_cmd="$(q "$list") -o $(q "$report.nosubs") $(q "$tree")"
   d_cmd="$(q "$du_bin") -s -b -l $(q "$tree")"
+  p_cmd="$(q "$probe") --threads $probe_threads $(q "$tree")"
   if ! jsons="$(rounds_of "$shape" "$rounds" "$runs" "$warmup" "" \
-    kestrix "$k_cmd" nosubs "$n_cmd" du "$d_cmd")"; then
-    rows+=("$shape|-|-|-|-|-|-|$k_rss|$d_rss|$per_folder|$total|error: hyperfine failed")
+    kestrix "$k_cmd" nosubs "$n_cmd" du "$d_cmd" probe "$p_cmd")"; then
+    rows+=("$shape|-|-|-|-|-|-|-|-|$k_rss|$d_rss|$per_folder|$total|error: hyperfine failed")
     failed=1
     continue
   fi
@@ -300,19 +445,23 @@ for shape in $shapes; do
   k_med="$(median_of kestrix "${warm_jsons[@]}")"
   n_med="$(median_of nosubs "${warm_jsons[@]}")"
   d_med="$(median_of du "${warm_jsons[@]}")"
+  p_med="$(median_of probe "${warm_jsons[@]}")"
   ratio="$(ratio_of "$k_med" "$d_med")"
   n_ratio="$(ratio_of "$n_med" "$d_med")"
+  p_ratio="$(ratio_of "$p_med" "$d_med")"
 
   cold_ratio=-
+  cold_probe=-
   if [ "$cold" = 1 ]; then
     drop="sh -c 'sync; echo 3 > /proc/sys/vm/drop_caches'"
     if ! cold_jsons="$(rounds_of "$shape-cold" "$cold_rounds" 1 0 "$drop" \
-      kestrix "$k_cmd" du "$d_cmd")"; then
+      kestrix "$k_cmd" du "$d_cmd" probe "$p_cmd")"; then
       failed=1
     else
       mapfile -t cold_list <<<"$cold_jsons"
-      cold_ratio="$(ratio_of "$(median_of kestrix "${cold_list[@]}")" \
-        "$(median_of du "${cold_list[@]}")")"
+      cold_du="$(median_of du "${cold_list[@]}")"
+      cold_ratio="$(ratio_of "$(median_of kestrix "${cold_list[@]}")" "$cold_du")"
+      cold_probe="$(ratio_of "$(median_of probe "${cold_list[@]}")" "$cold_du")"
     fi
   fi
   if [ -n "${BENCH_RESULTS:-}" ]; then
@@ -322,17 +471,23 @@ for shape in $shapes; do
 
   rss_limit=$max_rss_mib
   [ "${folders:-0}" -le "$small_tree_folders" ] && rss_limit=$max_rss_small_mib
-  verdict="$(awk -v r="$ratio" -v n="$n_ratio" -v c="$cold_ratio" -v m="$k_rss" -v b="$per_folder" \
-    -v mr="$max_ratio" -v mc="$max_cold_ratio" -v mm="$rss_limit" -v mb="$max_bytes_per_folder" 'BEGIN {
+  warm_limit=$max_ratio
+  case "$shape" in wide | deep) warm_limit=$max_ratio_narrow ;; esac
+  probe_limit=0
+  case "$shape" in home | million) probe_limit=$max_cold_probe ;; esac
+  verdict="$(awk -v r="$ratio" -v n="$n_ratio" -v c="$cold_ratio" -v cp="$cold_probe" \
+    -v m="$k_rss" -v b="$per_folder" -v mr="$warm_limit" -v mc="$max_cold_ratio" \
+    -v mp="$probe_limit" -v mm="$rss_limit" -v mb="$max_bytes_per_folder" 'BEGIN {
     bad = ""
     if (r == "nan" || r + 0 > mr + 0) bad = "with subs"
     if (n == "nan" || n + 0 > mr + 0) bad = bad (bad == "" ? "" : ", ") "no subs"
-    if (c != "-" && (c == "nan" || c + 0 > mc + 0)) bad = bad (bad == "" ? "" : ", ") "cold"
+    if (c != "-" && (c == "nan" || c + 0 > mc + 0 || (mp > 0 && c + 0 > mp * cp)))
+      bad = bad (bad == "" ? "" : ", ") "cold"
     if (m + 0 > mm + 0) bad = bad (bad == "" ? "" : ", ") "memory"
     if (b + 0 > mb + 0) bad = bad (bad == "" ? "" : ", ") "record"
     print (bad == "" ? "met" : "missed (" bad ")")
   }')"
-  rows+=("$shape|$k_med|$n_med|$d_med|$ratio|$n_ratio|$cold_ratio|$k_rss|$d_rss|$per_folder|$total|$verdict")
+  rows+=("$shape|$k_med|$n_med|$d_med|$ratio|$n_ratio|$p_ratio|$cold_ratio|$cold_probe|$k_rss|$d_rss|$per_folder|$total|$verdict")
 done
 
 # --- table ------------------------------------------------------------------
@@ -342,17 +497,23 @@ table="$scratch/table.txt"
   echo
   echo "kestrix-list: $list"
   echo "median of $((rounds * runs)) runs each, $rounds alternating rounds; peak RSS = max of $rss_runs runs, both modes"
+  echo "probe: kestrix-probe with $probe_threads threads beside them, its time to du's"
   [ "$cold" = 1 ] && echo "cold: with subs, page cache dropped before each run, median of $cold_rounds runs each"
-  echo "targets: ratio to du <= $max_ratio in both modes, cold <= $max_cold_ratio;" \
+  case " $shapes " in *" share "*)
+    echo "share: the share tree through kestrix-slowfs ($share_delay us before each call, no kernel caching), median of $share_rounds runs each" ;;
+  esac
+  echo "targets: ratio to du <= $max_ratio in both modes ($max_ratio_narrow on wide and deep), cold <= $max_cold_ratio" \
+    "and on home and million <= $max_cold_probe x the probe's;" \
+    "share <= $max_share_ratio and <= $max_share_probe x the probe's, lists as of the tree;" \
     "peak RSS <= $max_rss_mib MiB ($max_rss_small_mib MiB up to $small_tree_folders folders);" \
     "record <= $max_bytes_per_folder bytes per folder beside its name"
   echo
-  printf '%-9s %9s %9s %8s %6s %6s %6s %8s %7s %6s %6s  %s\n' \
-    tree "subs s" "nosubs s" "du s" subs/du nosubs cold "kx MiB" "du MiB" "B/fold" total targets
+  printf '%-9s %9s %9s %8s %6s %6s %6s %6s %6s %8s %7s %6s %6s  %s\n' \
+    tree "subs s" "nosubs s" "du s" subs/du nosubs probe cold cprobe "kx MiB" "du MiB" "B/fold" total targets
   for row in "${rows[@]}"; do
-    IFS='|' read -r t k n d r nr c km dm b tot v <<<"$row"
-    printf '%-9s %9s %9s %8s %6s %6s %6s %8s %7s %6s %6s  %s\n' \
-      "$t" "$k" "$n" "$d" "$r" "$nr" "$c" "$km" "$dm" "$b" "$tot" "$v"
+    IFS='|' read -r t k n d r nr p c cp km dm b tot v <<<"$row"
+    printf '%-9s %9s %9s %8s %6s %6s %6s %6s %6s %8s %7s %6s %6s  %s\n' \
+      "$t" "$k" "$n" "$d" "$r" "$nr" "$p" "$c" "$cp" "$km" "$dm" "$b" "$tot" "$v"
   done
   echo
   for shape in $shapes; do

@@ -11,7 +11,7 @@ packages=(
   pulseaudio pulseaudio-utils
   libgtest-dev googletest
   dpkg-dev file appstream desktop-file-utils
-  hyperfine time xvfb
+  hyperfine time xvfb fuse3 libfuse3-dev
 )
 
 missing=()
