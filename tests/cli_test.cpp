@@ -613,6 +613,10 @@ INSTANTIATE_TEST_SUITE_P(cli, CliExit, ::testing::Values(
     ExitCase{"OutputWithoutFile", {"@TREE", "-o"}, 2, {}, nullptr, false},
     ExitCase{"OutputInMissingFolder", {"-o", "@NODIR", "@TREE"}, 1, {"@NODIR", kNoEntry},
              nullptr, false},
+    ExitCase{"OutputMissingFolderOnly", {"-o", "@MISSING/", "@TREE"}, 1, {"@MISSING/", kNoEntry},
+             nullptr, false},
+    ExitCase{"OutputBelowFile", {"-o", "@FILE/", "@TREE"}, 1,
+             {"@FILE/", QString::fromLocal8Bit(std::strerror(ENOTDIR))}, nullptr, false},
     ExitCase{"OutputOnDevice", {"-o", "/dev/full", "@TREE"}, 1, {"/dev/full", "not a regular file"},
              nullptr, false},
     ExitCase{"EmptyFolder", {"-o", "@OUT", ""}, 2, {"FOLDER is empty"}, nullptr, false},
@@ -654,11 +658,13 @@ TEST(cli, PathsKeepTheirBytes) {
 
 struct TargetCase {
     const char* name;
-    const char*
-        planted; // at list.txt before the run: "", "file", "link", "dangling", "fifo", "folder"
-    bool sharedFolder;  // world-writable and sticky, as /tmp
-    bool byStranger;    // planted by another user
-    const char* writes; // the file that gets the list; nullptr: refused, nothing written
+    const char* planted; // at out/list.txt before the run: "", "file", "link", "dangling",
+                         // "fifo", "folder", "uplink" (a link to ..), "hardlink" (to victim)
+    bool sharedFolder;   // world-writable and sticky, as /tmp
+    bool byStranger;     // planted by another user
+    const char* writes;  // the file that gets the list; nullptr: refused, nothing written
+    // What -o names; out/mine and mine.txt are the user's own links to out/list.txt.
+    const char* output = "out/list.txt";
 };
 void PrintTo(const TargetCase& c, std::ostream* os) {
     *os << c.name;
@@ -676,25 +682,31 @@ TEST_P(CliOutputTarget, WritesOnlyWhereItMay) {
     t.folder("out", c.sharedFolder ? 01777 : 0755);
     const Bytes planted = c.planted;
     const char* at = "out/list.txt";
+    SYS_OK(::symlinkat("list.txt", t.fd(), "out/mine"));
+    SYS_OK(::symlinkat("out/list.txt", t.fd(), "mine.txt"));
     if (planted == "file") {
         TempTree::makeFile(t.fd(), at, 3);
     } else if (planted == "folder") {
         t.folder(at);
+    } else if (planted == "hardlink") {
+        SYS_OK(::linkat(t.fd(), "victim", t.fd(), at, 0));
     } else if (!planted.empty()) {
-        SYS_OK(planted == "fifo"
-                   ? ::mkfifoat(t.fd(), at, 0666)
-                   : ::symlinkat(planted == "link" ? "../victim" : "../new.txt", t.fd(), at));
+        SYS_OK(planted == "fifo" ? ::mkfifoat(t.fd(), at, 0666)
+                                 : ::symlinkat(planted == "link"     ? "../victim"
+                                               : planted == "uplink" ? ".."
+                                                                     : "../new.txt",
+                                               t.fd(), at));
     }
     const uid_t owner = c.byStranger ? kNobody : ::geteuid();
-    if (!planted.empty()) {
+    if (!planted.empty() && planted != "hardlink") {
         SYS_OK(::fchownat(t.fd(), at, owner, owner, AT_SYMLINK_NOFOLLOW));
     }
 
-    const Result run = runList({"-o", t.qpath(at), t.qpath("Tree")});
+    const Result run = runList({"-o", t.qpath(c.output), t.qpath("Tree")});
     ASSERT_FALSE(run.crashed);
     if (!c.writes) {
         EXPECT_EQ(run.exitCode, 1);
-        EXPECT_TRUE(run.err.contains(t.path(at).c_str())) << run.err.data();
+        EXPECT_TRUE(run.err.contains(t.path(at).c_str())) << run.err.data(); // the entry refused
         EXPECT_EQ(readFile(t.qpath("victim")).size(), 3);
         EXPECT_FALSE(QFile::exists(t.qpath("new.txt")));
         return;
@@ -721,7 +733,12 @@ INSTANTIATE_TEST_SUITE_P(cli, CliOutputTarget, ::testing::Values(
     TargetCase{"Folder", "folder", false, false, nullptr},
     TargetCase{"StrangersLinkInShared", "link", true, true, nullptr},
     TargetCase{"StrangersFileInShared", "file", true, true, nullptr},
-    TargetCase{"StrangersFifoInShared", "fifo", true, true, nullptr}),
+    TargetCase{"StrangersFifoInShared", "fifo", true, true, nullptr},
+    TargetCase{"OwnLinkToStrangersLinkInShared", "link", true, true, nullptr, "out/mine"},
+    TargetCase{"OwnLinkElsewhereToStrangersLink", "link", true, true, nullptr, "mine.txt"},
+    TargetCase{"StrangersLinkToFolderOnTheWay", "uplink", true, true, nullptr,
+               "out/list.txt/victim"},
+    TargetCase{"HardLinkInShared", "hardlink", true, false, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 

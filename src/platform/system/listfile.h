@@ -31,8 +31,11 @@ private:
 };
 
 // Opens the list file for writing from its start, creating it when it is new. A file
-// that is there already is replaced only when it is a plain file, and in a folder that
-// others may write to, only when it is not another user's plant. A file left alone
-// gets nothing written to it, and nothing is written anywhere else either.
-// Returns an empty text on success, else why the file could not be opened.
+// that is there already is replaced only when it is a plain file. The path is walked a
+// name at a time and links are followed as the system would, but in a folder that others
+// may write to (sticky, as /tmp), a link, on the way or at the end, or a file that is
+// neither the user's nor the folder owner's is refused, and so is a file there with more
+// than one name. A file left alone gets nothing written to it, and nothing is written
+// anywhere else either. Returns an empty text on success, else why the file could not
+// be opened, naming the entry refused when it is not the path given.
 QString openListFile(ListFile& file, const NativePath& path);

@@ -3,12 +3,12 @@
 #include <QScopeGuard>
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -38,19 +38,28 @@ bool trusted(const struct stat& folder, const struct stat& entry) {
     return entry.st_uid == ::geteuid() || entry.st_uid == folder.st_uid;
 }
 
-// The folder that holds the file open at `fd`, wherever the links on the way led.
-bool holdingFolder(int fd, struct stat& folder) {
-    const QByteArray link = "/proc/self/fd/" + QByteArray::number(fd);
-    QByteArray path(PATH_MAX, '\0');
-    const ssize_t length = ::readlink(link.constData(), path.data(), std::size_t(path.size()));
-    if (length <= 0 || length >= path.size() || path.at(0) != '/')
-        return false;
-    path.truncate(qMax(path.lastIndexOf('/', length - 1), qsizetype(1)));
-    return ::stat(path.constData(), &folder) == 0;
-}
+constexpr int kMaxLinks = 40; // as many as the kernel follows in one path
+constexpr int kWriteFlags = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
-const QString kPlanted =
-    QStringLiteral("it belongs to another user, in a folder that every user may write to");
+// An open descriptor, closed when it goes.
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1) : fd_(fd) {}
+    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Descriptor& operator=(Descriptor&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
+    ~Descriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
 
 QString adopt(QFile& file, int fd) {
     // Only opening must not wait; writing may.
@@ -100,78 +109,199 @@ bool ListFile::emptied() {
     return false;
 }
 
-QString openListFile(ListFile& file, const NativePath& path) {
-    file.emptied(); // a list written before with the same file is done with
-    file.emptyingError_ = 0;
-    const qsizetype slash = path.lastIndexOf('/');
-    const NativePath name = path.mid(slash + 1);
-    if (name.isEmpty() || name == "." || name == "..")
-        return notAPlainFile(S_IFDIR);
-    const NativePath folderPath = slash < 0 ? "." : slash == 0 ? "/" : path.left(slash);
-    const int folder = ::open(folderPath.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0)
-        return systemReason(errno);
-    const auto closeFolder = qScopeGuard([folder] { ::close(folder); });
-    struct stat folderStat;
-    if (::fstat(folder, &folderStat) != 0)
-        return systemReason(errno);
-    const bool shared = sharedFolder(folderStat);
-    constexpr int kFlags = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+namespace {
 
-    // Each step opens what the one before looked at, so a name swapped in between is
-    // caught by the check after opening; a name that keeps changing is tried anew.
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        int fd = ::openat(folder, name.constData(), kFlags | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
-        if (fd >= 0)
-            return adopt(file, fd); // a new file: the umask has the last word on its mode
-        if (errno != EEXIST)
-            return systemReason(errno);
+// Walks the list file's path a name at a time, each folder opened from the one before
+// without following anything, so that every link met, on the way as much as at the end,
+// is read here and judged by the folder that really holds it. The path is never handed
+// to the system whole: what it names could change between a check and the open.
+class PathWalk {
+public:
+    explicit PathWalk(const NativePath& path) : text_(path) {}
+    // Opens the file for writing into `file`; gives why not, else an empty text.
+    QString open(Descriptor& file, off_t& oldSize);
 
-        struct stat entry;
-        if (::fstatat(folder, name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno == ENOENT)
-                continue;
+private:
+    QString enter(int fd);
+    QString follow(const Descriptor& link, const struct stat& st, qsizetype start, qsizetype end);
+    QString who(qsizetype end) const;
+
+    // Before pos_, the way the walk came as the links spelled it; from pos_, what is left.
+    NativePath text_;
+    qsizetype pos_ = 0;
+    Descriptor folder_; // opened with O_PATH: it can be walked from, not read
+    struct stat folderStat_ = {};
+    int links_ = 0;
+};
+
+QString PathWalk::enter(int fd) {
+    Descriptor next(fd);
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0)
+        return systemReason(errno);
+    folder_ = std::move(next);
+    folderStat_ = st;
+    return QString();
+}
+
+// The entry ending at `end`: "it" when that is the path given, else its path as reached.
+QString PathWalk::who(qsizetype end) const {
+    if (links_ == 0 && end == text_.size())
+        return QStringLiteral("it");
+    return QFile::decodeName(text_.left(end));
+}
+
+QString PathWalk::follow(const Descriptor& link, const struct stat& st, qsizetype start,
+                         qsizetype end) {
+    if (sharedFolder(folderStat_) && !trusted(folderStat_, st))
+        return QStringLiteral("%1 is a symbolic link of another user, in a folder that every "
+                              "user may write to")
+            .arg(who(end));
+    if (++links_ > kMaxLinks)
+        return systemReason(ELOOP);
+    // Some file systems give links no size: the buffer grows until the text fits.
+    NativePath target(qMax(qsizetype(st.st_size) + 1, qsizetype(256)), '\0');
+    for (;;) {
+        const ssize_t length = ::readlinkat(link.get(), "", target.data(), target.size());
+        if (length < 0)
             return systemReason(errno);
+        if (length < target.size()) {
+            target.truncate(length);
+            break;
         }
-        if (S_ISLNK(entry.st_mode)) {
-            if (shared && !trusted(folderStat, entry))
-                return QStringLiteral("it is a symbolic link of another user, in a folder "
-                                      "that every user may write to");
-            // Followed as a shell's redirection follows it, creating the file it names.
-            struct stat target;
-            if (::fstatat(folder, name.constData(), &target, 0) == 0 && !S_ISREG(target.st_mode))
-                return notAPlainFile(target.st_mode);
-            fd = ::openat(folder, name.constData(), kFlags | O_CREAT, 0666);
-        } else if (!S_ISREG(entry.st_mode)) {
-            return notAPlainFile(entry.st_mode);
+        target.resize(target.size() * 2);
+    }
+    if (target.isEmpty())
+        return systemReason(ENOENT);
+    if (target.startsWith('/')) {
+        text_ = target + text_.mid(end);
+        pos_ = 0;
+        return enter(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    }
+    text_ = text_.left(start) + target + text_.mid(end);
+    pos_ = start;
+    return QString();
+}
+
+QString PathWalk::open(Descriptor& file, off_t& oldSize) {
+    if (text_.isEmpty())
+        return systemReason(ENOENT);
+    if (const QString why =
+            enter(::open(text_.startsWith('/') ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        !why.isEmpty())
+        return why;
+
+    // A name swapped between a look and an open is caught by the check after opening;
+    // one that keeps changing is tried anew a few times.
+    for (int retries = 0; retries < 8;) {
+        while (pos_ < text_.size() && text_.at(pos_) == '/')
+            ++pos_;
+        if (pos_ == text_.size())
+            return notAPlainFile(S_IFDIR); // the path ends at a folder
+        const qsizetype start = pos_;
+        const qsizetype slash = text_.indexOf('/', start);
+        const bool last = slash < 0;
+        pos_ = last ? text_.size() : slash;
+        const NativePath name = text_.mid(start, pos_ - start);
+        const int at = folder_.get();
+        if (name == ".")
+            continue;
+        if (name == "..") {
+            if (const QString why = enter(::openat(at, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+                !why.isEmpty())
+                return why;
+            continue;
+        }
+
+        if (!last) {
+            // O_DIRECTORY lets an automounted folder come up; a link or a file fails it.
+            int fd = ::openat(at, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (fd >= 0) {
+                if (const QString why = enter(fd); !why.isEmpty())
+                    return why;
+                continue;
+            }
+            if (errno != ENOTDIR)
+                return systemReason(errno);
         } else {
-            fd = ::openat(folder, name.constData(), kFlags | O_NOFOLLOW);
+            const int fd =
+                ::openat(at, name.constData(), kWriteFlags | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+            if (fd >= 0) { // a new file: the umask has the last word on its mode
+                file = Descriptor(fd);
+                oldSize = 0;
+                return QString();
+            }
+            if (errno != EEXIST)
+                return systemReason(errno);
         }
-        if (fd < 0) {
-            // Gone, or a link now: swapped since it was looked at. Through a link, these
-            // are what the link leads to.
-            if (!S_ISLNK(entry.st_mode) && (errno == ENOENT || errno == ELOOP))
+
+        Descriptor entry(::openat(at, name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st;
+        if (entry.get() < 0 && errno == ENOENT) {
+            pos_ = start;
+            ++retries;
+            continue;
+        }
+        if (entry.get() < 0 || ::fstat(entry.get(), &st) != 0)
+            return systemReason(errno);
+        if (S_ISLNK(st.st_mode)) {
+            if (const QString why = follow(entry, st, start, pos_); !why.isEmpty())
+                return why;
+            continue;
+        }
+        if (!last) {
+            if (!S_ISDIR(st.st_mode))
+                return systemReason(ENOTDIR);
+            pos_ = start; // a folder now: swapped since it was looked at
+            ++retries;
+            continue;
+        }
+        if (!S_ISREG(st.st_mode))
+            return notAPlainFile(st.st_mode);
+
+        Descriptor fd(::openat(at, name.constData(), kWriteFlags | O_NOFOLLOW));
+        if (fd.get() < 0) {
+            if (errno == ENOENT || errno == ELOOP) { // gone, or a link now
+                pos_ = start;
+                ++retries;
                 continue;
+            }
             return errno == ENXIO ? notAPlainFile(S_IFIFO) : systemReason(errno);
         }
-        auto closeFile = qScopeGuard([fd] { ::close(fd); });
         struct stat opened;
-        if (::fstat(fd, &opened) != 0)
+        if (::fstat(fd.get(), &opened) != 0)
             return systemReason(errno);
         if (!S_ISREG(opened.st_mode))
             return notAPlainFile(opened.st_mode);
-        // A link leads on to a folder of its own, which the same rule holds for.
-        struct stat holder = folderStat;
-        if (S_ISLNK(entry.st_mode) && !holdingFolder(fd, holder))
-            holder = {};
-        if (sharedFolder(holder) && !trusted(holder, opened))
-            return kPlanted;
-        closeFile.dismiss();
-        if (const QString why = adopt(file, fd); !why.isEmpty())
-            return why;
-        if (opened.st_size > 0)
-            file.emptyBeside(fd);
+        if (sharedFolder(folderStat_) && !trusted(folderStat_, opened))
+            return QStringLiteral("%1 belongs to another user, in a folder that every user may "
+                                  "write to")
+                .arg(who(pos_));
+        // Anyone may have linked another's file there, and a link keeps its owner.
+        if (sharedFolder(folderStat_) && opened.st_nlink > 1)
+            return QStringLiteral("%1 has more than one name (hard links), in a folder that "
+                                  "every user may write to")
+                .arg(who(pos_));
+        file = std::move(fd);
+        oldSize = opened.st_size;
         return QString();
     }
     return systemReason(EAGAIN);
+}
+
+} // namespace
+
+QString openListFile(ListFile& file, const NativePath& path) {
+    file.emptied(); // a list written before with the same file is done with
+    file.emptyingError_ = 0;
+    Descriptor fd;
+    off_t oldSize = 0;
+    if (const QString why = PathWalk(path).open(fd, oldSize); !why.isEmpty())
+        return why;
+    const int handle = fd.release();
+    if (const QString why = adopt(file, handle); !why.isEmpty())
+        return why;
+    if (oldSize > 0)
+        file.emptyBeside(handle);
+    return QString();
 }
