@@ -3,6 +3,7 @@
 #include <QScopeGuard>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -159,18 +160,15 @@ QString PathWalk::follow(const Descriptor& link, const struct stat& st, qsizetyp
             .arg(who(end));
     if (++links_ > kMaxLinks)
         return systemReason(ELOOP);
-    // Some file systems give links no size: the buffer grows until the text fits.
-    NativePath target(qMax(qsizetype(st.st_size) + 1, qsizetype(256)), '\0');
-    for (;;) {
-        const ssize_t length = ::readlinkat(link.get(), "", target.data(), target.size());
-        if (length < 0)
-            return systemReason(errno);
-        if (length < target.size()) {
-            target.truncate(length);
-            break;
-        }
-        target.resize(target.size() * 2);
-    }
+    // The system keeps a link's text shorter than PATH_MAX; whatever says otherwise is
+    // not followed.
+    NativePath target(PATH_MAX, '\0');
+    const ssize_t length = ::readlinkat(link.get(), "", target.data(), target.size());
+    if (length < 0)
+        return systemReason(errno);
+    if (length >= target.size())
+        return systemReason(ENAMETOOLONG);
+    target.truncate(length);
     if (target.isEmpty())
         return systemReason(ENOENT);
     if (target.startsWith('/')) {
