@@ -1,18 +1,37 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, testing and benchmarking need.
+# Installs the Debian packages one set of work needs, given as the argument:
+#   build  building and running the two programs (the default)
+#   test   the above and the test tools
+#   bench  the above and the benchmark tools
 # Idempotent: does nothing when every package is already there.
 set -euo pipefail
 
-packages=(
+set_name=${1:-build}
+
+build=(
   build-essential cmake make pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   qt6-qpa-plugins fonts-dejavu-core fonts-urw-base35
-  libsndfile1-dev libpulse-dev libxcb1-dev sound-theme-freedesktop xdg-utils
+  libsndfile1-dev libpulse-dev sound-theme-freedesktop xdg-utils
+)
+test=(
   pulseaudio pulseaudio-utils
   libgtest-dev googletest
-  dpkg-dev file appstream desktop-file-utils
+  dpkg-dev file appstream appstream-compose desktop-file-utils
+)
+bench=(
   hyperfine time xvfb fuse3 libfuse3-dev
 )
+
+case "$set_name" in
+  build) packages=("${build[@]}") ;;
+  test) packages=("${build[@]}" "${test[@]}") ;;
+  bench) packages=("${build[@]}" "${bench[@]}") ;;
+  *)
+    echo "install-deps: unknown set '$set_name' (build, test or bench)" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
