@@ -1,16 +1,47 @@
 #include "mainwindow/form1.h"
+#include "platform/desktop/instancelink.h"
 #include "posixscan/filesystem.h"
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Qt ends a program it cannot show on with a message for developers; a user who starts it
+// from a console without a desktop is told what to use there instead.
+bool hasDisplay(int argc, char* argv[]) {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        if (const char* value = std::getenv(name); value && *value)
+            return true;
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 int main(int argc, char* argv[]) {
+    if (!hasDisplay(argc, argv)) {
+        std::fputs("kestrix: no display: Kestrix needs a desktop session; kestrix-list works "
+                   "without one\n",
+                   stderr);
+        return 1;
+    }
     raiseDescriptorLimit();
     QApplication app(argc, argv);
-    // Also the application title by which a second copy finds this one. It is not set as
-    // a display name apart: Qt would add that to the title bar of every window.
-    QApplication::setApplicationName(QStringLiteral("Kestrix"));
-    QApplication::setApplicationVersion(QStringLiteral(KESTRIX_VERSION));
-    // Ties the windows to the desktop entry, for its icon and name in the task bar.
+    // The window's class on X11, which docks match with the desktop entry by its name, as
+    // Wayland does with the desktop file name.
+    QApplication::setApplicationName(QStringLiteral("org.example.kestrix"));
     QGuiApplication::setDesktopFileName(QStringLiteral("org.example.kestrix"));
+    QApplication::setApplicationVersion(QStringLiteral(KESTRIX_VERSION));
+    // The title by which a second copy finds this one. It is not set as a display name:
+    // Qt would add that to the title bar of every window.
+    setApplicationTitle(QStringLiteral("Kestrix"));
     return runKestrix(createOutsideControls());
 }

@@ -127,8 +127,7 @@ void setApplicationTitle(const QString& title) {
 QByteArray LocalInstanceLink::address(const QString& title) const {
     const QByteArray titleHash =
         QCryptographicHash::hash(title.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
-    const QByteArray name = QCoreApplication::applicationName().toLower().toUtf8() + '-' +
-                            QByteArray::number(::geteuid()) + '-' + titleHash;
+    const QByteArray name = "kestrix-" + QByteArray::number(::geteuid()) + '-' + titleHash;
     const QByteArray path = folder_ + '/' + name;
     // A runtime folder too deep for a socket path leaves only the abstract namespace.
     if (!folder_.isEmpty() && std::size_t(path.size()) < sizeof(sockaddr_un::sun_path))

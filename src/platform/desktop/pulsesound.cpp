@@ -1,9 +1,9 @@
 // Sound through the PulseAudio simple API, which PipeWire desktops serve as well; the
 // file is decoded by libsndfile as it plays.
 
+#include "platform/desktop/instancelink.h"
 #include "platform/desktop/soundoutput.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -87,7 +87,7 @@ private:
 void playToEnd(SNDFILE* file, const SF_INFO& info) {
     const pa_sample_spec format{PA_SAMPLE_S16NE, static_cast<uint32_t>(info.samplerate),
                                 static_cast<uint8_t>(info.channels)};
-    const QByteArray client = QCoreApplication::applicationName().toUtf8();
+    const QByteArray client = applicationTitle().toUtf8();
     int error = 0;
     Stream stream;
     {
