@@ -4,6 +4,9 @@
 icon/kestrix-32.png  a manila folder with a white lightning bolt across it,
 icon/kestrix-16.png  the same drawn again pixel by pixel for small panels
                      (16 VGA colours, black outline, see-through background)
+icon/kestrix.svg     the same folder and bolt as shapes, for any size, and
+icon/kestrix-N.png   drawn from those shapes at 48, 64, 128 and 256 pixels,
+                     smoothed, for docks and software centres
 splash.png           400 x 300, 256 colours: a storm at night, a forked bolt,
                      hills, a lone tree with a kestrel on it
 
@@ -22,7 +25,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.dont_write_bytecode = True  # leave no __pycache__ among the resources
 
-from pngwrite import write_png  # noqa: E402
+from pngwrite import write_png, write_rgba_png  # noqa: E402
 
 # ---------------------------------------------------------------- the icon
 
@@ -138,6 +141,68 @@ def icon_32():
             if layer == 2 and rows[y + 1][x] == BLACK and layer_32(x, y + 1) == 0:
                 shaded[y][x] = OLIVE
     return shaded
+
+
+# The large icons: the 32-pixel drawing as shapes on the same 32-unit grid,
+# each filled and outlined in black; the SVG and the PNGs drawn from it agree.
+SHAPES = [
+    ([(2.5, 27.5), (2.5, 4.5), (13.5, 4.5), (13.5, 7.5), (29.5, 7.5), (29.5, 27.5)], OLIVE),
+    ([(2.5, 11.5), (29.5, 11.5), (29.5, 27.5), (2.5, 27.5)], YELLOW),
+    ([(21.0, 0.6), (27.6, 0.6), (19.8, 11.0), (25.8, 11.0), (10.2, 29.6), (13.8, 16.0),
+      (8.4, 16.0)], WHITE),
+]
+OUTLINE = 0.75
+LARGE_SIZES = (48, 64, 128, 256)
+
+
+def icon_svg():
+    paths = []
+    for points, fill in SHAPES:
+        d = "M" + " L".join("%g %g" % p for p in points) + " Z"
+        paths.append('  <path d="%s" fill="#%02x%02x%02x"/>' % ((d,) + VGA[fill]))
+    return ('<?xml version="1.0" encoding="UTF-8"?>\n'
+            '<svg xmlns="http://www.w3.org/2000/svg" width="256" height="256" '
+            'viewBox="0 0 32 32">\n'
+            ' <g stroke="#000000" stroke-width="%g" stroke-linejoin="miter" '
+            'stroke-miterlimit="10">\n%s\n </g>\n</svg>\n' % (OUTLINE, "\n".join(paths)))
+
+
+def signed_distance(points, x, y):
+    """Distance from (x, y) to the polygon's edge, negative inside."""
+    best = float("inf")
+    for (ax, ay), (bx, by) in zip(points, points[1:] + points[:1]):
+        dx, dy = bx - ax, by - ay
+        t = clamp(((x - ax) * dx + (y - ay) * dy) / (dx * dx + dy * dy))
+        best = min(best, math.hypot(x - ax - t * dx, y - ay - t * dy))
+    return -best if inside_polygon(points, x - 0.5, y - 0.5) else best
+
+
+def icon_large(size):
+    """The shapes at size pixels, with edges smoothed over one pixel."""
+    scale = size / 32.0
+    rows = []
+    for py in range(size):
+        row = []
+        for px in range(size):
+            x, y = (px + 0.5) / scale, (py + 0.5) / scale
+            r = g = b = a = 0.0
+            for points, fill in SHAPES:
+                d = signed_distance(points, x, y) * scale
+                for colour, edge in ((VGA[BLACK], OUTLINE / 2), (VGA[fill], -OUTLINE / 2)):
+                    cover = clamp(0.5 - d + edge * scale)
+                    if cover <= 0:
+                        continue
+                    # "Over", on colours weighted by their cover.
+                    r = colour[0] * cover + r * (1 - cover)
+                    g = colour[1] * cover + g * (1 - cover)
+                    b = colour[2] * cover + b * (1 - cover)
+                    a = cover + a * (1 - cover)
+            if a > 0:
+                row.append((round(r / a), round(g / a), round(b / a), round(a * 255)))
+            else:
+                row.append((0, 0, 0, 0))
+        rows.append(row)
+    return rows
 
 
 # ---------------------------------------------------------------- the splash
@@ -612,6 +677,11 @@ def main():
     os.makedirs(os.path.join(HERE, "icon"), exist_ok=True)
     write_png(os.path.join(HERE, "icon", "kestrix-32.png"), 32, 32, VGA, icon_32(), transparent=CLEAR)
     write_png(os.path.join(HERE, "icon", "kestrix-16.png"), 16, 16, VGA, icon_16(), transparent=CLEAR)
+    with open(os.path.join(HERE, "icon", "kestrix.svg"), "w") as f:
+        f.write(icon_svg())
+    for size in LARGE_SIZES:
+        write_rgba_png(os.path.join(HERE, "icon", "kestrix-%d.png" % size), size, size,
+                       icon_large(size))
     palette, rows = splash()
     write_png(os.path.join(HERE, "splash.png"), W, H, palette, rows)
 

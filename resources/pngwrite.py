@@ -1,4 +1,4 @@
-"""Writes indexed (palette) PNG files, with nothing but the standard library.
+"""Writes PNG files, indexed or RGBA, with nothing but the standard library.
 
 The artwork scripts next to this file draw into rows of palette indices and
 hand them here. The smallest bit depth that holds the palette is used, rows
@@ -70,3 +70,20 @@ def write_png(path, width, height, palette, rows, transparent=None):
     data = png_bytes(width, height, palette, rows, transparent)
     with open(path, "wb") as f:
         f.write(data)
+
+
+def write_rgba_png(path, width, height, pixels):
+    """Writes rows of (r, g, b, a) tuples to path as an 8-bit RGBA PNG."""
+    if len(pixels) != height or any(len(row) != width for row in pixels):
+        raise ValueError("expected %d rows of %d pixels" % (height, width))
+    raw = bytearray()
+    for row in pixels:
+        raw += b"\0"
+        for pixel in row:
+            raw += bytes(pixel)
+    out = bytearray(SIGNATURE)
+    out += _chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0))
+    out += _chunk(b"IDAT", zlib.compress(bytes(raw), 9))
+    out += _chunk(b"IEND", b"")
+    with open(path, "wb") as f:
+        f.write(bytes(out))

@@ -1,6 +1,7 @@
 cmake_minimum_required(VERSION 3.25)
 # Builds the Debian package of this build into a fresh folder and checks its files and
-# control fields; the desktop entry and the software centre's metadata must validate.
+# control fields; the desktop entry and the software centre's metadata must validate, and
+# the software centre's catalogue made from the package must keep the program and its icon.
 # Run with -DCPACK=... -DBUILD_DIR=... -DWORK_DIR=... -DVERSION=...
 file(REMOVE_RECURSE ${WORK_DIR})
 execute_process(COMMAND ${CPACK} --config ${BUILD_DIR}/CPackConfig.cmake -B ${WORK_DIR}
@@ -28,6 +29,9 @@ foreach(pattern
         "\n${r}share/applications/org\\.example\\.kestrix\\.desktop\n"
         "\n${r}share/icons/hicolor/16x16/apps/kestrix\\.png\n"
         "\n${r}share/icons/hicolor/32x32/apps/kestrix\\.png\n"
+        "\n${r}share/icons/hicolor/64x64/apps/kestrix\\.png\n"
+        "\n${r}share/icons/hicolor/256x256/apps/kestrix\\.png\n"
+        "\n${r}share/icons/hicolor/scalable/apps/kestrix\\.svg\n"
         "\n${r}share/man/man1/kestrix\\.1\\.gz\n" "\n${r}share/man/man1/kestrix-list\\.1\\.gz\n"
         "\n${r}share/bash-completion/completions/kestrix-list\n"
         "\n${r}share/metainfo/org\\.example\\.kestrix\\.metainfo\\.xml\n"
@@ -47,9 +51,9 @@ endforeach()
 foreach(field_pattern
         "Package=^kestrix$" "Version=^${VERSION}$" "Architecture=^${arch}$"
         "Section=^utils$" "Maintainer=^[^<]+ <[^@> ]+@[^> ]+>$" "Homepage=^https://"
-        "Depends=(^|, )qt6-wayland(,|$)" "Depends=(^|, )libqt6gui6 \\(>= "
+        "Depends=(^|, )libqt6gui6 \\(>= "
         "Depends=(^|, )sound-theme-freedesktop(,|$)" "Depends=(^|, )xdg-utils(,|$)"
-        "Recommends=^pulseaudio .*, fonts-urw-base35$"
+        "Recommends=^pulseaudio .*, fonts-urw-base35, qt6-wayland$"
         "Description=^printable list of folders.*\n \\. *\n ")
     string(REGEX MATCH "^[^=]+" field "${field_pattern}")
     string(REGEX REPLACE "^[^=]+=" "" pattern "${field_pattern}")
@@ -57,6 +61,12 @@ foreach(field_pattern
         OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
     expect("${value}" "${pattern}" "the ${field} field")
 endforeach()
+# The Wayland plugin would bring Qt's QML to every X11 desktop; the program draws its own
+# frames, with nothing of X's own.
+execute_process(COMMAND dpkg-deb -f ${deb} Depends OUTPUT_VARIABLE depends)
+if(depends MATCHES "wayland|xcb")
+    message(FATAL_ERROR "the Depends field names more than the program needs: ${depends}")
+endif()
 
 execute_process(COMMAND dpkg-deb -x ${deb} ${WORK_DIR}/root COMMAND_ERROR_IS_FATAL ANY)
 set(share ${WORK_DIR}/root/usr/share)
@@ -68,4 +78,18 @@ foreach(check
         message(FATAL_ERROR "${check}:\n${out}")
     endif()
 endforeach()
+# Docks tie the window to its entry by the window's class, which is the entry's name.
+file(STRINGS ${share}/applications/org.example.kestrix.desktop entry)
+expect("${entry}" "(^|;)StartupWMClass=org\\.example\\.kestrix(;|$)" "the desktop entry")
+
+execute_process(COMMAND appstreamcli compose --no-color --origin=kestrix --prefix=/usr
+        --result-root=${WORK_DIR}/catalogue ${WORK_DIR}/root
+    RESULT_VARIABLE failed OUTPUT_VARIABLE out ERROR_VARIABLE out)
+file(GLOB catalogue ${WORK_DIR}/catalogue/usr/share/swcatalog/xml/kestrix.xml.gz)
+if(failed OR NOT catalogue)
+    message(FATAL_ERROR "appstreamcli compose failed (${failed}):\n${out}")
+endif()
+execute_process(COMMAND gzip -dc ${catalogue} OUTPUT_VARIABLE xml COMMAND_ERROR_IS_FATAL ANY)
+expect("${xml}" "<id>org\\.example\\.kestrix</id>" "the composed catalogue")
+expect("${xml}" "<icon type=\"cached\" width=\"64\" height=\"64\">" "the composed catalogue")
 file(REMOVE_RECURSE ${WORK_DIR})
