@@ -7,6 +7,7 @@
 #include "scripteddialogs.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileSystemModel>
@@ -138,27 +139,33 @@ private slots:
         QTest::addColumn<QRect>("geometry");
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("enabled");
+        QTest::addColumn<QString>("spoken"); // name|description, as a screen reader has them
         QTest::newRow("Frame1") << "Frame1"
-                                << "centralwidget" << QRect(8, 3, 253, 132) << "" << true;
+                                << "centralwidget" << QRect(8, 3, 253, 132) << "" << true << "|";
         QTest::newRow("Label2") << "Label2"
-                                << "Frame1" << QRect(20, 16, 167, 16) << "" << true;
+                                << "Frame1" << QRect(20, 16, 167, 16) << "" << true << "|";
         QTest::newRow("Label1") << "Label1"
-                                << "Frame1" << QRect(22, 38, 154, 16) << "Header" << true;
+                                << "Frame1" << QRect(22, 38, 154, 16) << "Header" << true
+                                << "Header|";
         QTest::newRow("Text1") << "Text1"
-                               << "Frame1" << QRect(19, 54, 216, 31) << "" << true;
+                               << "Frame1" << QRect(19, 54, 216, 31) << "" << true << "Header|";
         QTest::newRow("Command1") << "Command1"
-                                  << "Frame1" << QRect(20, 96, 55, 23) << "&Folder" << true;
+                                  << "Frame1" << QRect(20, 96, 55, 23) << "&Folder" << true
+                                  << "Folder|";
         QTest::newRow("Command4") << "Command4"
-                                  << "Frame1" << QRect(100, 96, 55, 23) << "&Make list" << false;
+                                  << "Frame1" << QRect(100, 96, 55, 23) << "&Make list" << false
+                                  << "Make list|";
         QTest::newRow("Command6") << "Command6"
-                                  << "Frame1" << QRect(179, 96, 55, 23) << "&View list" << false;
+                                  << "Frame1" << QRect(179, 96, 55, 23) << "&View list" << false
+                                  << "View list|";
         QTest::newRow("SSPanel2") << "SSPanel2"
-                                  << "Frame1" << QRect(194, 13, 50, 24) << "MZK" << true;
+                                  << "Frame1" << QRect(194, 13, 50, 24) << "MZK" << true << "MZK|";
         QTest::newRow("SSPanel1") << "SSPanel1"
-                                  << "centralwidget" << QRect(7, 144, 251, 16) << "" << true;
-        QTest::newRow("Command2") << "Command2"
-                                  << "centralwidget" << QRect(171, 186, 55, 23) << "&File list"
-                                  << true;
+                                  << "centralwidget" << QRect(7, 144, 251, 16) << "" << true << "|";
+        QTest::newRow("Command2")
+            << "Command2"
+            << "centralwidget" << QRect(171, 186, 55, 23) << "&File list" << true
+            << "File list|Choose the file the list is written to (Make list asks for it too)";
     }
     void controlsSitWhereTheDesignPutsThem() {
         QFETCH(QString, name);
@@ -166,8 +173,12 @@ private slots:
         QFETCH(QRect, geometry);
         QFETCH(QString, text);
         QFETCH(bool, enabled);
+        QFETCH(QString, spoken);
         Form1& form = open();
         QWidget* widget = control(form, name.toLatin1().constData());
+        const QAccessibleInterface* heard = QAccessible::queryAccessibleInterface(widget);
+        QCOMPARE(heard->text(QAccessible::Name) + u'|' + heard->text(QAccessible::Description),
+                 spoken);
         QCOMPARE(widget->parentWidget()->objectName(), container);
         QCOMPARE(widget->geometry(), geometry);
         QCOMPARE(widget->isEnabled(), enabled);

@@ -87,6 +87,12 @@ void Form1::setUpLook() {
     ui->SSPanel2->setCursor(QCursor(QPixmap(QStringLiteral(":/cursors/initials.png")),
                                     kInitialsHotSpot.x(), kInitialsHotSpot.y()));
 
+    // For screen readers: the header box goes by its caption, and the unseen button that
+    // holds the keyboard says what pressing it does.
+    ui->Label1->setBuddy(ui->Text1);
+    ui->Command2->setAccessibleDescription(
+        QStringLiteral("Choose the file the list is written to (Make list asks for it too)"));
+
     // The separators carry names of their own, like every other menu line.
     const QStringList separatorNames = {QStringLiteral("dead19"), QStringLiteral("dead1"),
                                         QStringLiteral("dead2"), QStringLiteral("dead9")};

@@ -1,7 +1,6 @@
 #include "splash/form2.h"
 
 #include "platform/desktop/fontsubstitutes.h"
-#include "platform/desktop/windowframe.h"
 #include "ui_form2.h"
 
 #include <QLabel>
@@ -31,13 +30,14 @@ Form2::Form2(MainWindow& mainWindow)
       picture_(QStringLiteral(":/splash.png")) {
     addFontSubstitutes();
     ui->setupUi(this);
-    // No title bar and no close box; the window only ever goes when the program says.
-    // It never takes the keyboard either: what the user types while it shows is for the
-    // main window, once the thunder is over.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowDoesNotAcceptFocus);
+    // No title bar and no close box under any window manager: it draws its frame itself.
+    // The window only ever goes when the program says, and it never takes the keyboard:
+    // what the user types while it shows is for the main window, once the thunder is over.
+    setWindowFlags(Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setFixedSize(398, 298);
-    askForBorderWithoutTitle(*this);
+    // Its caption stays empty; screen readers still say whose window it is.
+    setAccessibleName(QStringLiteral("Kestrix"));
     setLook(*ui->Label1, 27.75, QColor(224, 224, 224));
     setLook(*ui->Label2, 0, QColor(224, 224, 224));
     setLook(*ui->Label3, 20.25, QColor(192, 192, 255));
@@ -66,7 +66,6 @@ void Form2::paintEvent(QPaintEvent*) {
     // window, and those last rows and columns are never seen.
     QPainter painter(this);
     painter.drawPixmap(0, 0, picture_);
-    // A fixed dialog frame, where the window manager draws none.
-    if (!windowManagerDrawsBorder(*this))
-        qDrawWinPanel(&painter, rect(), palette());
+    // A fixed dialog frame: no window manager draws one around a frameless window.
+    qDrawWinPanel(&painter, rect(), palette());
 }

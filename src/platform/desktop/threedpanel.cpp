@@ -1,8 +1,22 @@
 #include "platform/desktop/threedpanel.h"
 
+#include <QAccessibleWidget>
 #include <QPainter>
 
+namespace {
+
+// To a screen reader a panel is a line of text, its caption.
+QAccessibleInterface* accessiblePanel(const QString& className, QObject* object) {
+    if (className == QLatin1String("ThreeDPanel") && object && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::StaticText);
+    return nullptr;
+}
+
+} // namespace
+
 ThreeDPanel::ThreeDPanel(QWidget* parent) : QFrame(parent) {
+    static const bool accessible = (QAccessible::installFactory(accessiblePanel), true);
+    Q_UNUSED(accessible);
     setFrameStyle(QFrame::Panel | QFrame::Raised);
     setLineWidth(1);
     setAutoFillBackground(true);
@@ -13,6 +27,8 @@ void ThreeDPanel::setCaption(const QString& caption) {
     if (caption == caption_)
         return;
     caption_ = caption;
+    // Said again each time it changes, which is no oftener than it is painted.
+    setAccessibleName(caption);
     update();
 }
 
