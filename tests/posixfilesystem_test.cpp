@@ -3,6 +3,9 @@
 #include "listing/runstate.h"
 #include "posixscan/filesystem.h"
 #include "posixscan/posixfilesystem.h"
+#include "posixscan/posixfoldertree.h"
+#include "posixscan/posixmounts.h"
+#include "posixscan/scanthreads.h"
 
 #include <QDir>
 #include <QProcess>
@@ -17,6 +20,7 @@
 #include <functional>
 #include <map>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -217,6 +221,36 @@ TEST_F(PosixFileSystemTest, TreesOfEveryShapeAddUpLikeAFileByFileCount) {
             ASSERT_EQ(sorted(shared.subFolders(folder, kAlways)), sorted(expected));
         }
         EXPECT_EQ(shared.exhaustedResource(), 0);
+
+        // The same record on any number of threads, also under `ulimit -n 64`.
+        struct Run {
+            int threads;            // 0: as many as the scan takes
+            rlim_t descriptorLimit; // 0: as it is
+        };
+        for (const Run run :
+             {Run{1, 0}, Run{32, 0}, Run{kMaxScanThreads, 0}, Run{32, 64}, Run{0, 64}}) {
+            SCOPED_TRACE(testing::Message()
+                         << run.threads << " threads, limit " << run.descriptorLimit);
+            const int fd = ::open(top.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            ASSERT_GE(fd, 0);
+            rlimit was;
+            ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &was), 0);
+            rlimit few = was;
+            few.rlim_cur = run.descriptorLimit ? run.descriptorLimit : was.rlim_cur;
+            ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &few), 0);
+            FolderTree tree;
+            tree.setThreads(run.threads);
+            const bool scanned = tree.scan(fd, PseudoMounts(), kAlways);
+            ::setrlimit(RLIMIT_NOFILE, &was);
+            ::close(fd);
+            ASSERT_TRUE(scanned);
+            EXPECT_EQ(tree.exhausted(), 0);
+            for (const auto& [folder, bytes] : sizesBelow(top)) {
+                const FolderTree::Node* node = tree.find(folder.mid(top.size() + 1));
+                ASSERT_NE(node, nullptr) << folder.constData();
+                ASSERT_EQ(FolderTree::sizeOf(*node), bytes) << folder.constData();
+            }
+        }
     }
 }
 
@@ -419,6 +453,32 @@ TEST_F(PosixFileSystemTest, ListsFromOnePassAsFromAQuestionPerFolder) {
     }
     if (looped)
         ::umount2((base + "/Top/Up/Loop").constData(), MNT_DETACH);
+}
+
+TEST(ScanThreads, MoreOnlyWhileMostOfTheTimeGoesToWaitingOnTheFileSystem) {
+    struct Case {
+        const char* what;
+        int cores, running;
+        qint64 busy, run, queued;
+        int wanted;
+    };
+    const Case cases[] = {
+        {"warm cache: the processor is the limit", 2, 2, 100, 92, 3, 2},
+        {"busy machine: waiting for a core is no blocking", 2, 2, 100, 25, 70, 2},
+        {"half blocked stays", 2, 2, 100, 50, 0, 2},
+        {"cold disk: two thirds blocked", 2, 2, 100, 30, 3, 4},
+        {"cold disk, more threads already", 2, 6, 100, 30, 3, 7},
+        {"share: at most twice as many", 2, 4, 100, 3, 0, 8},
+        {"share: up to the cap", 2, 24, 100, 2, 0, 32},
+        {"at the cap", 2, 32, 100, 0, 0, 32},
+        {"all blocked", 8, 8, 100, 0, 0, 16},
+        {"nothing measured", 2, 2, 0, 0, 0, 2},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(threadsWanted(c.cores, c.running, kMaxAutomaticThreads, c.busy, c.run, c.queued),
+                  c.wanted)
+            << c.what;
+    }
 }
 
 TEST(PosixPaths, ChosenFoldersAreNormalisedByName) {

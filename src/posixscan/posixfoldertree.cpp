@@ -3,6 +3,7 @@
 #include "posixscan/descriptorlimit.h"
 #include "posixscan/posixdirstack.h"
 #include "posixscan/posixmounts.h"
+#include "posixscan/scanthreads.h"
 
 #include <QElapsedTimer>
 
@@ -17,6 +18,7 @@
 #include <new>
 #include <sched.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -34,6 +36,18 @@ constexpr std::size_t kDescriptorReserve = 6;
 constexpr std::size_t kMaxOpenPerChain = 48;
 // A chain holds up to its cap, and two more for a moment while it climbs.
 constexpr std::size_t kChainExtra = 2;
+// The fewest descriptors a thread's chain can work with.
+constexpr std::size_t kChainMinimum = 2 + kChainExtra;
+// How often the scan looks at how its threads spent their time, and how many folders a
+// thread enters between looks at the clock.
+constexpr std::chrono::milliseconds kSamplePeriod{25};
+constexpr unsigned kFoldersPerClockLook = 16;
+
+qint64 nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // An entry that vanished, or that is a link or no folder after all, has nothing to list.
 Reached failedToOpen(int error) {
@@ -132,7 +146,6 @@ struct FolderTree::Shared {
     const FolderId topId;
     const bool hiddenAtTop;
     std::optional<FolderId> listFile;
-    std::size_t maxOpen = kMaxOpenPerChain;
     std::chrono::milliseconds interval{50};
 
     std::atomic<bool> stop = false;
@@ -145,13 +158,31 @@ struct FolderTree::Shared {
     int workers = 1;
     int idle = 0;
     bool done = false;
+    std::vector<std::thread> threads; // started by any of them, joined by scan()
+    std::size_t descriptorBudget = 0; // for all the chains together
+    std::size_t descriptorsHandedOut = 0;
 
-    // Counted by each thread on a line of its own; the folder one of them is in, when asked.
+    // Adding threads: only while the count is left to the scan.
+    int cores = 1;
+    int cap = 1;
+    std::atomic<bool> growing = false;
+
+    // Each thread's counts and times on a line of its own; the folder one of them is in,
+    // when asked.
     struct alignas(64) Counts {
         std::atomic<quint64> folders = 0;
         std::atomic<quint64> files = 0;
+        std::atomic<qint64> idleNs = 0; // waiting for work, over the whole scan
+        std::atomic<pid_t> tid = 0;     // 0 until the thread runs
+        pthread_t thread{};
+        // As the last look found them; only the thread looking touches these.
+        qint64 seenAt = 0;
+        qint64 seenIdle = 0;
+        ThreadTimes seen;
     };
-    Counts counts[2];
+    Counts counts[kMaxScanThreads];
+    std::mutex lookMutex; // one thread looks at the times at once
+    std::atomic<qint64> nextLook = 0;
     std::atomic<bool> wantPath = false;
     std::mutex pathMutex;
     QByteArray path;
@@ -161,10 +192,12 @@ struct FolderTree::Shared {
 // that gives away part of what it has still to do when the other thread runs dry.
 class FolderTree::Worker {
 public:
-    Worker(Shared& shared, int slot, const GoOn* tick)
+    Worker(Shared& shared, int slot, std::size_t maxOpen, const GoOn* tick)
         : s_(shared), record_(shared.record), names_(shared.record), counts_(shared.counts[slot]),
           tick_(tick) {
-        dirs_.setMaxOpen(s_.maxOpen);
+        dirs_.setMaxOpen(maxOpen);
+        counts_.thread = ::pthread_self();
+        counts_.tid = pid_t(::syscall(SYS_gettid));
     }
 
     // Reads the top folder, then walks below it.
@@ -180,7 +213,7 @@ public:
             record_.node(0).sizeKnown = false; // not all of it was counted
         // The other thread is still starting: with half of the top waiting for it, it
         // begins at once instead of asking and sleeping until it is handed something.
-        if (s_.workers == 2)
+        if (s_.workers >= 2)
             giveAway();
         walk();
     }
@@ -218,7 +251,55 @@ private:
             s_.stopAll();
             return false;
         }
+        if (s_.growing.load(std::memory_order_relaxed) &&
+            ++sinceClockLook_ >= kFoldersPerClockLook) {
+            sinceClockLook_ = 0;
+            if (nowNs() >= s_.nextLook.load(std::memory_order_relaxed))
+                lookAtTimes();
+        }
         return true;
+    }
+
+    // Adds threads when those at work spent most of the last period blocked (see
+    // scanthreads.h). One thread looks at a time; the others go on.
+    void lookAtTimes() {
+        const std::unique_lock look(s_.lookMutex, std::try_to_lock);
+        const qint64 now = nowNs();
+        if (!look.owns_lock() || now < s_.nextLook.load(std::memory_order_relaxed))
+            return;
+        s_.nextLook = now + std::chrono::nanoseconds(kSamplePeriod).count();
+        int running;
+        bool someIdle;
+        {
+            const std::lock_guard lock(s_.mutex);
+            running = s_.workers;
+            someIdle = s_.idle > 0;
+        }
+        qint64 busy = 0, run = 0, queued = 0;
+        for (int i = 0; i < running; ++i) {
+            Shared::Counts& c = s_.counts[i];
+            const pid_t tid = c.tid.load(std::memory_order_acquire);
+            ThreadTimes times;
+            if (tid == 0 || !readThreadTimes(tid, c.thread, times))
+                continue;
+            const qint64 idle = c.idleNs.load(std::memory_order_relaxed);
+            if (c.seenAt != 0) {
+                busy += std::max<qint64>(0, now - c.seenAt - (idle - c.seenIdle));
+                run += times.runNs - c.seen.runNs;
+                queued += times.queuedNs - c.seen.queuedNs;
+            }
+            c.seenAt = now;
+            c.seenIdle = idle;
+            c.seen = times;
+        }
+        // A thread with nothing to do says there is no work for more.
+        if (someIdle)
+            return;
+        const int wanted = threadsWanted(s_.cores, running, s_.cap, busy, run, queued);
+        for (int i = running; i < wanted; ++i) {
+            if (!startThread(s_, 0))
+                break;
+        }
     }
 
     void walk() {
@@ -369,16 +450,20 @@ private:
         }
         {
             const std::lock_guard lock(s_.mutex);
-            s_.wanted = false;
-            if (!s_.jobs.empty() || s_.done)
+            // One job may wait for a thread that is still starting.
+            if (int(s_.jobs.size()) >= std::max(s_.idle, 1) || s_.done) {
+                s_.wanted = false;
                 return;
+            }
             s_.jobs.push_back(std::move(job));
+            s_.wanted = s_.idle > int(s_.jobs.size());
         }
         s_.wake.notify_one();
         level.end -= give;
     }
 
     std::optional<Job> takeJob() {
+        const qint64 idleFrom = nowNs();
         std::unique_lock lock(s_.mutex);
         ++s_.idle;
         while (s_.jobs.empty() && !s_.done && !s_.stop) {
@@ -403,10 +488,12 @@ private:
             }
         }
         --s_.idle;
+        counts_.idleNs.fetch_add(nowNs() - idleFrom, std::memory_order_relaxed);
         if (s_.stop || s_.jobs.empty())
             return std::nullopt;
         Job job = std::move(s_.jobs.back());
         s_.jobs.pop_back();
+        s_.wanted = s_.idle > int(s_.jobs.size()); // others still wait
         return job;
     }
 
@@ -453,6 +540,43 @@ private:
     std::vector<Level> levels_; // one for each folder of dirs_
     std::size_t floor_ = 0;     // the level of the folder the job is in
     std::vector<std::pair<quint32, quint16>> found_;
+    unsigned sinceClockLook_ = 0;
+
+public:
+    // Starts one more thread that takes what the others give away, its chain kept to
+    // `maxOpen` descriptors, or with 0 to what is left of the budget; false when there is
+    // no room for one (threads, descriptors, or the scan is over).
+    static bool startThread(Shared& s, std::size_t maxOpen) {
+        const std::lock_guard lock(s.mutex);
+        if (s.done || s.stop || s.workers >= s.cap)
+            return false;
+        if (maxOpen == 0) {
+            const std::size_t left = s.descriptorBudget - s.descriptorsHandedOut;
+            if (left < kChainMinimum)
+                return false;
+            maxOpen = std::min(left, kMaxOpenPerChain + kChainExtra) - kChainExtra;
+        }
+        const int slot = s.workers;
+        try {
+            s.threads.emplace_back([&s, slot, maxOpen] {
+                // Each thread opens and closes a folder or more for every folder it
+                // reads; with a table of descriptors of its own they do not queue
+                // for one table's lock, and each look-up skips a reference count.
+                // Without one, they share as before.
+                ::unshare(CLONE_FILES);
+                try {
+                    Worker(s, slot, maxOpen, nullptr).run();
+                } catch (const std::bad_alloc&) {
+                    s.fail(ENOMEM);
+                }
+            });
+        } catch (const std::system_error&) {
+            return false; // no more threads to be had: those there do it all
+        }
+        ++s.workers;
+        s.descriptorsHandedOut += maxOpen + kChainExtra;
+        return true;
+    }
 };
 
 void FolderTree::recordEmptyFolder() {
@@ -474,7 +598,7 @@ FolderTree::Progress FolderTree::progress() const {
         progress.folder = scanning_->path;
     }
     scanning_->wantPath = true;
-    for (const Shared::Counts& counts : scanning_->counts) {
+    for (const Shared::Counts& counts : scanning_->counts) { // unused ones hold 0
         progress.folders += counts.folders.load(std::memory_order_relaxed);
         progress.files += counts.files.load(std::memory_order_relaxed);
     }
@@ -493,46 +617,50 @@ bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing&
     Shared shared(record_, pseudoMounts, fd, {top.st_dev, top.st_ino}, hiddenAtTop);
     shared.interval = keepGoingInterval_;
     shared.listFile = listFile_;
-    // Two chains of open folders when the descriptors left allow, each kept within its share.
+    // The descriptors left are shared out among the threads' chains. A scan left to itself
+    // keeps half of them for threads it may add.
     const std::size_t left = descriptorsLeft();
     const std::size_t budget = left > kDescriptorReserve ? left - kDescriptorReserve : 0;
-    const std::size_t minimum = 2 + kChainExtra;
-    shared.workers = budget >= 2 * minimum ? 2 : 1;
-    shared.maxOpen =
-        std::clamp<std::size_t>(budget / shared.workers, minimum, kMaxOpenPerChain + kChainExtra) -
+    const bool automatic = threads_ <= 0;
+    shared.cores = usableCores();
+    shared.cap = std::min(automatic ? kMaxAutomaticThreads : std::min(threads_, kMaxScanThreads),
+                          std::max<int>(1, int(budget / kChainMinimum)));
+    const int first = automatic ? std::min(std::max(2, shared.cores), shared.cap) : shared.cap;
+    const std::size_t firstShare = automatic && shared.cap > first ? budget / 2 : budget;
+    const std::size_t maxOpen =
+        std::clamp<std::size_t>(firstShare / std::size_t(first), kChainMinimum,
+                                kMaxOpenPerChain + kChainExtra) -
         kChainExtra;
+    shared.descriptorBudget = std::max(budget, std::size_t(first) * kChainMinimum);
+    shared.descriptorsHandedOut = maxOpen + kChainExtra; // this thread's
+    shared.growing = automatic && shared.cap > first;
 
     scanning_ = &shared;
     KeepGoingGate gate(keepGoing, keepGoingInterval_);
     const GoOn tick = [&] { return gate(); };
-    std::optional<std::thread> helper;
     try {
-        Worker here(shared, 0, &tick);
-        if (shared.workers == 2) {
-            try {
-                helper.emplace([&shared] {
-                    // Each thread opens and closes a folder or more for every folder it
-                    // reads; with a table of descriptors of its own they do not queue
-                    // for one table's lock, and each look-up skips a reference count.
-                    // Without one, the two share as before.
-                    ::unshare(CLONE_FILES);
-                    try {
-                        Worker(shared, 1, nullptr).run();
-                    } catch (const std::bad_alloc&) {
-                        shared.fail(ENOMEM);
-                    }
-                });
-            } catch (const std::system_error&) {
-                shared.workers = 1; // no second thread to be had: this one does it all
-            }
+        Worker here(shared, 0, maxOpen, &tick);
+        for (int i = 1; i < first; ++i) {
+            if (!Worker::startThread(shared, maxOpen))
+                break;
         }
         here.scanFromTop();
         here.run();
     } catch (const std::bad_alloc&) {
         shared.fail(ENOMEM);
     }
-    if (helper)
-        helper->join();
+    // Threads may start others until they are done; each is in the list before it ends.
+    for (;;) {
+        std::thread thread;
+        {
+            const std::lock_guard lock(shared.mutex);
+            if (shared.threads.empty())
+                break;
+            thread = std::move(shared.threads.back());
+            shared.threads.pop_back();
+        }
+        thread.join();
+    }
     scanning_ = nullptr;
 
     if (shared.stop) {

@@ -38,7 +38,8 @@ public:
         quint64 files = 0;
     };
 
-    // Scans the folder open at `fd` on two threads, as far as descriptors allow.
+    // Scans the folder open at `fd` on threads of the scan (see scanthreads.h for how many),
+    // all of them sharing what descriptors are left; the calling thread is one of them.
     // `keepGoing` is only called on the calling thread. False when it said to stop, or
     // when descriptors or memory ran out (see exhausted()); the record is then empty.
     // A folder found moved away when a thread comes back down to it is recorded
@@ -48,6 +49,9 @@ public:
     // over, and the top itself is left without a size.
     bool scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing& keepGoing,
               bool hiddenAtTop = true);
+    // 0: as many threads as the waiting on the file system needs; otherwise that many (at
+    // most kMaxScanThreads), as far as descriptors allow. The number only changes how fast.
+    void setThreads(int threads) { threads_ = threads; }
     // How often a long scan calls keepGoing at the most.
     void setKeepGoingInterval(std::chrono::milliseconds interval) { keepGoingInterval_ = interval; }
     // The error (EMFILE, ENFILE, ENOMEM) that stopped the last scan, or 0.
@@ -79,6 +83,7 @@ private:
     FolderRecord record_;
     std::chrono::milliseconds keepGoingInterval_{50};
     int exhausted_ = 0;
+    int threads_ = 0;
     std::optional<FolderId> listFile_;
     Shared* scanning_ = nullptr; // while scan() works
 };
