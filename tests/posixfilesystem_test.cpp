@@ -365,23 +365,87 @@ TEST_F(PosixFileSystemTest, KernelFileSystemsAreNeitherListedNorCounted) {
     EXPECT_EQ(fresh.folderSize("/proc", kAlways), 0u);
 }
 
-TEST_F(PosixFileSystemTest, BindMountLoopEnds) {
-    makeFolder(base + "/a");
-    makeFolder(base + "/a/b");
-    makeFile(base + "/a/data", 500);
-    makeFile(base + "/top", 11);
-    if (::mount(base.constData(), (base + "/a/b").constData(), nullptr, MS_BIND, nullptr) != 0)
-        GTEST_SKIP() << "cannot bind-mount here";
-    PosixFileSystem fs;
-    EXPECT_EQ(fs.subFolders(base, kAlways), std::vector<QByteArray>{"a"});
-    EXPECT_TRUE(fs.subFolders(base + "/a/", kAlways).empty()); // b is the base again
-    EXPECT_EQ(fs.folderSize(base, kAlways), 511u);
-    // Asked from a, the loop leads through the base once (its 11 bytes) and closes at a.
-    EXPECT_EQ(fs.folderSize(base + "/a", kAlways), 511u);
-    PosixFileSystem fresh;
-    EXPECT_EQ(fresh.subFolders(base + "/a", kAlways), std::vector<QByteArray>{"b"});
-    EXPECT_EQ(fresh.folderSize(base + "/a/b", kAlways), 511u);
-    ::umount2((base + "/a/b").constData(), MNT_DETACH);
+// Bind mounts made by a test, taken down however it ends.
+struct Mounts {
+    bool bind(const QByteArray& from, const QByteArray& onto) {
+        if (::mount(from.constData(), onto.constData(), nullptr, MS_BIND, nullptr) != 0)
+            return false;
+        made.push_back(onto);
+        return true;
+    }
+    ~Mounts() {
+        for (auto at = made.rbegin(); at != made.rend(); ++at)
+            ::umount2(at->constData(), MNT_DETACH);
+    }
+    std::vector<QByteArray> made;
+};
+
+TEST_F(PosixFileSystemTest, LoopsEndAndEachFolderCountsAsFromItselfInOnePass) {
+    struct Shape {
+        const char* name;
+        std::function<bool(const QByteArray&, Mounts&)> make; // false: no bind mount here
+        int folders;                                          // the walk visits
+    };
+    const Shape shapes[] = {
+        {"a loop round to the top",
+         [](const QByteArray& top, Mounts& mounts) {
+             makeFolder(top + "/a");
+             makeFolder(top + "/a/b");
+             makeFile(top + "/a/data", 500);
+             makeFile(top + "/top", 11);
+             return mounts.bind(top, top + "/a/b");
+         },
+         2},
+        {"a loop at the bottom of a deep chain, and one midway",
+         [](const QByteArray& top, Mounts& mounts) {
+             for (int i = 0; i < 20; ++i) {
+                 makeFolder(top + "/w" + QByteArray::number(i));
+                 makeFile(top + "/w" + QByteArray::number(i) + "/f", 1000 + i);
+             }
+             makeChain(top, 150);
+             QByteArray bottom = top;
+             for (int level = 0; level < 150; ++level)
+                 bottom += "/l" + QByteArray::number(level);
+             makeFolder(bottom + "/loop");
+             makeFolder(top + "/l0/l1/l2/l3/back");
+             return mounts.bind(top, bottom + "/loop") &&
+                    mounts.bind(top + "/l0/l1", top + "/l0/l1/l2/l3/back");
+         },
+         171},
+    };
+    for (const Shape& shape : shapes) {
+        SCOPED_TRACE(shape.name);
+        QTemporaryDir tree;
+        const QByteArray top = QFile::encodeName(tree.path());
+        Mounts mounts;
+        if (!shape.make(top, mounts))
+            GTEST_SKIP() << "cannot bind-mount here";
+        ASSERT_FALSE(HasFatalFailure());
+        PosixFileSystem fs;
+        fs.setKeepGoingInterval(std::chrono::milliseconds(0)); // a scan asks at once
+        const std::unique_ptr<RecordedFolders> walk =
+            fs.recordedFolders(top, kAlways, FileSystemInfo::Scope::Tree);
+        ASSERT_TRUE(walk);
+        std::vector<QByteArray> way;
+        int folders = 0;
+        while (walk->next()) {
+            way.resize(std::size_t(walk->depth()));
+            if (walk->depth() > 0)
+                way.back() = (walk->depth() > 1 ? way[way.size() - 2] : top) + '/' +
+                             walk->name().toByteArray();
+            const QByteArray folder = way.empty() ? top : way.back();
+            int scans = 0;
+            const std::optional<ByteTotal> size = walk->size(folder, [&] { return ++scans > 0; });
+            EXPECT_EQ(scans, 0) << folder.constData(); // no second pass over the disk
+            PosixFileSystem onItsOwn;
+            const std::unique_ptr<RecordedFolders> own =
+                onItsOwn.recordedFolders(folder, kAlways, FileSystemInfo::Scope::Tree);
+            ASSERT_TRUE(own && own->next());
+            EXPECT_EQ(size, own->size(folder, kAlways)) << folder.constData();
+            ++folders;
+        }
+        EXPECT_EQ(folders, shape.folders);
+    }
 }
 
 // The same file system, made to answer one question at a time as any other would.

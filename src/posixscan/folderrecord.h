@@ -23,15 +23,18 @@ public:
         // A 96-bit figure: sizes past 2^64 stay exact.
         quint64 bytesLow = 0;
         quint32 bytesHigh = 0;
-        quint32 nameAt = 0;     // where its name starts in the arena, NUL-terminated there
-        quint32 firstChild = 0; // its sub-folders are nodes firstChild .. firstChild+childCount-1
+        quint32 nameAt = 0; // where its name starts in the arena, NUL-terminated there
+        // Its sub-folders are nodes firstChild .. firstChild+childCount-1. For a folder
+        // that loops back, which has none: the node of the folder it is again.
+        quint32 firstChild = 0;
         quint32 childCount = 0;
         quint16 nameLength = 0;
         bool sizeKnown : 1 = true; // false when some folder of the sub-tree could not be read
         bool isFolder : 1 = true;  // false for an entry that turned out not to be a listable folder
         bool loopsBack : 1 = false; // it is one of its own parents again (a bind mount)
-        // A folder below loops back. Its figure then depends on where the scan began, so it
-        // is asked afresh from the folder itself.
+        // A folder below loops back above this one. Its figure then depends on where the
+        // scan began; when the scan could not work it out from the record
+        // (countLoopsFromEachFolder), it is asked afresh from the folder itself.
         bool holdsLoop : 1 = false;
 
         ByteTotal bytes() const { return ByteTotal(bytesHigh) << 64 | bytesLow; }

@@ -3,11 +3,13 @@
 #include <QList>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -36,6 +38,35 @@ int openLongPath(const QByteArray& path) {
         fd = next;
     }
     return fd;
+}
+
+// The device and inode of an open folder, and whether it is the root of a mount: one
+// call either way.
+bool identify(int fd, DirStack::Frame& frame) {
+#if defined(__linux__) && defined(STATX_ATTR_MOUNT_ROOT)
+    // Kernels before 4.11, and some sandboxes, refuse statx.
+    static std::atomic<bool> haveStatx = true;
+    if (haveStatx.load(std::memory_order_relaxed)) {
+        struct statx st;
+        if (::statx(fd, "", AT_EMPTY_PATH, STATX_INO, &st) == 0) {
+            frame.dev = makedev(st.stx_dev_major, st.stx_dev_minor);
+            frame.ino = st.stx_ino;
+            frame.mountRoot = !(st.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) ||
+                              (st.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+            return true;
+        }
+        if (errno != ENOSYS && errno != EPERM)
+            return false;
+        haveStatx = false;
+    }
+#endif
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return false;
+    frame.dev = st.st_dev;
+    frame.ino = st.st_ino;
+    frame.mountRoot = true;
+    return true;
 }
 
 } // namespace
@@ -97,12 +128,14 @@ bool DirStack::push(const char* name) {
 }
 
 bool DirStack::pushOpened(int fd, QByteArrayView name) {
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
+    Frame frame;
+    if (!identify(fd, frame)) {
         closeKeepingErrno(fd);
         return false;
     }
-    addFrame({st.st_dev, st.st_ino, fd, names_.size()});
+    frame.fd = fd;
+    frame.nameAt = names_.size();
+    addFrame(frame);
     names_.append(name.data(), name.size()).append('\0');
     const std::size_t open = 1 + (frames_.size() - firstOpen_);
     if (frames_.size() > firstOpen_ && open > maxOpen_) {

@@ -22,6 +22,8 @@ public:
         ino_t ino = 0;
         int fd = -1;
         qsizetype nameAt = 0; // where its name starts in the buffer of names
+        // The root of a mount, or a folder the system could not say is none.
+        bool mountRoot = true;
     };
 
     DirStack() = default;

@@ -1,6 +1,7 @@
 #include "posixscan/posixfoldertree.h"
 
 #include "posixscan/descriptorlimit.h"
+#include "posixscan/loopfigures.h"
 #include "posixscan/posixdirstack.h"
 #include "posixscan/posixmounts.h"
 #include "posixscan/scanthreads.h"
@@ -151,6 +152,7 @@ struct FolderTree::Shared {
     std::atomic<bool> stop = false;
     std::atomic<int> exhausted = 0;
     std::atomic<bool> wanted = false; // a thread waits for work
+    std::atomic<bool> crossedMount = false;
 
     std::mutex mutex; // guards what follows
     std::condition_variable wake;
@@ -338,15 +340,22 @@ private:
             return;
         }
         const DirStack::Frame& folder = dirs_.top();
-        const bool loops = dirs_.find(folder.dev, folder.ino, dirs_.depth() - 1).has_value();
-        const Reached reached = whatIsOpened(folder.fd, folder.dev, loops,
+        const std::optional<std::size_t> again =
+            dirs_.find(folder.dev, folder.ino, dirs_.depth() - 1);
+        const Reached reached = whatIsOpened(folder.fd, folder.dev, again.has_value(),
                                              dirs_.at(dirs_.depth() - 2).dev, s_.pseudoMounts);
         if (reached != Reached::Folder) {
             note(node, reached);
+            if (again)
+                node.firstChild = levels_[*again].node;
             if (!dirs_.pop())
                 lost(errno);
             return;
         }
+        // Below a mount the same folder may turn up twice, or show other sub-folders
+        // when reached round a loop.
+        if (folder.mountRoot)
+            s_.crossedMount.store(true, std::memory_order_relaxed);
         readFolder(index, false);
         levels_.push_back({index, node.firstChild, node.firstChild + node.childCount});
         counts_.folders.store(counts_.folders.load(std::memory_order_relaxed) + 1,
@@ -670,5 +679,7 @@ bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing&
         return false;
     }
     record_.totalUp();
+    if (!shared.crossedMount)
+        countLoopsFromEachFolder(record_, hiddenAtTop);
     return true;
 }
