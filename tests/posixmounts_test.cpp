@@ -25,14 +25,22 @@ TEST(PseudoMounts, TellsKernelFileSystemsFromRealOnes) {
         unsigned major;
         unsigned minor;
         bool pseudo;
+        const char* folder = nullptr; // on a device mounted since the table was read
     };
     const Case cases[] = {
-        {0, 21, true}, {0, 22, true},  {0, 6, true},    {0, 26, true},
-        {0, 40, true}, {0, 23, false}, {254, 0, false}, {9, 9, false},
+        {0, 21, true},   {0, 22, true}, {0, 6, true},
+        {0, 26, true},   {0, 40, true}, {0, 23, false},
+        {254, 0, false}, {9, 9, false}, {9, 9, true, "/proc/self"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(mounts.isPseudo(makedev(c.major, c.minor), -1), c.pseudo)
+    for (const Case& c : cases) {
+        const int fd = c.folder ? ::open(c.folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+        if (c.folder && fd < 0)
+            continue; // no such file system here
+        EXPECT_EQ(mounts.isPseudo(makedev(c.major, c.minor), fd), c.pseudo)
             << c.major << ":" << c.minor;
+        if (fd >= 0)
+            ::close(fd);
+    }
 }
 
 TEST(PseudoMounts, ReadsThisSystemsTable) {

@@ -60,6 +60,7 @@ void PseudoMounts::parse(const QByteArray& mountInfo) {
         if (!majorOk || !minorOk)
             continue;
         haveTable_ = true;
+        mounted_.insert(makedev(major, minor));
         if (isPseudoType(fields[dash + 1]))
             devices_.insert(makedev(major, minor));
         haveAutomounts_ = haveAutomounts_ || fields[dash + 1] == "autofs";
@@ -76,7 +77,7 @@ bool PseudoMounts::isAutomountPoint(int parentFd, const char* name, dev_t parent
 }
 
 bool PseudoMounts::isPseudo(dev_t dev, int fd) const {
-    if (haveTable_)
+    if (haveTable_ && mounted_.contains(dev))
         return devices_.contains(dev);
 #if defined(__linux__)
     struct statfs fs;
@@ -94,6 +95,10 @@ bool PseudoMounts::isPseudo(dev_t dev, int fd) const {
         case BPF_FS_MAGIC:
         case HUGETLBFS_MAGIC:
         case AUTOFS_SUPER_MAGIC:
+        case BINFMTFS_MAGIC:
+        case EFIVARFS_MAGIC:
+        case NSFS_MAGIC:
+        case SELINUX_MAGIC:
             return true;
         default:
             break;

@@ -16,7 +16,8 @@ public:
     // Takes the text of a mount table in the kernel's mountinfo form.
     explicit PseudoMounts(const QByteArray& mountInfo);
 
-    // `fd` is the folder itself, asked directly when no mount table could be read.
+    // `fd` is the folder itself, asked directly when its device is not in the mount
+    // table (mounted since the table was read, or no table could be read); -1 if none.
     bool isPseudo(dev_t dev, int fd) const;
 
     // An automount point, looked at without setting off the mount: opening it would
@@ -28,7 +29,8 @@ public:
 private:
     void parse(const QByteArray& mountInfo);
 
-    std::unordered_set<dev_t> devices_;
+    std::unordered_set<dev_t> devices_; // of kernel file systems
+    std::unordered_set<dev_t> mounted_; // all in the table
     bool haveTable_ = false;
     bool haveAutomounts_ = false;
 };
