@@ -792,7 +792,9 @@ TEST(cli, PathLongerThanPathMax) {
     t.folder("Deep");
     // Each level is made relative to the one above: the full path soon exceeds PATH_MAX.
     int fd = openFolderAt(t.fd(), "Deep");
-    std::size_t pathLength = t.path("Deep").size();
+    Bytes path = t.path("Deep");
+    int inside = -1; // a folder whose own path is too long already
+    Bytes insidePath;
     for (int level = 0; level < 18 && fd >= 0; ++level) {
         const Bytes name =
             "Level" + std::to_string(level) + "-" + Bytes(240, level % 2 ? 'Q' : 'q');
@@ -801,25 +803,45 @@ TEST(cli, PathLongerThanPathMax) {
         const int next = openFolderAt(fd, name);
         ::close(fd);
         fd = next;
-        pathLength += 1 + name.size();
+        path += "/" + name;
+        if (path.size() > PATH_MAX && inside < 0) {
+            inside = ::dup(fd);
+            insidePath = path;
+        }
     }
     ASSERT_GE(fd, 0) << std::strerror(errno);
     TempTree::makeFile(fd, "deepest", 4242);
     ::close(fd);
-    ASSERT_GT(pathLength, std::size_t(PATH_MAX));
+    ASSERT_GE(inside, 0);
+    const Folder insideRoot = scanFolder(inside, "", ::geteuid());
 
-    const Folder root = scanTree(t, "Deep");
-    for (const bool withSubs : {true, false}) {
-        SCOPED_TRACE(withSubs ? "with subs" : "no subs");
-        const Result run = runList(listArgs(withSubs, {t.qpath("Deep")}));
+    struct Case {
+        bool withSubs;
+        bool fromInside; // "." in that folder, else "Deep" by its path
+    };
+    for (const Case c :
+         {Case{true, false}, Case{false, false}, Case{true, true}, Case{false, true}}) {
+        SCOPED_TRACE(std::string(c.withSubs ? "with subs" : "no subs") +
+                     (c.fromInside ? ", from inside" : ""));
+        const QStringList args =
+            listArgs(c.withSubs, {c.fromInside ? QStringLiteral(".") : t.qpath("Deep")});
+        QProcess process;
+        startList(process, args, false, {}, [&] {
+            if (c.fromInside && ::fchdir(inside) != 0)
+                ::_exit(127);
+        });
+        const Result run = finish(process, Result());
         EXPECT_EQ(run.exitCode, 0) << run.err.data();
-        expectList(run, run.out, expectedList(root, t.path("Deep"), withSubs));
+        const Folder root = c.fromInside ? insideRoot : scanTree(t, "Deep");
+        expectList(run, run.out,
+                   expectedList(root, c.fromInside ? insidePath : t.path("Deep"), c.withSubs));
         const Lines got = splitLines(run.out);
-        if (withSubs && got.size() > 4) { // the deepest folder's size, after its long path
+        if (c.withSubs && got.size() > 4) { // the deepest folder's size, after its long path
             EXPECT_EQ(got[got.size() - 3], std::string(82, ' ') + sizeField(4242).toStdString());
             EXPECT_GT(got[got.size() - 4].size(), std::size_t(PATH_MAX));
         }
     }
+    ::close(inside);
 }
 
 TEST(cli, UnreadableFolderHasNoSizeNorHaveItsAncestors) {

@@ -14,7 +14,8 @@ std::unique_ptr<FileSystemInfo> createFileSystemInfo();
 // Empty when the current folder cannot be had for a relative path.
 NativePath absoluteFolderPath(const NativePath& path);
 
-// True when the path names a folder (following links, as a chosen folder may be one).
+// True when the path names a folder (following links, as a chosen folder may be one),
+// however long the path.
 bool isFolder(const NativePath& path);
 
 // Lets the process hold as many open descriptors as the system allows it: a deep tree

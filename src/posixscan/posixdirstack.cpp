@@ -22,24 +22,6 @@ void closeKeepingErrno(int fd) {
     errno = saved;
 }
 
-// Opens an absolute path of any length, one component at a time when it is too long to
-// hand to the kernel whole.
-int openLongPath(const QByteArray& path) {
-    if (path.size() < PATH_MAX)
-        return ::open(path.constData(), kFolderFlags);
-    int fd = ::open("/", kFolderFlags);
-    for (const QByteArray& component : path.split('/')) {
-        if (fd < 0)
-            break;
-        if (component.isEmpty())
-            continue;
-        const int next = ::openat(fd, component.constData(), kFolderFlags);
-        closeKeepingErrno(fd);
-        fd = next;
-    }
-    return fd;
-}
-
 // The device and inode of an open folder, and whether it is the root of a mount: one
 // call either way.
 bool identify(int fd, DirStack::Frame& frame) {
@@ -70,6 +52,24 @@ bool identify(int fd, DirStack::Frame& frame) {
 }
 
 } // namespace
+
+int openFolderPath(const QByteArray& path, int access) {
+    const int flags = access | O_DIRECTORY | O_CLOEXEC;
+    if (path.size() < PATH_MAX)
+        return ::open(path.constData(), flags);
+    // Too long to hand to the kernel whole: a folder at a time.
+    int fd = ::open(path.startsWith('/') ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    for (const QByteArray& component : path.split('/')) {
+        if (fd < 0)
+            break;
+        if (component.isEmpty())
+            continue;
+        const int next = ::openat(fd, component.constData(), flags);
+        closeKeepingErrno(fd);
+        fd = next;
+    }
+    return fd;
+}
 
 DirStack::~DirStack() {
     clear();
@@ -103,7 +103,7 @@ QByteArray DirStack::pathBelowBase(char separator) const {
 
 bool DirStack::openBase(const QByteArray& path) {
     clear();
-    const int fd = openLongPath(path);
+    const int fd = openFolderPath(path, O_RDONLY);
     return fd >= 0 && pushOpened(fd, {});
 }
 

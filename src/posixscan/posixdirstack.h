@@ -83,6 +83,12 @@ private:
     std::size_t firstOpen_ = 1;
 };
 
+// Opens the folder at a path of any length, relative to the current folder unless it
+// begins with "/", following links as a path chosen by the user may hold them. `access`
+// is O_RDONLY, or O_PATH when the folder need not be readable. -1 with errno set when it
+// cannot be opened.
+int openFolderPath(const QByteArray& path, int access);
+
 // The entries of an open folder, read straight through its descriptor, "." and ".."
 // left out. The descriptor stays open and is not duplicated.
 class FolderEntries {

@@ -44,8 +44,11 @@ NativePath absoluteFolderPath(const NativePath& path) {
 }
 
 bool isFolder(const NativePath& path) {
-    struct stat st;
-    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    const int fd = openFolderPath(path, O_PATH);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
 }
 
 PosixFileSystem::PosixFileSystem() : PosixFileSystem(PseudoMounts()) {}
