@@ -10,7 +10,6 @@
 #include <QAccessible>
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -27,6 +26,7 @@
 #include <cstring>
 #include <memory>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -786,15 +786,30 @@ private slots:
     }
 
     // The real folder picker and save dialog, answered through their own widgets. They
-    // leave the keyboard with the window and no settings behind.
+    // leave the keyboard with the window and no settings behind. Any folder can be picked,
+    // as the system names it, and the picker stays on the screen.
+    void realDialogs_data() {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("plain") << QByteArray("Picked Folder") << "picked folder";
+        QTest::newRow("not UTF-8") << QByteArray("Caf\xe9 \xff") << "caf\uFFFD \uFFFD";
+        QTest::newRow("line break") << QByteArray("Two\nLines") << "two?lines";
+        QTest::newRow("240 letters") << QByteArray(240, 'W') << QString(240, u'w');
+    }
     void realDialogs() {
+        QFETCH(QByteArray, name);
+        QFETCH(QString, shown);
         QDir settings(scratch.filePath(QStringLiteral("config")));
         QVERIFY(settings.removeRecursively());
         Form1 form(createOutsideControls());
         form.Form_Load();
-        const QString folder = scratch.filePath(QStringLiteral("Picked Folder"));
-        QDir().mkpath(folder);
+        const QByteArray folder = QFile::encodeName(scratch.path()) + '/' + name;
+        QVERIFY(::mkdir(folder.constData(), 0700) == 0);
+        // A name that does not decode is out of QDir's reach, and so of the scratch's clean-up.
+        const auto removing = qScopeGuard([&folder] { ::rmdir(folder.constData()); });
+        const QString folderShown = scratch.path().toLower() + u'/' + shown;
         QString prompt2;
+        int width = 0;
         QTimer::singleShot(0, &form, [&] {
             auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
             QVERIFY(dialog);
@@ -803,17 +818,35 @@ private slots:
             auto* tree = dialog->findChild<QTreeView*>(QStringLiteral("folders"));
             auto* prompt2Label = dialog->findChild<QLabel*>(QStringLiteral("prompt2"));
             QVERIFY(tree && prompt2Label);
-            auto* model = qobject_cast<QFileSystemModel*>(tree->model());
-            tree->setCurrentIndex(model->index(folder));
-            prompt2 = prompt2Label->text();
+            QModelIndex at = tree->model()->index(0, 0); // the root
+            QByteArray reached;
+            for (const QByteArray& part : folder.mid(1).split('/')) {
+                reached += '/' + part;
+                tree->expand(at);
+                const QModelIndexList found = tree->model()->match(
+                    tree->model()->index(0, 0, at), Qt::UserRole, reached, 1, Qt::MatchExactly);
+                QVERIFY2(!found.isEmpty(), reached.constData());
+                at = found[0];
+            }
+            tree->setCurrentIndex(at);
+            QVERIFY(QTest::qWaitForWindowExposed(dialog));
+            prompt2 = prompt2Label->toolTip();
+            QVERIFY(!prompt2Label->text().contains(u'\n'));
+            width = dialog->frameGeometry().width();
             closeOnFailure.dismiss();
             dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
         });
         button(form, "Command1")->click();
-        QCOMPARE(prompt2, folder.toLower());
-        QCOMPARE(form.runState().ListFolder, folder);
+        QCOMPARE(prompt2, folderShown);
+        QVERIFY(width <= form.screen()->availableSize().width());
+        QCOMPARE(form.listFolderPath(), folder);
+        QCOMPARE(control<QLabel>(form, "Label2")->text(), folderShown);
+        QCOMPARE(control<ThreeDPanel>(form, "SSPanel1")->caption(), folderShown);
+        if (name != "Picked Folder")
+            return;
+        const QString folderName = QFile::decodeName(folder);
 
-        const QString listFile = folder + QStringLiteral("/New List.txt");
+        const QString listFile = folderName + QStringLiteral("/New List.txt");
         bool askedToCreate = false;
         QTimer::singleShot(0, &form, [&] {
             auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());

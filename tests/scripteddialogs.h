@@ -3,6 +3,7 @@
 #include "platform/desktop/outsidecontrols.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QStringList>
 
 #include <deque>
@@ -29,7 +30,7 @@ public:
         selected_ = *answer;
         return true;
     }
-    QString SelectedFolder() const override { return selected_; }
+    QByteArray SelectedFolder() const override { return QFile::encodeName(selected_); }
     void setPrompt2(const QString& text) override { prompt2 = text; }
 
 private:

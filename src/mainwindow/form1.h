@@ -29,6 +29,8 @@ public:
     ~Form1() override;
 
     const RunState& runState() const { return state_; }
+    // The chosen folder as the system names it, which the run lists.
+    const NativePath& listFolderPath() const { return listFolderPath_; }
     // True once the window has been closed; a run still on the stack winds down quietly.
     bool unloaded() const { return unloaded_; }
 
@@ -112,6 +114,7 @@ private:
     std::unique_ptr<Ui::Form1> ui;
     OutsideControls controls_;
     RunState state_;
+    NativePath listFolderPath_;
     ListFile listFile_;
     QString statusText_;
     QElapsedTimer sincePump_;

@@ -98,6 +98,7 @@ void Form1::mlist_Click() {
 Form1::RunEnd Form1::writeList() {
     const QString shownPath = listfields::shownName(QDir::toNativeSeparators(state_.ListFilePath));
     ListRequest request;
+    request.folder = listFolderPath_;
     request.headerText = ui->Text1->text();
     request.mode = ui->nosubdir->isChecked() ? ListMode::NoSubs : ListMode::WithSubs;
     const std::unique_ptr<FileSystemInfo> fileSystem = createFileSystemInfo();

@@ -1,5 +1,6 @@
 #include "mainwindow/form1.h"
 
+#include "listing/listfields.h"
 #include "platform/desktop/threedpanel.h"
 #include "posixscan/filesystem.h"
 #include "ui_form1.h"
@@ -29,12 +30,15 @@ void Form1::Command1_Click() {
     takeBackKeyboard();
     if (!confirmed)
         return;
-    const QString folder = QFile::decodeName(
-        absoluteFolderPath(QFile::encodeName(controls_.BrowseDialog1->SelectedFolder())));
-    if (folder.isEmpty())
+    const NativePath path = absoluteFolderPath(controls_.BrowseDialog1->SelectedFolder());
+    if (path.isEmpty())
         return;
+    // The run gets the folder's own bytes: a name that does not decode is shown with
+    // U+FFFD, and would name another folder, or none, if encoded back.
+    listFolderPath_ = path;
+    const QString folder = QFile::decodeName(path);
     state_.ListFolder = folder;
-    const QString shown = folder.toLower();
+    const QString shown = listfields::shownName(folder).toLower();
     ui->Label2->setText(shown);
     ui->Command4->setEnabled(true);
     ui->SSPanel1->setCaption(shown);
@@ -43,7 +47,8 @@ void Form1::Command1_Click() {
 
 void Form1::BrowseDialog1_SelectionChanged(const QString& path, const QString& DisplayName) {
     Q_UNUSED(DisplayName);
-    controls_.BrowseDialog1->setPrompt2(QDir::toNativeSeparators(path).toLower());
+    controls_.BrowseDialog1->setPrompt2(
+        listfields::shownName(QDir::toNativeSeparators(path)).toLower());
 }
 
 void Form1::browse_Click() {

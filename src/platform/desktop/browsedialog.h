@@ -2,25 +2,28 @@
 
 #include "platform/desktop/dialogs.h"
 
+#include <QByteArray>
 #include <QPointer>
 
 class QLabel;
 
 // The folder picker: a tree of the folders on this computer under a fixed prompt and a
 // second prompt line. It starts in the user's home folder and then where it was last
-// confirmed.
+// confirmed. Folders are read by their names as the system gives them, so that every
+// folder can be chosen, whatever bytes its name is made of; names that do not decode
+// show U+FFFD, and control characters "?".
 class BrowseDialog final : public FolderPicker {
     Q_OBJECT
 public:
     explicit BrowseDialog(const QString& prompt1, QObject* parent = nullptr);
 
     bool Show(QWidget* owner) override;
-    QString SelectedFolder() const override { return selectedFolder_; }
+    QByteArray SelectedFolder() const override { return selectedFolder_; }
     void setPrompt2(const QString& text) override;
 
 private:
     QString prompt1_;
     QString prompt2_;
-    QString selectedFolder_;
+    QByteArray selectedFolder_;
     QPointer<QLabel> prompt2Label_;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -19,8 +20,8 @@ public:
 
     // Modal. True when the user confirmed a folder, false on Cancel.
     virtual bool Show(QWidget* owner) = 0;
-    // The folder last confirmed, as a full path.
-    virtual QString SelectedFolder() const = 0;
+    // The folder last confirmed, as a full path in the system's own bytes.
+    virtual QByteArray SelectedFolder() const = 0;
     virtual void setPrompt2(const QString& text) = 0;
 
 signals:
