@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <fcntl.h>
 #include <future>
 #include <sndfile.h>
@@ -206,7 +207,8 @@ private slots:
                     {"junk", "private", "junk", true},
                     {"out of descriptors", "private", "burst", true},
                     {"stranger asks", "shared", "stranger asks", true},
-                    {"stranger listens", "shared", "stranger listens", false}};
+                    {"stranger listens", "shared", "stranger listens", true},
+                    {"idle crowd", "shared", "idle", true}};
         for (const auto& row : rows)
             QTest::newRow(row.tag) << row.runtime << row.before << row.handsOver;
     }
@@ -281,6 +283,16 @@ private slots:
         QTest::qWait(300);
         for (const int fd : held)
             ::close(fd);
+        // Connections of this user that say nothing stay open while the next copy asks.
+        std::vector<int> idle;
+        for (int i = 0; before == "idle" && i < 300; ++i) {
+            idle.push_back(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+            ::connect(idle.back(), reinterpret_cast<sockaddr*>(&address), length);
+        }
+        const auto closeIdle = qScopeGuard([&idle] {
+            for (const int fd : idle)
+                ::close(fd);
+        });
         auto handOver = std::async(
             std::launch::async, [&] { return second.PrevInstance() && second.AppActivate(title); });
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -288,6 +300,30 @@ private slots:
         QCOMPARE(handOver.get(), handsOver);
         QCOMPARE(asked.size(), handsOver ? 1 : 0);
         QVERIFY(QDir(folder).entryList(QDir::System).size() == (runtime == "private" ? 1 : 0));
+    }
+
+    // Ended by the system as by closing it: nothing of it is left in the runtime folder.
+    void endsOnASignalAsOnClosing_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+    void endsOnASignalAsOnClosing() {
+        QFETCH(int, signal);
+        const QString folder = scratch.filePath(QStringLiteral("signal %1").arg(signal));
+        QVERIFY(QDir().mkpath(folder));
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_RUNTIME_DIR", folder);
+        program.setProcessEnvironment(environment);
+        program.start(KESTRIX_BINARY);
+        QTRY_VERIFY_WITH_TIMEOUT(!QDir(folder).entryList(QDir::System).isEmpty(), 20000);
+        ::kill(program.processId(), signal);
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(QDir(folder).entryList(QDir::System), QStringList());
     }
 
     // Closed while a run writes: the run stops, the file keeps what it got, the start

@@ -1,5 +1,6 @@
 #include "mainwindow/form1.h"
 #include "platform/desktop/instancelink.h"
+#include "platform/desktop/terminationsignals.h"
 #include "posixscan/filesystem.h"
 
 #include <QApplication>
@@ -43,5 +44,6 @@ int main(int argc, char* argv[]) {
     // The title by which a second copy finds this one. It is not set as a display name:
     // Qt would add that to the title bar of every window.
     setApplicationTitle(QStringLiteral("Kestrix"));
+    closeWindowsOnTermination();
     return runKestrix(createOutsideControls());
 }

@@ -33,8 +33,13 @@ constexpr int kConnectMs = 1000;
 constexpr int kAnswerMs = 8000;
 // A peer that connects and says nothing is not kept waiting on.
 constexpr int kPeerMs = 2000;
-// Peers heard at once; more are turned away, so that a burst cannot use up descriptors.
+// Peers that have not yet said all of their request, held at once; the one waiting the
+// longest goes when another comes, so that idle connections cannot use up descriptors nor
+// crowd out a copy that asks.
 constexpr int kMostPeers = 8;
+// Names tried in turn where another user may have taken one first (the abstract namespace
+// is open to all): the first that is free or held by this user is this user's.
+constexpr int kNames = 8;
 // Out of descriptors, the server rests this long before it accepts again.
 constexpr int kRestMs = 200;
 
@@ -72,22 +77,39 @@ bool waitFor(int fd, short events, const QDeadlineTimer& deadline) {
     return ready > 0 && (entry.revents & events);
 }
 
-// A connection to the copy of this user that listens at `at`; -1 when there is none.
-int connectTo(const QByteArray& at) {
+enum class Holder { Nobody, ThisUser, Other };
+
+// Who listens at `at`; when it is this user, `fd` is a connection to that copy.
+Holder connectTo(const QByteArray& at, int& fd) {
+    fd = -1;
     sockaddr_un address;
     socklen_t length;
     if (!toSocketAddress(at, address, length))
-        return -1;
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    // A listener with a full backlog makes connect fail at once rather than wait.
-    if ((::connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 ||
-         (errno == EINPROGRESS && waitFor(fd, POLLOUT, QDeadlineTimer(kConnectMs)))) &&
-        peerIsThisUser(fd))
-        return fd;
+        return Holder::Nobody;
+    const QDeadlineTimer deadline(kConnectMs);
+    while (true) {
+        fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            return Holder::Nobody;
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 ||
+            (errno == EINPROGRESS && waitFor(fd, POLLOUT, deadline))) {
+            if (peerIsThisUser(fd))
+                return Holder::ThisUser;
+            break;
+        }
+        const int error = errno;
+        ::close(fd);
+        fd = -1;
+        if (error == ECONNREFUSED || error == ENOENT)
+            return Holder::Nobody;
+        // A listener with a full backlog refuses at once: it is there, and busy.
+        if (error != EAGAIN || deadline.hasExpired())
+            return Holder::Other;
+        ::poll(nullptr, 0, 10);
+    }
     ::close(fd);
-    return -1;
+    fd = -1;
+    return Holder::Other;
 }
 
 } // namespace
@@ -124,10 +146,12 @@ void setApplicationTitle(const QString& title) {
     titleOverride() = title;
 }
 
-QByteArray LocalInstanceLink::address(const QString& title) const {
+QByteArray LocalInstanceLink::address(const QString& title, int turn) const {
     const QByteArray titleHash =
         QCryptographicHash::hash(title.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
-    const QByteArray name = "kestrix-" + QByteArray::number(::geteuid()) + '-' + titleHash;
+    QByteArray name = "kestrix-" + QByteArray::number(::geteuid()) + '-' + titleHash;
+    if (turn > 0)
+        name += '-' + QByteArray::number(turn);
     const QByteArray path = folder_ + '/' + name;
     // A runtime folder too deep for a socket path leaves only the abstract namespace.
     if (!folder_.isEmpty() && std::size_t(path.size()) < sizeof(sockaddr_un::sun_path))
@@ -140,28 +164,53 @@ QString LocalInstanceLink::serverName(const QString& title) const {
     return at.startsWith('\0') ? u'@' + QString::fromUtf8(at.mid(1)) : QFile::decodeName(at);
 }
 
+int LocalInstanceLink::connectToOwn(const QString& title, QByteArray& freeName) const {
+    freeName.clear();
+    for (int turn = 0; turn < kNames; ++turn) {
+        const QByteArray at = address(title, turn);
+        int fd;
+        switch (connectTo(at, fd)) {
+        case Holder::ThisUser:
+            return fd;
+        case Holder::Nobody:
+            // Names are taken in turn, so this user's copy is never past a free one.
+            freeName = at;
+            return -1;
+        case Holder::Other:
+            break;
+        }
+        // In a folder of this user's own nobody else can hold the name: no need to go on.
+        if (!at.startsWith('\0'))
+            break;
+    }
+    return -1;
+}
+
 bool LocalInstanceLink::PrevInstance() {
-    const QByteArray at = address(applicationTitle());
+    const QString title = applicationTitle();
+    const QByteArray first = address(title, 0);
     // Two copies started together must not both decide that they are the first. The
     // abstract namespace needs no lock: only one of them can take the name.
     std::unique_ptr<QLockFile> startLock;
-    if (!at.startsWith('\0')) {
-        startLock = std::make_unique<QLockFile>(QFile::decodeName(at + ".lock"));
+    if (!first.startsWith('\0')) {
+        startLock = std::make_unique<QLockFile>(QFile::decodeName(first + ".lock"));
         startLock->tryLock(kConnectMs * 2);
     }
-    if (const int fd = connectTo(at); fd >= 0) {
+    QByteArray freeName;
+    if (const int fd = connectToOwn(title, freeName); fd >= 0) {
         ::close(fd);
         return true;
     }
-    listen(at);
+    listen(freeName.isEmpty() ? first : freeName);
     return false;
 }
 
 bool LocalInstanceLink::AppActivate(const QString& title) {
-    const QByteArray at = address(title);
-    const int fd = connectTo(at);
+    QByteArray freeName;
+    const int fd = connectToOwn(title, freeName);
     if (fd < 0) {
-        listen(at); // gone meanwhile: this copy takes its place
+        listen(freeName.isEmpty() ? address(title, 0)
+                                  : freeName); // gone meanwhile: this copy takes its place
         return false;
     }
     const auto closing = qScopeGuard([fd] { ::close(fd); });
@@ -197,7 +246,7 @@ void LocalInstanceLink::listen(const QByteArray& at) {
         return;
     auto bindAndListen = [&] {
         return ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-               ::listen(fd, 16) == 0;
+               ::listen(fd, SOMAXCONN) == 0;
     };
     bool listening = bindAndListen();
     // Left behind by a copy that crashed: nobody answers on it any more. (A name in the
@@ -255,7 +304,7 @@ void LocalInstanceLink::acceptPending() {
                 return;
             continue; // that one connection went wrong
         }
-        if (peersServed_ >= kMostPeers || !peerIsThisUser(fd))
+        if (!peerIsThisUser(fd))
             ::close(fd);
         else
             serve(fd);
@@ -263,14 +312,36 @@ void LocalInstanceLink::acceptPending() {
 }
 
 void LocalInstanceLink::serve(int fd) {
+    // A copy sends its request as it connects: answered here and now, it is never crowded
+    // out by the connections accepted after it.
+    char head[64];
+    const ssize_t n = ::recv(fd, head, sizeof head, MSG_PEEK | MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) ||
+        (n > 0 && !kComeForward.startsWith(
+                      QByteArray::fromRawData(head, int(qMin<ssize_t>(n, kComeForward.size())))))) {
+        ::close(fd); // gone already, or not the request
+        return;
+    }
+    if (n == kComeForward.size()) {
+        ::recv(fd, head, sizeof head, MSG_DONTWAIT);
+        emit comeForwardRequested();
+        ::send(fd, kDone.constData(), std::size_t(kDone.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+        ::close(fd);
+        return;
+    }
     auto* peer = new QLocalSocket(this);
     if (!peer->setSocketDescriptor(fd)) {
         ::close(fd);
         delete peer;
         return;
     }
-    ++peersServed_;
-    connect(peer, &QObject::destroyed, this, [this] { --peersServed_; });
+    peers_.removeIf([](const QPointer<QLocalSocket>& gone) { return !gone; });
+    while (peers_.size() >= kMostPeers) {
+        QLocalSocket* oldest = peers_.takeFirst();
+        oldest->abort();
+        oldest->deleteLater();
+    }
+    peers_.append(peer);
     connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
     QTimer::singleShot(kPeerMs, peer, [peer] {
         peer->abort();

@@ -3,6 +3,10 @@
 #include "platform/desktop/instancelink.h"
 
 #include <QByteArray>
+#include <QList>
+#include <QPointer>
+
+class QLocalSocket;
 
 class QSocketNotifier;
 
@@ -23,8 +27,11 @@ public:
     QString serverName(const QString& title) const;
 
 private:
-    // The address bytes after the family; a leading NUL marks the abstract namespace.
-    QByteArray address(const QString& title) const;
+    // The address bytes after the family of the name tried at `turn`; a leading NUL marks
+    // the abstract namespace.
+    QByteArray address(const QString& title, int turn = 0) const;
+    // A connection to this user's copy under `title`, or -1 and the first free name.
+    int connectToOwn(const QString& title, QByteArray& freeName) const;
     void listen(const QByteArray& at);
     void acceptPending();
     void serve(int fd);
@@ -34,5 +41,5 @@ private:
     int listener_ = -1;
     int spare_ = -1; // a descriptor kept back for a connection that comes when none is left
     QSocketNotifier* incoming_ = nullptr;
-    int peersServed_ = 0;
+    QList<QPointer<QLocalSocket>> peers_; // heard, oldest first
 };
