@@ -21,6 +21,7 @@ TEST(CliOptions, ReadsTheListRequest) {
         QString header;
         QByteArray output;
         QByteArray folder;
+        int threads = 0;
     };
     const Case cases[] = {
         {{"/srv"}, false, {}, {}, "/srv"},
@@ -37,6 +38,8 @@ TEST(CliOptions, ReadsTheListRequest) {
         {{"-o", "l\xe9st.txt", "f\xff\xfe"}, false, {}, "l\xe9st.txt", "f\xff\xfe"},
         {{"--output=\xc0x", "--header", "\xff", "d"}, false, "\ufffd", "\xc0x", "d"},
         {{"-o\x80", "--", "--with-subs"}, false, {}, "\x80", "--with-subs"},
+        {{"--threads", "1", "d"}, false, {}, {}, "d", 1},
+        {{"--threads=64", "--with-subs", "d"}, true, {}, {}, "d", 64},
     };
     for (const Case& c : cases) {
         const CliOptions options = parse(c.arguments);
@@ -45,6 +48,7 @@ TEST(CliOptions, ReadsTheListRequest) {
         EXPECT_EQ(options.headerText, c.header);
         EXPECT_EQ(options.outputFile, c.output);
         EXPECT_EQ(options.folder, c.folder);
+        EXPECT_EQ(options.threads, c.threads);
     }
 }
 
@@ -64,6 +68,11 @@ TEST(CliOptions, TellsUsageErrorsHelpAndVersion) {
         {{"--with-subs=yes", "dir"}, Action::UsageError},
         {{"-hx", "dir"}, Action::UsageError},
         {{"dir", "--header"}, Action::UsageError},
+        {{"--threads", "0", "dir"}, Action::UsageError},
+        {{"--threads=65", "dir"}, Action::UsageError},
+        {{"--threads", "+8", "dir"}, Action::UsageError},
+        {{"--threads", "many", "dir"}, Action::UsageError},
+        {{"--threads", "dir"}, Action::UsageError},
         {{"--help"}, Action::Help},
         {{"-h", "dir"}, Action::Help},
         {{"--version"}, Action::Version},

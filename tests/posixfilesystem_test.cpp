@@ -227,8 +227,7 @@ TEST_F(PosixFileSystemTest, TreesOfEveryShapeAddUpLikeAFileByFileCount) {
             int threads;            // 0: as many as the scan takes
             rlim_t descriptorLimit; // 0: as it is
         };
-        for (const Run run :
-             {Run{1, 0}, Run{32, 0}, Run{kMaxScanThreads, 0}, Run{32, 64}, Run{0, 64}}) {
+        for (const Run run : {Run{1, 0}, Run{kMaxScanThreads, 0}, Run{32, 64}, Run{0, 64}}) {
             SCOPED_TRACE(testing::Message()
                          << run.threads << " threads, limit " << run.descriptorLimit);
             const int fd = ::open(top.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

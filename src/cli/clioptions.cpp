@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -19,6 +20,11 @@ QString helpText() {
         {{QStringLiteral("o"), QStringLiteral("output")},
          QStringLiteral("Write the list to FILE instead of standard output."),
          QStringLiteral("FILE")},
+        {QStringLiteral("threads"),
+         QStringLiteral("Scan with N threads (1 to 64). Without it, threads are added while "
+                        "they wait on the disk or the network, and kept to the cores "
+                        "otherwise."),
+         QStringLiteral("N")},
         {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit.")},
         {QStringLiteral("version"), QStringLiteral("Show the version and exit.")},
     });
@@ -41,7 +47,7 @@ CliOptions parseCliOptions(const QList<QByteArray>& arguments) {
     const auto shown = [](const QByteArray& arg) { return QString::fromLocal8Bit(arg); };
 
     bool help = false, version = false, optionsEnded = false;
-    std::optional<QByteArray> header, output;
+    std::optional<QByteArray> header, output, threads;
     QList<QByteArray> positional;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QByteArray& arg = arguments[i];
@@ -65,6 +71,7 @@ CliOptions parseCliOptions(const QList<QByteArray>& arguments) {
 
         std::optional<QByteArray>* valueOf = name == "o" || name == "output" ? &output
                                              : name == "header"              ? &header
+                                             : name == "threads"             ? &threads
                                                                              : nullptr;
         if (!valueOf) {
             const bool known = (name == "h" && !isLong) || name == "help" || name == "version" ||
@@ -104,6 +111,16 @@ CliOptions parseCliOptions(const QList<QByteArray>& arguments) {
         return fail(QStringLiteral("the FOLDER is empty"));
     if (output && output->isEmpty())
         return fail(QStringLiteral("the output FILE is empty"));
+    if (threads) {
+        // Digits only: no sign, no spaces, nothing after the number.
+        const bool digits =
+            !threads->isEmpty() && std::all_of(threads->begin(), threads->end(),
+                                               [](char c) { return c >= '0' && c <= '9'; });
+        const int n = digits && threads->size() <= 2 ? threads->toInt() : 0;
+        if (n < 1 || n > 64)
+            return fail(QStringLiteral("--threads wants a number from 1 to 64"));
+        options.threads = n;
+    }
     options.headerText = shown(header.value_or(QByteArray()));
     options.outputFile = output.value_or(QByteArray());
     options.folder = positional.first();

@@ -10,6 +10,7 @@ struct CliOptions {
     enum class Action { List, Help, Version, UsageError };
     Action action = Action::List;
     bool withSubs = false;
+    int threads = 0; // scanning threads; 0: as many as the file system's waiting needs
     QString headerText;
     QByteArray outputFile; // empty: standard output
     QByteArray folder;

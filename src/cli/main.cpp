@@ -55,6 +55,7 @@ int main(int argc, char* argv[]) {
         break;
     }
 
+    setScanThreads(options.threads);
     std::unique_ptr<FileSystemInfo> fileSystem = createFileSystemInfo();
     const NativePath folder = absoluteFolderPath(options.folder);
     if (folder.isEmpty() || !isFolder(folder))

@@ -21,3 +21,8 @@ bool isFolder(const NativePath& path);
 // Lets the process hold as many open descriptors as the system allows it: a deep tree
 // is read with a chain of open folders.
 void raiseDescriptorLimit();
+
+// How many threads every later scan of this process runs: 0 (as at the start) lets each
+// scan add threads while they wait on the file system; 1 to 64 fixes the number, for a
+// user who knows the server. Set before any listing run starts.
+void setScanThreads(int threads);

@@ -630,9 +630,10 @@ bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing&
     // keeps half of them for threads it may add.
     const std::size_t left = descriptorsLeft();
     const std::size_t budget = left > kDescriptorReserve ? left - kDescriptorReserve : 0;
-    const bool automatic = threads_ <= 0;
+    const int asked = threads_ >= 0 ? threads_ : scanThreadsSetting();
+    const bool automatic = asked == 0;
     shared.cores = usableCores();
-    shared.cap = std::min(automatic ? kMaxAutomaticThreads : std::min(threads_, kMaxScanThreads),
+    shared.cap = std::min(automatic ? kMaxAutomaticThreads : std::min(asked, kMaxScanThreads),
                           std::max<int>(1, int(budget / kChainMinimum)));
     const int first = automatic ? std::min(std::max(2, shared.cores), shared.cap) : shared.cap;
     const std::size_t firstShare = automatic && shared.cap > first ? budget / 2 : budget;

@@ -50,7 +50,8 @@ public:
     bool scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing& keepGoing,
               bool hiddenAtTop = true);
     // 0: as many threads as the waiting on the file system needs; otherwise that many (at
-    // most kMaxScanThreads), as far as descriptors allow. The number only changes how fast.
+    // most kMaxScanThreads), as far as descriptors allow; -1 (as at the start): as
+    // setScanThreads() said. The number only changes how fast.
     void setThreads(int threads) { threads_ = threads; }
     // How often a long scan calls keepGoing at the most.
     void setKeepGoingInterval(std::chrono::milliseconds interval) { keepGoingInterval_ = interval; }
@@ -83,7 +84,7 @@ private:
     FolderRecord record_;
     std::chrono::milliseconds keepGoingInterval_{50};
     int exhausted_ = 0;
-    int threads_ = 0;
+    int threads_ = -1;
     std::optional<FolderId> listFile_;
     Shared* scanning_ = nullptr; // while scan() works
 };

@@ -1,6 +1,9 @@
 #include "posixscan/scanthreads.h"
 
+#include "posixscan/filesystem.h"
+
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -14,7 +17,17 @@ namespace {
 // Below this share of blocked time, the processor is what the scan waits on.
 constexpr double kBlockedLine = 0.5;
 
+std::atomic<int> threadsSet = 0;
+
 } // namespace
+
+void setScanThreads(int threads) {
+    threadsSet = std::clamp(threads, 0, kMaxScanThreads);
+}
+
+int scanThreadsSetting() {
+    return threadsSet;
+}
 
 int usableCores() {
     cpu_set_t set;

@@ -30,6 +30,9 @@
 constexpr int kMaxAutomaticThreads = 32;
 constexpr int kMaxScanThreads = 64;
 
+// What setScanThreads() (filesystem.h) last set: 0 for the scan's own choice.
+int scanThreadsSetting();
+
 // Cores this process may run on; at least 1.
 int usableCores();
 
