@@ -3,6 +3,7 @@
 #include "posixscan/folderrecord.h"
 
 #include <algorithm>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -146,14 +147,18 @@ void countLoopsFromEachFolder(FolderRecord& record, bool topReadWhole) {
     // Two numbers a folder must fit in 32 bits.
     if (count == 0 || !record.node(0).holdsLoop || count >= (std::size_t(1) << 31))
         return;
-    LoopFigures figures(record, topReadWhole);
     std::vector<std::pair<quint32, Figure>> counted;
-    // The top was counted from itself already.
-    for (quint32 i = 1; i < count && !figures.outOfSteps(); ++i) {
-        if (!record.node(i).holdsLoop)
-            continue;
-        if (const std::optional<Figure> figure = figures.from(i))
-            counted.emplace_back(i, *figure);
+    try {
+        LoopFigures figures(record, topReadWhole);
+        // The top was counted from itself already.
+        for (quint32 i = 1; i < count && !figures.outOfSteps(); ++i) {
+            if (!record.node(i).holdsLoop)
+                continue;
+            if (const std::optional<Figure> figure = figures.from(i))
+                counted.emplace_back(i, *figure);
+        }
+    } catch (const std::bad_alloc&) {
+        return; // each is counted from itself then, which takes no more memory
     }
     for (const auto& [index, figure] : counted) {
         Node& node = record.node(index);
