@@ -41,8 +41,8 @@ constexpr std::size_t kChainExtra = 2;
 constexpr std::size_t kChainMinimum = 2 + kChainExtra;
 // How often the scan looks at how its threads spent their time, and how many folders a
 // thread enters between looks at the clock.
-constexpr std::chrono::milliseconds kSamplePeriod{25};
-constexpr unsigned kFoldersPerClockLook = 16;
+constexpr std::chrono::milliseconds kSamplePeriod{10};
+constexpr unsigned kFoldersPerClockLook = 4;
 
 qint64 nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -183,7 +183,8 @@ struct FolderTree::Shared {
         ThreadTimes seen;
     };
     Counts counts[kMaxScanThreads];
-    std::mutex lookMutex; // one thread looks at the times at once
+    std::mutex lookMutex;    // one thread looks at the times at once
+    bool wantedMore = false; // at the last look; under lookMutex
     std::atomic<qint64> nextLook = 0;
     std::atomic<bool> wantPath = false;
     std::mutex pathMutex;
@@ -294,10 +295,14 @@ private:
             c.seenIdle = idle;
             c.seen = times;
         }
-        // A thread with nothing to do says there is no work for more.
-        if (someIdle)
+        // A thread with nothing to do says there is no work for more; and one period
+        // alone may be a stall, so two in a row must say so.
+        const int wanted =
+            someIdle ? running : threadsWanted(s_.cores, running, s_.cap, busy, run, queued);
+        const bool wantedBefore = s_.wantedMore;
+        s_.wantedMore = wanted > running;
+        if (!wantedBefore)
             return;
-        const int wanted = threadsWanted(s_.cores, running, s_.cap, busy, run, queued);
         for (int i = running; i < wanted; ++i) {
             if (!startThread(s_, 0))
                 break;

@@ -14,8 +14,9 @@
 // win it back. So every sample period the scan asks the kernel how each thread spent it
 // (/proc/self/task/TID/schedstat: time run, time waited for a core); what is left of the
 // period, less the time the thread waited for work, it was blocked. When more than half
-// of the busy time was blocked, the scan adds threads: as many as would keep the cores
-// busy at that share (cores / (1 - blocked)), at most twice as many as it has, at most
+// of the busy time was blocked in two periods in a row (one alone may be a stall) and no
+// thread is short of work, the scan adds threads: as many as would keep the cores busy
+// at that share (cores / (1 - blocked)), at most twice as many as it has, at most
 // kMaxAutomaticThreads, and only while descriptors are left. It never takes threads
 // away: one with nothing to do waits for work and costs nothing.
 //
