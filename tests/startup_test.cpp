@@ -7,6 +7,7 @@
 #include "scripteddialogs.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSignalSpy>
@@ -96,6 +97,8 @@ private slots:
         scripted.sound->whilePlaying = [&] {
             seen = qobject_cast<Form2*>(topLevel("Form2"));
             QVERIFY(seen && seen->isVisible());
+            QCOMPARE(QAccessible::queryAccessibleInterface(seen)->text(QAccessible::Name),
+                     "Kestrix");
             sameWindow = seen == start;
         };
         form.hide();
