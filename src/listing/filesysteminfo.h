@@ -28,6 +28,20 @@ struct ScanProgress {
     quint64 files = 0;
 };
 
+// What the scans of a run leave out, and whom they tell of what they cannot read. Set
+// before the run; the window keeps the defaults.
+struct ScanOptions {
+    // Folders on another file system than the scanned folder's are passed over.
+    bool oneFileSystem = false;
+    // Shell patterns (fnmatch) matched against each folder's and file's own name: what
+    // matches is neither listed nor counted. The scanned folder itself is not matched.
+    std::vector<QByteArray> excludePatterns;
+    // Told of each folder that could not be read, by its path and the system's error
+    // number; the same folder may be told again. Called from the scanning threads, at
+    // times from two at once.
+    std::function<void(const NativePath& folder, int error)> unreadable;
+};
+
 // A folder's tree as one pass over it found it, stepped through folder by folder in the
 // order of a depth-first walk, without asking the file system about each.
 class RecordedFolders {
@@ -102,6 +116,9 @@ public:
     // The list file being written, by its handle (-1: none). What it holds is the run's
     // own output, so it counts as empty in the sizes of the folders that hold it.
     virtual void setListFile(int /*handle*/) {}
+
+    // Holds for every scan from now on.
+    virtual void setScanOptions(const ScanOptions& options) { Q_UNUSED(options); }
 
     // For keepGoing to show while a size query works.
     virtual ScanProgress scanProgress() const { return {}; }

@@ -120,8 +120,11 @@ void PosixFileSystem::letGoIfExhausted() {
 bool PosixFileSystem::moveTo(const NativePath& folder) {
     const bool moved = moveCursor(folder);
     if (!moved) {
-        noteExhaustion(errno);
+        const int error = errno;
+        noteExhaustion(error);
         letGoIfExhausted();
+        if (options_.unreadable && !isExhaustion(error))
+            options_.unreadable(withoutTrailingSeparators(folder), error);
     }
     return moved;
 }
@@ -224,6 +227,7 @@ bool PosixFileSystem::scan(FolderTree& tree, const NativePath& top, const KeepGo
     tree.setKeepGoingInterval(keepGoingInterval_);
     tree.setMemoryLimit(memoryLimit_);
     tree.setListFile(listFile_);
+    tree.setScanOptions(&options_, top);
     scanning_ = &tree;
     scanningTop_ = top;
     const bool done = tree.scan(cursor_.topFd(), pseudoMounts_, keepGoing, hiddenAtTop);

@@ -28,6 +28,7 @@ public:
     quint64 usedSpace(const NativePath& root) override;
     ScanProgress scanProgress() const override;
     void setListFile(int handle) override;
+    void setScanOptions(const ScanOptions& options) override { options_ = options; }
     int exhaustedResource() const override { return exhausted_; }
 
     // How often a long size query calls its keepGoing at the most.
@@ -76,4 +77,5 @@ private:
     NativePath scanningTop_;
     int exhausted_ = 0;
     std::optional<FolderTree::FolderId> listFile_;
+    ScanOptions options_;
 };

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <mutex>
 #include <new>
 #include <sched.h>
@@ -123,14 +124,33 @@ bool isExhaustion(int error) {
 // What the threads of one scan share.
 struct FolderTree::Shared {
     Shared(FolderRecord& record, const PseudoMounts& pseudoMounts, int topFd, FolderId topId,
-           bool hiddenAtTop)
+           bool hiddenAtTop, const ScanOptions* options, const NativePath& top)
         : record(record), pseudoMounts(pseudoMounts), topFd(topFd), topId(topId),
-          hiddenAtTop(hiddenAtTop) {}
+          hiddenAtTop(hiddenAtTop), options(options ? *options : ScanOptions()), top(top) {}
 
     void fail(int error) {
         int none = 0;
         exhausted.compare_exchange_strong(none, error);
         stopAll();
+    }
+    bool excluded(const char* name) const {
+        for (const QByteArray& pattern : options.excludePatterns) {
+            if (::fnmatch(pattern.constData(), name, 0) == 0)
+                return true;
+        }
+        return false;
+    }
+    // `below`: the folder's path below the top, each name followed by "/".
+    void unreadable(QByteArrayView below, int error) const {
+        if (!options.unreadable)
+            return;
+        NativePath path = top;
+        if (!below.isEmpty() && !path.endsWith('/'))
+            path += '/';
+        path += below;
+        if (path.size() > 1 && path.endsWith('/'))
+            path.chop(1);
+        options.unreadable(path, error);
     }
     bool isListFile(const struct stat& st) const {
         return listFile && st.st_ino == listFile->ino && st.st_dev == listFile->dev;
@@ -146,6 +166,8 @@ struct FolderTree::Shared {
     const int topFd;
     const FolderId topId;
     const bool hiddenAtTop;
+    const ScanOptions options;
+    const NativePath top;
     std::optional<FolderId> listFile;
     std::chrono::milliseconds interval{50};
 
@@ -338,17 +360,25 @@ private:
         }
         if (!dirs_.push(name)) {
             const int error = errno;
-            if (isExhaustion(error))
+            if (isExhaustion(error)) {
                 s_.fail(error);
-            else
-                note(node, failedToOpen(error));
+                return;
+            }
+            const Reached reached = failedToOpen(error);
+            if (reached == Reached::Unreadable)
+                s_.unreadable(dirs_.pathBelowBase('/') + name, error);
+            note(node, reached);
             return;
         }
         const DirStack::Frame& folder = dirs_.top();
         const std::optional<std::size_t> again =
             dirs_.find(folder.dev, folder.ino, dirs_.depth() - 1);
-        const Reached reached = whatIsOpened(folder.fd, folder.dev, again.has_value(),
-                                             dirs_.at(dirs_.depth() - 2).dev, s_.pseudoMounts);
+        // Another file system, when the scan keeps to one, is left out as a file would be.
+        const Reached reached =
+            s_.options.oneFileSystem && folder.dev != s_.topId.dev
+                ? Reached::NotAFolder
+                : whatIsOpened(folder.fd, folder.dev, again.has_value(),
+                               dirs_.at(dirs_.depth() - 2).dev, s_.pseudoMounts);
         if (reached != Reached::Folder) {
             note(node, reached);
             if (again)
@@ -377,6 +407,8 @@ private:
         ByteTotal bytes = 0;
         quint64 files = 0;
         bool readable = true;
+        int error = 0; // why an entry could not be looked at
+        const bool excluding = !s_.options.excludePatterns.empty();
         found_.clear();
         unsigned read = 0;
         while (entries.next()) {
@@ -386,6 +418,8 @@ private:
                 break;
             }
             const char* name = entries.name();
+            if (excluding && s_.excluded(name))
+                continue;
             bool folder = entries.type() == DT_DIR;
             if (entries.type() == DT_REG || entries.type() == DT_UNKNOWN) {
                 struct stat st;
@@ -397,8 +431,9 @@ private:
                     }
                     folder = S_ISDIR(st.st_mode);
                 } else if (errno != ENOENT) { // a file that vanished meanwhile is simply gone
-                    if (isExhaustion(errno))
-                        s_.fail(errno);
+                    error = errno;
+                    if (isExhaustion(error))
+                        s_.fail(error);
                     readable = false;
                 }
             }
@@ -407,8 +442,13 @@ private:
                 found_.push_back({names_.add(name, length), length});
             }
         }
-        if (entries.failed() && isExhaustion(entries.error()))
-            s_.fail(entries.error());
+        if (entries.failed()) {
+            error = entries.error();
+            if (isExhaustion(error))
+                s_.fail(error);
+        }
+        if (error != 0 && !isExhaustion(error))
+            s_.unreadable(dirs_.pathBelowBase('/'), error);
         const quint32 first = record_.addNodes(quint32(found_.size()));
         for (std::size_t i = 0; i < found_.size(); ++i) {
             Node& child = record_.node(first + quint32(i));
@@ -628,7 +668,8 @@ bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing&
         record_.node(0).sizeKnown = false;
         return true;
     }
-    Shared shared(record_, pseudoMounts, fd, {top.st_dev, top.st_ino}, hiddenAtTop);
+    Shared shared(record_, pseudoMounts, fd, {top.st_dev, top.st_ino}, hiddenAtTop, options_,
+                  optionsTop_);
     shared.interval = keepGoingInterval_;
     shared.listFile = listFile_;
     // The descriptors left are shared out among the threads' chains. A scan left to itself

@@ -76,6 +76,12 @@ public:
     void setMemoryLimit(std::size_t bytes) { record_.setMemoryLimit(bytes); }
     // A file counted as empty wherever the scan meets it.
     void setListFile(std::optional<FolderId> file) { listFile_ = file; }
+    // What the scans leave out, and whom they tell of unreadable folders, which they name
+    // by `top` and the path below it. The options must outlive the scans.
+    void setScanOptions(const ScanOptions* options, const NativePath& top) {
+        options_ = options;
+        optionsTop_ = top;
+    }
 
 private:
     struct Shared;
@@ -86,6 +92,8 @@ private:
     int exhausted_ = 0;
     int threads_ = -1;
     std::optional<FolderId> listFile_;
+    const ScanOptions* options_ = nullptr;
+    NativePath optionsTop_;
     Shared* scanning_ = nullptr; // while scan() works
 };
 
