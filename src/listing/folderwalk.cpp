@@ -9,9 +9,10 @@
 #include <vector>
 
 FolderWalk::FolderWalk(RunState& state, FileSystemInfo& fileSystem, RunHost& host,
-                       ListFileWriter& out, const QLocale& locale)
+                       ListFileWriter& out, const QLocale& locale, ListFormat format)
     : state_(state), fileSystem_(fileSystem), host_(host), out_(out),
-      groupSeparator_(locale.groupSeparator()), separator_(fileSystem.separator()) {}
+      groupSeparator_(locale.groupSeparator()), separator_(fileSystem.separator()),
+      format_(format) {}
 
 NativePath FolderWalk::withSeparator(const NativePath& folder) const {
     return folder.endsWith(separator_) ? folder : folder + separator_;
@@ -59,6 +60,9 @@ void FolderWalk::WalkFolder(const NativePath& folder) {
     const QString topBelowRoot = fileSystem_.pathBelowRoot(path).toLower();
     const qsizetype rootLength =
         shown.endsWith(topBelowRoot) ? shown.size() - topBelowRoot.size() : -1;
+    // A root is all ASCII ("/", "c:\"): as many bytes as characters.
+    recordSkip_ =
+        rootLength >= 0 ? rootLength : path.size() - fileSystem_.encodePath(topBelowRoot).size();
 
     if (!showFolder(shown))
         return;
@@ -173,6 +177,10 @@ void FolderWalk::WriteFolderLine(const std::optional<ByteTotal>& size,
         return;
     if (size)
         state_.ListTotal += *size;
+    if (format_ != ListFormat::Report) {
+        writeRecord(size, folderWithSeparator);
+        return;
+    }
     listfields::FieldRoom room;
     const QStringView field = listfields::sizeField(size, groupSeparator_, room);
     QString namePart;
@@ -185,8 +193,38 @@ void FolderWalk::WriteFolderLine(const std::optional<ByteTotal>& size,
     out_.writeLine(shownBelowRoot, listfields::kSizeColumn, field);
 }
 
+void FolderWalk::writeRecord(const std::optional<ByteTotal>& size, const NativePath& folder) {
+    const QByteArrayView path = QByteArrayView(folder).sliced(qMin(recordSkip_, folder.size()));
+    if (path.isEmpty())
+        return; // a root has no line of its own
+    record_.resize(0);
+    if (size) {
+        listfields::FieldRoom room;
+        for (const QChar digit : listfields::plainNumber(*size, room))
+            record_ += char(digit.unicode());
+    }
+    record_ += '\t';
+    if (format_ == ListFormat::TsvNullEnded) {
+        record_ += path;
+        out_.writeRecord(record_, '\0');
+        return;
+    }
+    for (const char c : path) {
+        if (c == '\t')
+            record_ += "\\t";
+        else if (c == '\n')
+            record_ += "\\n";
+        else if (c == '\\')
+            record_ += "\\\\";
+        else
+            record_ += c;
+    }
+    out_.writeRecord(record_, '\n');
+}
+
 void FolderWalk::ListSubFolders(const NativePath& folder) {
     const NativePath prefix = withSeparator(folder);
+    recordSkip_ = prefix.size();
     const QString shownPrefix = fileSystem_.decodePath(prefix).toLower();
     if (stopped())
         return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "listing/filesysteminfo.h"
+#include "listing/listingrun.h"
 
 #include <QElapsedTimer>
 #include <QLocale>
@@ -15,7 +16,7 @@ struct RunState;
 class FolderWalk {
 public:
     FolderWalk(RunState& state, FileSystemInfo& fileSystem, RunHost& host, ListFileWriter& out,
-               const QLocale& locale);
+               const QLocale& locale, ListFormat format = ListFormat::Report);
 
     // With subs: the folder and every folder below it, depth first, one line each.
     void WalkFolder(const NativePath& folder);
@@ -51,6 +52,8 @@ private:
     // name in the restricted listing), when the walk has it at hand.
     void WriteFolderLine(const std::optional<ByteTotal>& size,
                          const NativePath& folderWithSeparator, QStringView shownBelowRoot);
+    // The line for scripts: the size, a tab and the bytes of the path past recordSkip_.
+    void writeRecord(const std::optional<ByteTotal>& size, const NativePath& folder);
     KeepGoing keepGoing();
     // Abort, a failed write or a file system out of resources: no more lines.
     bool cannotGoOn() const;
@@ -63,6 +66,11 @@ private:
     ListFileWriter& out_;
     QString groupSeparator_;
     char separator_;
+    const ListFormat format_;
+    // Lines for scripts leave out this many leading bytes of a folder's path: its root
+    // with subs, the listed folder's path in the restricted listing.
+    qsizetype recordSkip_ = 0;
+    NativePath record_;
     // A scan's progress is shown at most this often.
     static constexpr qint64 kProgressIntervalMs = 100;
     QElapsedTimer sinceProgress_;

@@ -69,6 +69,10 @@ QStringView sizeField(std::optional<ByteTotal> bytes, QStringView groupSeparator
     return grouped(*bytes, groupSeparator, kSizeFieldWidth, true, room);
 }
 
+QStringView plainNumber(ByteTotal value, FieldRoom& room) {
+    return grouped(value, QStringView(), 0, false, room);
+}
+
 QString totalField(ByteTotal bytes, const QLocale& locale) {
     return grouped(bytes, locale.groupSeparator(), kTotalFieldWidth, false);
 }

@@ -34,6 +34,10 @@ QString sizeField(std::optional<ByteTotal> bytes, const QLocale& locale);
 // allocation, for a field on every line; the view is into `room`.
 QStringView sizeField(std::optional<ByteTotal> bytes, QStringView groupSeparator, FieldRoom& room);
 
+// The digits alone, without grouping or padding, for lines that scripts read; the view is
+// into `room`.
+QStringView plainNumber(ByteTotal value, FieldRoom& room);
+
 // The figure of the total line, right-aligned in 17 characters.
 QString totalField(ByteTotal bytes, const QLocale& locale);
 

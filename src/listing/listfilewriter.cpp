@@ -133,6 +133,13 @@ void ListFileWriter::writeLine(QStringView text, int column, QStringView field) 
     endLine();
 }
 
+void ListFileWriter::writeRecord(QByteArrayView bytes, char end) {
+    lineEnd_ = end;
+    pending_.append(bytes.data(), bytes.size());
+    pending_.append(end);
+    lineEnded();
+}
+
 void ListFileWriter::lineEnded() {
     if (pending_.size() >= kWriteSize)
         writePending();
@@ -153,7 +160,7 @@ bool ListFileWriter::flush() {
 
 void ListFileWriter::writePending() {
     // Only finished lines go out; the one being made stays for its next field.
-    const qsizetype finished = pending_.lastIndexOf('\n') + 1;
+    const qsizetype finished = pending_.lastIndexOf(lineEnd_) + 1;
     if (finished == 0)
         return;
     if (!failed_ && !file_.isOpen())

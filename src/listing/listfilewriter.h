@@ -23,6 +23,10 @@ public:
     // above would write it.
     void writeLine(QStringView text, int column, QStringView field);
 
+    // A line for scripts instead: the bytes as they are, then `end`. A writer is given the
+    // one kind of line or the other, and `end` is the same on every line.
+    void writeRecord(QByteArrayView bytes, char end);
+
     // Pushes out what is buffered; false once any write has failed.
     bool flush();
 
@@ -43,6 +47,7 @@ private:
     QByteArray pending_;
     QString escaped_;
     int lineColumns_ = 0;
+    char lineEnd_ = '\n';
     bool failed_ = false;
     QString errorString_;
     QElapsedTimer sinceFlush_;

@@ -40,26 +40,30 @@ ListOutcome ListingRun::write(QFileDevice& file, const ListRequest& request) {
     const QString rule(kRuleLength, u'_');
     ListFileWriter out(file);
 
-    out.append(rule);
-    out.endLine();
-    out.endLine();
-    out.placeAt(kHeaderColumn);
-    out.append(request.headerText);
-    out.append(u"     ");
-    out.append(headerDate(request.date, request.locale));
-    out.endLine();
-    out.append(rule);
-    out.endLine();
-    out.endLine();
-    out.append(u" Path - ");
-    out.append(folder.toLower());
-    out.append(request.mode == ListMode::NoSubs ? u"  (no subs)" : u"  (with subs)");
-    out.endLine();
-    out.endLine();
+    // Lines for scripts are the folder lines alone.
+    const bool report = request.format == ListFormat::Report;
+    if (report) {
+        out.append(rule);
+        out.endLine();
+        out.endLine();
+        out.placeAt(kHeaderColumn);
+        out.append(request.headerText);
+        out.append(u"     ");
+        out.append(headerDate(request.date, request.locale));
+        out.endLine();
+        out.append(rule);
+        out.endLine();
+        out.endLine();
+        out.append(u" Path - ");
+        out.append(folder.toLower());
+        out.append(request.mode == ListMode::NoSubs ? u"  (no subs)" : u"  (with subs)");
+        out.endLine();
+        out.endLine();
+    }
 
     state_.ListTotal = 0;
     if (!nativeFolder.isEmpty()) {
-        FolderWalk walk(state_, fileSystem_, host_, out, request.locale);
+        FolderWalk walk(state_, fileSystem_, host_, out, request.locale, request.format);
         if (request.mode == ListMode::NoSubs)
             walk.ListSubFolders(nativeFolder);
         else
@@ -71,15 +75,17 @@ ListOutcome ListingRun::write(QFileDevice& file, const ListRequest& request) {
         return {ListOutcome::Status::ResourcesRanOut, qt_error_string(error)};
     }
 
-    // Only a root keeps its trailing separator in the chosen folder.
-    const bool isRoot = nativeFolder.endsWith(fileSystem_.separator());
-    const ByteTotal total = isRoot ? fileSystem_.usedSpace(nativeFolder) : state_.ListTotal;
-    out.placeAt(kHyphenRuleColumn);
-    out.append(u"---------------");
-    out.endLine();
-    out.placeAt(kTotalColumn);
-    out.append(totalField(total, request.locale));
-    out.endLine();
+    if (report) {
+        // Only a root keeps its trailing separator in the chosen folder.
+        const bool isRoot = nativeFolder.endsWith(fileSystem_.separator());
+        const ByteTotal total = isRoot ? fileSystem_.usedSpace(nativeFolder) : state_.ListTotal;
+        out.placeAt(kHyphenRuleColumn);
+        out.append(u"---------------");
+        out.endLine();
+        out.placeAt(kTotalColumn);
+        out.append(totalField(total, request.locale));
+        out.endLine();
+    }
 
     if (!out.flush())
         return {ListOutcome::Status::WriteFailed, out.errorString()};

@@ -12,11 +12,19 @@ struct RunState;
 
 enum class ListMode { NoSubs, WithSubs };
 
+// The printable report, or for scripts only the folder lines, each the size in bytes (empty
+// when unknown), a tab and the folder's text on its report line exactly as on disk: its
+// bytes, not lower-cased. Tsv ends a line with LF and writes a tab, a line break and a
+// backslash in a name as "\t", "\n" and "\\"; TsvNullEnded ends it with NUL, escaping
+// nothing.
+enum class ListFormat { Report, Tsv, TsvNullEnded };
+
 struct ListRequest {
     // The folder to walk as the system names it; empty: ListFolder in the system's encoding.
     NativePath folder;
     QString headerText;
     ListMode mode = ListMode::NoSubs;
+    ListFormat format = ListFormat::Report;
     QDate date = QDate::currentDate();
     QLocale locale = QLocale::system();
 };
