@@ -24,6 +24,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -537,6 +538,31 @@ TEST_P(MixedTreeList, MatchesOwnWalkOnFileAndStandardOutput) {
         fromFile[2] = fromOut[2]; // the date may turn between the two runs
     EXPECT_EQ(fromFile, fromOut);
 
+    // The lines for scripts, unescaped, make the same folder lines: the same order, names
+    // and sizes, only exact.
+    for (const char* format : {"--format=tsv", "--null"}) {
+        const Result tsv =
+            runList(args + QStringList{QString::fromUtf8(format), folder}, false, t.qpath(""));
+        EXPECT_EQ(tsv.exitCode, 0) << tsv.err.data();
+        const bool nul = format[2] == 'n';
+        ListBuilder fromTsv;
+        for (const QByteArray& line : tsv.out.split(nul ? '\0' : '\n')) {
+            const qsizetype tab = line.indexOf('\t');
+            if (line.isEmpty() || tab < 0)
+                continue; // after the last line end
+            Bytes path;
+            for (qsizetype i = tab + 1; i < line.size(); ++i) {
+                const bool escaped = !nul && line[i] == '\\' && i + 1 < line.size();
+                const char next = escaped ? line[++i] : line[i];
+                path += !escaped ? next : next == 't' ? '\t' : next == 'n' ? '\n' : next;
+            }
+            fromTsv.folderLine(c.withSubs ? lowerName(path) : capitalisedName(path),
+                               tab > 0 ? std::optional(line.left(tab).toULongLong())
+                                       : std::nullopt);
+        }
+        EXPECT_EQ(fromTsv.lines, Lines(want.begin() + 7, want.end() - 2)) << format;
+    }
+
     // The total is the exact sum of the figures above it, as the lines give them.
     const auto [sum, total] = sumAndTotal(bytes);
     EXPECT_EQ(total, sum);
@@ -563,6 +589,8 @@ struct ExitCase {
     QStringList stderrHas;
     const char* stdoutMatches; // a regular expression; nullptr: nothing on standard output
     bool outCreated;
+    bool stdoutClosed = false;
+    bool mountInside = false; // a file system of 3 bytes at Tree/Mnt
 };
 void PrintTo(const ExitCase& c, std::ostream* os) {
     *os << c.name;
@@ -585,7 +613,21 @@ TEST_P(CliExit, StatusAndMessage) {
     QStringList args;
     for (const QString& a : c.args)
         args << expand(a);
-    const Result run = runList(args);
+    const Bytes mount = t.path("Tree/Mnt");
+    if (c.mountInside) {
+        t.folder("Tree/Mnt");
+        if (::mount("kestrix-test", mount.c_str(), "tmpfs", 0, "size=64k") != 0)
+            GTEST_SKIP() << "cannot mount here: " << std::strerror(errno);
+        TempTree::makeFile(t.fd(), "Tree/Mnt/f", 3);
+    }
+    QProcess process;
+    startList(process, args, false, {}, [&c] {
+        if (c.stdoutClosed)
+            ::close(STDOUT_FILENO);
+    });
+    const Result run = finish(process, Result());
+    if (c.mountInside)
+        ::umount2(mount.c_str(), MNT_DETACH);
     ASSERT_FALSE(run.crashed);
     EXPECT_EQ(run.exitCode, c.exitCode) << run.err.data();
     for (const QString& part : c.stderrHas)
@@ -606,7 +648,18 @@ const QString kNoEntry = QString::fromLocal8Bit(std::strerror(ENOENT));
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(cli, CliExit, ::testing::Values(
     ExitCase{"NoFolder", {"-o", "@OUT"}, 2, {}, nullptr, false},
-    ExitCase{"UnknownOption", {"--bogus", "-o", "@OUT", "@TREE"}, 2, {"bogus"}, nullptr, false},
+    ExitCase{"UnknownOption", {"--bogus", "-o", "@OUT", "@TREE"}, 2,
+             {"bogus'\nTry 'kestrix-list --help' for more information.\n"}, nullptr, false},
+    ExitCase{"Abbreviated", {"--out", "@OUT", "@TREE"}, 0, {}, nullptr, true},
+    ExitCase{"LastWins", {"-o", "@NODIR", "-o", "@OUT", "@TREE"}, 0, {}, nullptr, true},
+    ExitCase{"ClosedStdout", {"@TREE"}, 1, {"standard output is closed"}, nullptr, false, true},
+    ExitCase{"Tsv", {"--with-subs", "--format=tsv", "@TREE"}, 0, {}, "^5\t\\S+/Tree/\n5\t\\S+/Tree/Sub/\n$",
+             false},
+    ExitCase{"NullEnded", {"-0", "@TREE"}, 0, {}, "^5\tSub\\x{0}$", false},
+    ExitCase{"ExcludeFile", {"--exclude=f", "--format=tsv", "@TREE"}, 0, {}, "^0\tSub\n$", false},
+    ExitCase{"ExcludeFolder", {"--exclude", "S*", "--format=tsv", "@TREE"}, 0, {}, nullptr, false},
+    ExitCase{"OneFileSystem", {"-x", "--format=tsv", "@TREE"}, 0, {}, "^5\tSub\n$", false, false,
+             true},
     ExitCase{"MissingFolder", {"-o", "@OUT", "@MISSING"}, 2, {"@MISSING"}, nullptr, false},
     ExitCase{"FileAsFolder", {"-o", "@OUT", "@FILE"}, 2, {"@FILE"}, nullptr, false},
     ExitCase{"TwoFolders", {"-o", "@OUT", "@TREE", "@TREE"}, 2, {}, nullptr, false},
@@ -623,8 +676,11 @@ INSTANTIATE_TEST_SUITE_P(cli, CliExit, ::testing::Values(
     ExitCase{"EscapesInName", {"-o", "@OUT", "@MISSING\x1b[2J"}, 2, {"@MISSING?[2J"}, nullptr,
              false},
     ExitCase{"Success", {"--output", "@OUT", "@TREE"}, 0, {}, nullptr, true},
-    ExitCase{"Help", {"--help"}, 0, {}, "--with-subs.*--header.*--output", false},
-    ExitCase{"Version", {"--version"}, 0, {}, "^kestrix-list \\d+\\.\\d+\\S*\\n$", false}),
+    ExitCase{"Help", {"--help"}, 0, {},
+             "--with-subs.*--header.*--output.*--one-file-system.*--exclude.*--format.*--null.*"
+             "--version.*\\n  3 ", false},
+    ExitCase{"Version", {"--version"}, 0, {}, "^kestrix-list \\d+\\.\\d+\\S*\\n$", false},
+    ExitCase{"ShortVersion", {"-V"}, 0, {}, "^kestrix-list \\d+\\.\\d+\\S*\\n$", false}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
@@ -876,7 +932,11 @@ TEST(cli, UnreadableFolderHasNoSizeNorHaveItsAncestors) {
         for (const bool withSubs : {true, false}) {
             SCOPED_TRACE(withSubs ? "with subs" : "no subs");
             const Result run = runList(listArgs(withSubs, {t.qpath("Guarded")}), asNobody);
-            EXPECT_EQ(run.exitCode, 0) << run.err.data();
+            EXPECT_EQ(run.exitCode, 3) << run.err.data();
+            for (const char* locked : {"Outer/Locked", "Second/NoSearch"})
+                EXPECT_TRUE(run.err.contains("Guarded/" + QByteArray(locked) +
+                                             "': " + std::strerror(EACCES)))
+                    << run.err.data();
             expectList(run, run.out, expectedList(root, t.path("Guarded"), withSubs));
             // Blank: Outer, Second, and with subs Guarded, Locked and NoSearch.
             const Lines got = splitLines(run.out);
@@ -947,6 +1007,7 @@ struct InterruptCase {
     int signal;
     bool toStdout; // a pipe that is not read holds the tool back until the signal is sent
     bool ignoredAtStart = false; // as for a background job: the run must not hear it
+    bool beforeStart = false;    // sent while blocked, before the program starts
 };
 void PrintTo(const InterruptCase& c, std::ostream* os) {
     *os << c.name;
@@ -979,6 +1040,13 @@ TEST_P(CliInterrupt, ListEndsWithTheTotalOfTheLinesWritten) {
     startList(process, args, false, {}, [&c] {
         if (c.ignoredAtStart)
             ::signal(c.signal, SIG_IGN);
+        if (c.beforeStart) {
+            sigset_t blocked;
+            sigemptyset(&blocked);
+            sigaddset(&blocked, c.signal);
+            ::sigprocmask(SIG_BLOCK, &blocked, nullptr);
+            ::raise(c.signal);
+        }
     });
     ASSERT_TRUE(process.waitForStarted());
     if (c.toStdout) {
@@ -991,7 +1059,7 @@ TEST_P(CliInterrupt, ListEndsWithTheTotalOfTheLinesWritten) {
              ++i)
             ::usleep(1000);
     }
-    if (process.state() == QProcess::Running)
+    if (process.state() == QProcess::Running && !c.beforeStart)
         ::kill(pid_t(process.processId()), c.signal);
     result = finish(process, result);
     ASSERT_FALSE(result.crashed) << result.err.data();
@@ -1016,7 +1084,9 @@ INSTANTIATE_TEST_SUITE_P(cli, CliInterrupt,
                                            InterruptCase{"SigintFile", SIGINT, false},
                                            InterruptCase{"SighupFile", SIGHUP, false},
                                            InterruptCase{"SighupStdout", SIGHUP, true},
-                                           InterruptCase{"IgnoredSigint", SIGINT, true, true}),
+                                           InterruptCase{"IgnoredSigint", SIGINT, true, true},
+                                           InterruptCase{"SigtermBeforeStart", SIGTERM, true, false,
+                                                         true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -1,98 +1,157 @@
 #include "cli/clioptions.h"
 
-#include <QCommandLineParser>
+#include <getopt.h>
 
 #include <algorithm>
-#include <optional>
+#include <vector>
 
 namespace {
 
-QString helpText() {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Writes a list of the folders under FOLDER and their sizes in bytes.\n"
-                       "Without --with-subs, one line for each folder directly inside FOLDER;\n"
-                       "with it, one line for FOLDER and for every folder below it."));
-    parser.addOptions({
-        {QStringLiteral("with-subs"), QStringLiteral("List the whole tree below FOLDER.")},
-        {QStringLiteral("header"), QStringLiteral("The header text of the list."),
-         QStringLiteral("TEXT")},
-        {{QStringLiteral("o"), QStringLiteral("output")},
-         QStringLiteral("Write the list to FILE instead of standard output."),
-         QStringLiteral("FILE")},
-        {QStringLiteral("threads"),
-         QStringLiteral("Scan with N threads (1 to 64). Without it, threads are added while "
-                        "they wait on the disk or the network, and kept to the cores "
-                        "otherwise."),
-         QStringLiteral("N")},
-        {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit.")},
-        {QStringLiteral("version"), QStringLiteral("Show the version and exit.")},
-    });
-    parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("The folder to list."));
-    return parser.helpText();
+// Long options without a short form.
+enum : int { kWithSubs = 256, kHeader, kExclude, kFormat, kThreads, kVersion };
+
+constexpr char kShortOptions[] = ":o:hx0V";
+constexpr option kLongOptions[] = {
+    {"with-subs", no_argument, nullptr, kWithSubs},
+    {"header", required_argument, nullptr, kHeader},
+    {"output", required_argument, nullptr, 'o'},
+    {"one-file-system", no_argument, nullptr, 'x'},
+    {"exclude", required_argument, nullptr, kExclude},
+    {"format", required_argument, nullptr, kFormat},
+    {"null", no_argument, nullptr, '0'},
+    {"threads", required_argument, nullptr, kThreads},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
+};
+
+QString shown(const QByteArray& arg) {
+    return QString::fromLocal8Bit(arg);
+}
+
+// getopt_long was told to stay quiet, so that the parse has no side effects: what it
+// refused is told here, as it would tell it.
+QString refusal(int result, const QByteArray& arg) {
+    const bool isLong = arg.startsWith("--");
+    if (result == ':')
+        return isLong ? QStringLiteral("option '%1' requires an argument").arg(shown(arg))
+                      : QStringLiteral("option requires an argument -- '%1'")
+                            .arg(QChar::fromLatin1(char(optopt)));
+    if (!isLong)
+        return QStringLiteral("invalid option -- '%1'").arg(QChar::fromLatin1(char(optopt)));
+    for (const option* o = kLongOptions; optopt != 0 && o->name; ++o) {
+        if (o->val == optopt)
+            return QStringLiteral("option '--%1' doesn't allow an argument")
+                .arg(QLatin1StringView(o->name));
+    }
+    const QByteArray name = arg.mid(2, arg.indexOf('=') < 0 ? -1 : arg.indexOf('=') - 2);
+    QString possible;
+    for (const option* o = kLongOptions; o->name; ++o) {
+        if (QByteArray(o->name).startsWith(name))
+            possible += QStringLiteral(" '--%1'").arg(QLatin1StringView(o->name));
+    }
+    if (possible.count(u'\'') > 2)
+        return QStringLiteral("option '%1' is ambiguous; possibilities:%2")
+            .arg(shown(arg), possible);
+    return QStringLiteral("unrecognized option '%1'").arg(shown(arg));
 }
 
 } // namespace
 
-// Read here rather than by QCommandLineParser, which takes decoded text: a path that is
-// not valid UTF-8 would come out naming another file.
+QString cliHelpText() {
+    return QStringLiteral(
+        "Usage: kestrix-list [OPTION]... FOLDER\n"
+        "Writes a list of the folders under FOLDER and their sizes in bytes.\n"
+        "Without --with-subs, one line for each folder directly inside FOLDER;\n"
+        "with it, one line for FOLDER and for every folder below it.\n"
+        "\n"
+        "      --with-subs        list the whole tree below FOLDER\n"
+        "      --header=TEXT      the header text of the list\n"
+        "  -o, --output=FILE      write the list to FILE instead of standard output\n"
+        "  -x, --one-file-system  leave out folders on other file systems than FOLDER's\n"
+        "      --exclude=PATTERN  leave out folders and files whose name matches the\n"
+        "                         shell pattern PATTERN (may be given more than once)\n"
+        "      --format=FORMAT    'report' (the default) or 'tsv': one line per folder,\n"
+        "                         the size in bytes, a tab, the path as it is on disk\n"
+        "                         (tab, line break and backslash written \\t, \\n, \\\\)\n"
+        "  -0, --null             as --format=tsv, each line ended with NUL instead of a\n"
+        "                         line break, and nothing escaped\n"
+        "      --threads=N        scan with N threads (1 to 64); without it, threads are\n"
+        "                         added while they wait on the disk or the network\n"
+        "  -h, --help             show this help and exit\n"
+        "  -V, --version          show the version and exit\n"
+        "\n"
+        "Exit status:\n"
+        "  0    the list was written, every size in it read\n"
+        "  1    the list could not be written, or is incomplete\n"
+        "  2    a usage error, or FOLDER is no folder\n"
+        "  3    the list was written, but some folders could not be read (each is named\n"
+        "       on standard error): their sizes, and those of the folders above, are blank\n"
+        "  130  interrupted: the list ends with the total of the lines written\n");
+}
+
 CliOptions parseCliOptions(const QList<QByteArray>& arguments) {
     CliOptions options;
-    options.helpText = helpText();
     const auto fail = [&options](const QString& why) {
         options.action = CliOptions::Action::UsageError;
         options.error = why;
         return options;
     };
-    const auto shown = [](const QByteArray& arg) { return QString::fromLocal8Bit(arg); };
 
-    bool help = false, version = false, optionsEnded = false;
-    std::optional<QByteArray> header, output, threads;
-    QList<QByteArray> positional;
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QByteArray& arg = arguments[i];
-        if (optionsEnded || arg == "-" || !arg.startsWith('-')) {
-            positional.append(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        // "--name", "--name=value", "-o value", "-ovalue"
-        const bool isLong = arg.startsWith("--");
-        const qsizetype equals = isLong ? arg.indexOf('=') : -1;
-        const QByteArray name = isLong ? arg.mid(2, equals < 0 ? -1 : equals - 2) : arg.mid(1, 1);
-        std::optional<QByteArray> value;
-        if (equals >= 0)
-            value = arg.mid(equals + 1);
-        else if (!isLong && arg.size() > 2)
-            value = arg.mid(2);
+    // getopt_long reorders its array, and wants it writable.
+    QList<QByteArray> args = arguments;
+    std::vector<char*> argv;
+    for (QByteArray& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const int argc = int(args.size());
 
-        std::optional<QByteArray>* valueOf = name == "o" || name == "output" ? &output
-                                             : name == "header"              ? &header
-                                             : name == "threads"             ? &threads
-                                                                             : nullptr;
-        if (!valueOf) {
-            const bool known = (name == "h" && !isLong) || name == "help" || name == "version" ||
-                               name == "with-subs";
-            if (!known || (name == "h" && arg.size() > 2))
-                return fail(QStringLiteral("Unknown option '%1'.").arg(shown(arg.mid(1))));
-            if (value)
-                return fail(QStringLiteral("Unexpected value after '%1'.").arg(shown(arg)));
-            help = help || name == "h" || name == "help";
-            version = version || name == "version";
-            options.withSubs = options.withSubs || name == "with-subs";
-            continue;
+    bool help = false, version = false, formatGiven = false, outputGiven = false;
+    QByteArray header, format, threads;
+    opterr = 0;
+    optind = 0; // starts a parse afresh
+    int result;
+    while ((result = getopt_long(argc, argv.data(), kShortOptions, kLongOptions, nullptr)) != -1) {
+        switch (result) {
+        case kWithSubs:
+            options.withSubs = true;
+            break;
+        case kHeader:
+            header = optarg;
+            break;
+        case 'o':
+            options.outputFile = optarg;
+            outputGiven = true;
+            break;
+        case 'x':
+            options.oneFileSystem = true;
+            break;
+        case kExclude:
+            options.excludePatterns.append(QByteArray(optarg));
+            break;
+        case kFormat:
+            format = optarg;
+            formatGiven = true;
+            if (format != "report" && format != "tsv")
+                return fail(
+                    QStringLiteral("invalid format '%1': 'report' or 'tsv'").arg(shown(format)));
+            break;
+        case '0':
+            options.nullEnded = true;
+            break;
+        case kThreads:
+            threads = optarg;
+            break;
+        case 'h':
+            help = true;
+            break;
+        case 'V':
+        case kVersion:
+            version = true;
+            break;
+        default:
+            return fail(refusal(result, QByteArray(argv[std::size_t(optind - 1)])));
         }
-        if (!value) {
-            if (++i == arguments.size())
-                return fail(QStringLiteral("Missing value after '%1'.").arg(shown(arg)));
-            value = arguments[i];
-        }
-        if (*valueOf)
-            return fail(QStringLiteral("an option was given twice"));
-        *valueOf = *value;
     }
 
     if (help) {
@@ -103,26 +162,30 @@ CliOptions parseCliOptions(const QList<QByteArray>& arguments) {
         options.action = CliOptions::Action::Version;
         return options;
     }
-    if (positional.size() != 1)
-        return fail(positional.isEmpty() ? QStringLiteral("no FOLDER given")
-                                         : QStringLiteral("only one FOLDER can be listed"));
+    if (options.nullEnded && formatGiven && format == "report")
+        return fail(QStringLiteral("--null writes only the tsv form"));
+    options.format =
+        options.nullEnded || format == "tsv" ? CliOptions::Format::Tsv : CliOptions::Format::Report;
+    const int positional = argc - optind;
+    if (positional != 1)
+        return fail(positional == 0 ? QStringLiteral("no FOLDER given")
+                                    : QStringLiteral("only one FOLDER can be listed"));
+    options.folder = argv[std::size_t(optind)];
     // An unset variable in a script must not list the current folder, or the whole drive.
-    if (positional.first().isEmpty())
+    if (options.folder.isEmpty())
         return fail(QStringLiteral("the FOLDER is empty"));
-    if (output && output->isEmpty())
+    if (outputGiven && options.outputFile.isEmpty())
         return fail(QStringLiteral("the output FILE is empty"));
-    if (threads) {
+    if (!threads.isNull()) {
         // Digits only: no sign, no spaces, nothing after the number.
         const bool digits =
-            !threads->isEmpty() && std::all_of(threads->begin(), threads->end(),
-                                               [](char c) { return c >= '0' && c <= '9'; });
-        const int n = digits && threads->size() <= 2 ? threads->toInt() : 0;
+            !threads.isEmpty() && std::all_of(threads.begin(), threads.end(),
+                                              [](char c) { return c >= '0' && c <= '9'; });
+        const int n = digits && threads.size() <= 2 ? threads.toInt() : 0;
         if (n < 1 || n > 64)
             return fail(QStringLiteral("--threads wants a number from 1 to 64"));
         options.threads = n;
     }
-    options.headerText = shown(header.value_or(QByteArray()));
-    options.outputFile = output.value_or(QByteArray());
-    options.folder = positional.first();
+    options.headerText = shown(header);
     return options;
 }

@@ -4,19 +4,29 @@
 #include <QList>
 #include <QString>
 
-// What the command line asked for. Paths stay the bytes the system gave: a name that is
-// not valid text must still reach its file.
+// What the command line asked for. Paths and patterns stay the bytes the system gave: a
+// name that is not valid text must still reach its file.
 struct CliOptions {
     enum class Action { List, Help, Version, UsageError };
+    // The printable report, or one line per folder for scripts: size, tab, path.
+    enum class Format { Report, Tsv };
     Action action = Action::List;
     bool withSubs = false;
-    int threads = 0; // scanning threads; 0: as many as the file system's waiting needs
+    bool oneFileSystem = false;
+    QList<QByteArray> excludePatterns;
+    Format format = Format::Report;
+    bool nullEnded = false; // Tsv lines end with NUL, and nothing in them is escaped
+    int threads = 0;        // scanning threads; 0: as many as the file system's waiting needs
     QString headerText;
     QByteArray outputFile; // empty: standard output
     QByteArray folder;
-    QString error; // with UsageError
-    QString helpText;
+    QString error; // with UsageError: one line, without the program's name
 };
 
-// `arguments` includes the program name first, as main() gets them.
+// `arguments` includes the program name first, as main() gets them. Options are read by
+// the C library's getopt_long, with its habits: unambiguous abbreviations of long
+// options, the last of a repeated option wins, "--" ends the options.
 CliOptions parseCliOptions(const QList<QByteArray>& arguments);
+
+// The text of --help.
+QString cliHelpText();

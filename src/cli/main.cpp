@@ -14,7 +14,13 @@
 
 namespace {
 
-enum ExitCode { kSuccess = 0, kOutputFailed = 1, kUsage = 2, kInterrupted = 130 };
+enum ExitCode {
+    kSuccess = 0,
+    kOutputFailed = 1,
+    kUsage = 2,
+    kBlankSizes = 3, // the list is whole, but some folders could not be read
+    kInterrupted = 130,
+};
 
 // Names in messages are shown as in the list: no control character reaches the terminal.
 void printError(const QString& message) {
@@ -22,15 +28,42 @@ void printError(const QString& message) {
                  listfields::shownName(message).toLocal8Bit().constData());
 }
 
-int usageError(const CliOptions& options, const QString& message) {
+int usageError(const QString& message) {
     printError(message);
-    std::fputs(options.helpText.toLocal8Bit().constData(), stderr);
+    std::fputs("Try 'kestrix-list --help' for more information.\n", stderr);
     return kUsage;
+}
+
+// The list file or standard output: lines that may reach the terminal by way of a pipe
+// first wipe the progress line there.
+class ListOutput final : public ListFile {
+public:
+    explicit ListOutput(TerminalHost& host) : host_(host) {}
+
+protected:
+    qint64 writeData(const char* data, qint64 length) override {
+        host_.beforeListOutput();
+        return ListFile::writeData(data, length);
+    }
+
+private:
+    TerminalHost& host_;
+};
+
+ListFormat listFormat(const CliOptions& options) {
+    if (options.format == CliOptions::Format::Report)
+        return ListFormat::Report;
+    return options.nullEnded ? ListFormat::TsvNullEnded : ListFormat::Tsv;
 }
 
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // First of all: a termination request that came before the handler would end the
+    // program at once, leaving no list and the wrong status.
+    installInterruptHandler();
+    // Before Qt takes descriptors of its own: one of them could become standard output.
+    const int closedAtStart = openClosedStandardDescriptors();
     raiseDescriptorLimit();
     // Taken before Qt sees them: it removes the arguments it claims for itself (such as
     // -qmljsdebugger=...), and a folder may have any name.
@@ -44,13 +77,13 @@ int main(int argc, char* argv[]) {
     const CliOptions options = parseCliOptions(arguments);
     switch (options.action) {
     case CliOptions::Action::Help:
-        std::fputs(options.helpText.toLocal8Bit().constData(), stdout);
+        std::fputs(cliHelpText().toLocal8Bit().constData(), stdout);
         return kSuccess;
     case CliOptions::Action::Version:
         std::printf("kestrix-list %s\n", KESTRIX_VERSION);
         return kSuccess;
     case CliOptions::Action::UsageError:
-        return usageError(options, options.error);
+        return usageError(options.error);
     case CliOptions::Action::List:
         break;
     }
@@ -58,12 +91,16 @@ int main(int argc, char* argv[]) {
     setScanThreads(options.threads);
     std::unique_ptr<FileSystemInfo> fileSystem = createFileSystemInfo();
     const NativePath folder = absoluteFolderPath(options.folder);
-    if (folder.isEmpty() || !isFolder(folder))
-        return usageError(
-            options,
+    if (folder.isEmpty() || !isFolder(folder)) {
+        printError(
             QStringLiteral("%1: no such folder").arg(fileSystem->decodePath(options.folder)));
-
-    installInterruptHandler();
+        return kUsage;
+    }
+    const bool toStandardOutput = options.outputFile.isEmpty();
+    if (toStandardOutput && (closedAtStart & (1 << 1))) {
+        printError(QStringLiteral("cannot write the list: standard output is closed"));
+        return kOutputFailed;
+    }
 
     RunState state;
     state.ListFolder = fileSystem->decodePath(folder);
@@ -71,17 +108,31 @@ int main(int argc, char* argv[]) {
     state.RunActive = true;
     state.AbortRequested = false;
 
-    TerminalHost host(state, options.outputFile.isEmpty() && stdoutIsTerminal());
+    using Target = TerminalHost::ListTarget;
+    const Target listTarget = !toStandardOutput    ? Target::File
+                              : stdoutIsTerminal() ? Target::Terminal
+                              : stdoutIsPipe()     ? Target::Pipe
+                                                   : Target::File;
+    TerminalHost host(state, *fileSystem, listTarget);
+    ScanOptions scanOptions;
+    scanOptions.oneFileSystem = options.oneFileSystem;
+    scanOptions.excludePatterns.assign(options.excludePatterns.begin(),
+                                       options.excludePatterns.end());
+    scanOptions.unreadable = [&host](const NativePath& path, int error) {
+        host.reportUnreadable(path, error);
+    };
+    fileSystem->setScanOptions(scanOptions);
     ListingRun run(state, *fileSystem, host);
     ListRequest request;
     request.folder = folder;
     request.headerText = options.headerText;
     request.mode = options.withSubs ? ListMode::WithSubs : ListMode::NoSubs;
+    request.format = listFormat(options);
 
     ListOutcome outcome;
     QString target = state.ListFilePath;
-    ListFile out;
-    if (options.outputFile.isEmpty()) {
+    ListOutput out(host);
+    if (toStandardOutput) {
         target = QStringLiteral("standard output");
         if (!out.open(stdout, QIODevice::WriteOnly))
             outcome = {ListOutcome::Status::CreateFailed, out.errorString()};
@@ -93,6 +144,7 @@ int main(int argc, char* argv[]) {
         outcome = run.writeAndClose(out, request);
     }
     host.clear();
+    host.reportUnnamed();
 
     switch (outcome.status) {
     case ListOutcome::Status::CreateFailed:
@@ -110,5 +162,9 @@ int main(int argc, char* argv[]) {
     case ListOutcome::Status::Written:
         break;
     }
-    return host.interrupted() ? kInterrupted : kSuccess;
+    // A request heard at any moment until now counts, also one that came while an old
+    // list was still being emptied after the last folder.
+    if (host.interrupted() || interruptRequested())
+        return kInterrupted;
+    return host.unreadableCount() > 0 ? kBlankSizes : kSuccess;
 }

@@ -8,18 +8,22 @@
 #include <QLocale>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
 // Redrawing the line for every folder would cost more than walking it; ten times a second
 // is as often as it can be read, however many threads feed it.
 constexpr qint64 kRedrawIntervalMs = 100;
+// A tree of thousands of locked folders would bury the rest of the messages.
+constexpr int kNamedUnreadable = 100;
 
 } // namespace
 
-TerminalHost::TerminalHost(RunState& state, bool listOnTerminal)
-    // A list written to the same terminal would run into the progress line.
-    : state_(state), showStatus_(stderrIsTerminal() && !listOnTerminal), columns_(stderrColumns()) {
+TerminalHost::TerminalHost(RunState& state, const FileSystemInfo& fileSystem, ListTarget target)
+    // A list written straight to the terminal would run into the progress line.
+    : state_(state), fileSystem_(fileSystem), throughPipe_(target == ListTarget::Pipe),
+      showStatus_(stderrIsTerminal() && target != ListTarget::Terminal), columns_(stderrColumns()) {
 }
 
 TerminalHost::~TerminalHost() {
@@ -46,6 +50,7 @@ void TerminalHost::showLine(const QString& text, const QString& tail) {
     if (shown.size() > room)
         shown = QStringLiteral("...") + shown.right(room - 3);
     shown += tail;
+    const std::lock_guard lock(mutex_);
     std::fprintf(stderr, "\r%s\033[K", shown.toLocal8Bit().constData());
     std::fflush(stderr);
     lineShown_ = true;
@@ -59,7 +64,47 @@ void TerminalHost::pumpEvents() {
     }
 }
 
+void TerminalHost::reportUnreadable(const NativePath& folder, int error) {
+    const std::lock_guard lock(mutex_);
+    // A folder counted again on its own is met again.
+    if (unreadable_.contains(folder))
+        return;
+    unreadable_.insert(folder);
+    if (unreadable_.size() > kNamedUnreadable)
+        return;
+    clearLocked();
+    const QString shown = listfields::shownName(fileSystem_.decodePath(folder));
+    std::fprintf(stderr, "kestrix-list: cannot read folder '%s': %s\n",
+                 shown.toLocal8Bit().constData(), std::strerror(error));
+    std::fflush(stderr);
+}
+
+int TerminalHost::unreadableCount() const {
+    const std::lock_guard lock(mutex_);
+    return int(unreadable_.size());
+}
+
+void TerminalHost::reportUnnamed() {
+    const int unnamed = unreadableCount() - kNamedUnreadable;
+    if (unnamed <= 0)
+        return;
+    clear();
+    std::fprintf(stderr, "kestrix-list: %d more folders could not be read\n", unnamed);
+}
+
+void TerminalHost::beforeListOutput() {
+    if (!throughPipe_)
+        return;
+    showStatus_ = false;
+    clear();
+}
+
 void TerminalHost::clear() {
+    const std::lock_guard lock(mutex_);
+    clearLocked();
+}
+
+void TerminalHost::clearLocked() {
     if (lineShown_) {
         std::fputs("\r\033[K", stderr);
         std::fflush(stderr);

@@ -1,23 +1,40 @@
 #pragma once
 
+#include "listing/filesysteminfo.h"
 #include "listing/runhost.h"
 
 #include <QElapsedTimer>
+#include <QSet>
+
+#include <mutex>
 
 struct RunState;
 
 // The command line's side of a run: the folder being worked on on one line of the
-// terminal (only when standard error is one), and Ctrl+C or a termination request
-// taken as Abort.
+// terminal (only when standard error is one), Ctrl+C or a termination request taken as
+// Abort, and the folders that could not be read named on standard error.
 class TerminalHost final : public RunHost {
 public:
-    // `listOnTerminal`: the list itself goes to a terminal (standard output).
-    TerminalHost(RunState& state, bool listOnTerminal);
+    // Where the list goes: a file, the terminal itself, or a pipe that may end on it.
+    enum class ListTarget { File, Terminal, Pipe };
+    TerminalHost(RunState& state, const FileSystemInfo& fileSystem, ListTarget target);
     ~TerminalHost() override;
 
     void setStatusText(const QString& text) override;
     void pumpEvents() override;
     void showScanProgress(const QString& folder, quint64 folders, quint64 files) override;
+
+    // Names a folder that could not be read, once, with the system's reason; past the
+    // first hundred they are only counted. Safe from any thread.
+    void reportUnreadable(const NativePath& folder, int error);
+    // Folders named (or counted) so far.
+    int unreadableCount() const;
+    // Tells how many were left unnamed; called once the list is written.
+    void reportUnnamed();
+
+    // Called before list lines go out through a pipe: the line is wiped and stays so,
+    // since the lines may reach the same terminal at any moment from then on.
+    void beforeListOutput();
 
     bool interrupted() const { return interrupted_; }
     // Wipes the status line.
@@ -26,11 +43,17 @@ public:
 private:
     // `tail`, when given, is kept whole at the end of the line.
     void showLine(const QString& text, const QString& tail = QString());
+    void clearLocked();
 
     RunState& state_;
+    const FileSystemInfo& fileSystem_;
+    const bool throughPipe_;
     bool showStatus_;
     int columns_;
     bool lineShown_ = false;
     bool interrupted_ = false;
     QElapsedTimer sinceShown_;
+    // Standard error is written from the scanning threads too.
+    mutable std::mutex mutex_;
+    QSet<NativePath> unreadable_;
 };

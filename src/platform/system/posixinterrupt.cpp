@@ -22,13 +22,18 @@ void installInterruptHandler() {
     // A second Ctrl+C ends the program at once, should the first not be heard soon.
     action.sa_flags = SA_RESTART | SA_RESETHAND;
     // A closed terminal or an ended session stops the run as a termination request does.
+    sigset_t handled;
+    sigemptyset(&handled);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction before = {};
         // A signal the caller chose to ignore (a background job's Ctrl+C, nohup) stays so.
         if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN)
             continue;
-        sigaction(signal, &action, nullptr);
+        if (sigaction(signal, &action, nullptr) == 0)
+            sigaddset(&handled, signal);
     }
+    // Blocked by whoever started us, a request would wait unheard for the whole run.
+    sigprocmask(SIG_UNBLOCK, &handled, nullptr);
 }
 
 bool interruptRequested() {
