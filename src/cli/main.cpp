@@ -58,10 +58,13 @@ ListFormat listFormat(const CliOptions& options) {
 
 } // namespace
 
+// Before the libraries' own start-up code, which takes milliseconds, and main(): a
+// termination request that came before the handler would end the program at once,
+// leaving no list and the wrong status.
+[[gnu::used, gnu::section(".preinit_array")]] void (*const hearRequestsFromTheStart)() =
+    installInterruptHandler;
+
 int main(int argc, char* argv[]) {
-    // First of all: a termination request that came before the handler would end the
-    // program at once, leaving no list and the wrong status.
-    installInterruptHandler();
     // Before Qt takes descriptors of its own: one of them could become standard output.
     const int closedAtStart = openClosedStandardDescriptors();
     raiseDescriptorLimit();

@@ -2,9 +2,9 @@
 
 // Turns the system's interrupt, termination and hangup requests (Ctrl+C, kill, a closed
 // terminal) into a flag that a run polls, so that it can stop at its next check and still
-// finish its file. A request the program was started deaf to stays unheard. Called first
-// thing in main(): a request that comes before it would end the program at once, and one
-// already waiting (started with the signals blocked) is heard when it returns.
+// finish its file. A request the program was started deaf to stays unheard. Called before
+// anything else runs: a request that comes before it would end the program at once, and
+// one already waiting (started with the signals blocked) is heard when it returns.
 void installInterruptHandler();
 // True once any request came, at whatever moment since the handler was installed.
 bool interruptRequested();
