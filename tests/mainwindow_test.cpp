@@ -887,6 +887,8 @@ private slots:
         }
         panel.setAlignmentCode(9); // not a code: left as it was
         QCOMPARE(panel.alignmentCode(), 8);
+        panel.setCaption(QStringLiteral("/tmp/two\nlines\t"));
+        QCOMPARE(panel.caption(), QStringLiteral("/tmp/two?lines?"));
     }
 };
 

@@ -1,5 +1,7 @@
 #include "platform/desktop/threedpanel.h"
 
+#include "listing/listfields.h"
+
 #include <QAccessibleWidget>
 #include <QPainter>
 
@@ -23,7 +25,9 @@ ThreeDPanel::ThreeDPanel(QWidget* parent) : QFrame(parent) {
     setBackgroundRole(QPalette::Button);
 }
 
-void ThreeDPanel::setCaption(const QString& caption) {
+void ThreeDPanel::setCaption(const QString& text) {
+    // One line, with control characters as "?", as the list writes names.
+    const QString caption = listfields::shownName(text);
     if (caption == caption_)
         return;
     caption_ = caption;

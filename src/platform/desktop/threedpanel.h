@@ -17,7 +17,8 @@ public:
     explicit ThreeDPanel(QWidget* parent = nullptr);
 
     QString caption() const { return caption_; }
-    void setCaption(const QString& caption);
+    // Control characters in it show as "?".
+    void setCaption(const QString& text);
 
     int alignmentCode() const { return alignmentCode_; }
     void setAlignmentCode(int code);
