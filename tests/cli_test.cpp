@@ -947,6 +947,16 @@ TEST(cli, UnreadableFolderHasNoSizeNorHaveItsAncestors) {
                       withSubs ? 5 : 2);
         }
     }
+    // A hundred are named, the rest counted.
+    TempTree t;
+    ASSERT_TRUE(t.ok());
+    t.folder("Many");
+    for (int i = 0; i < 103; ++i)
+        t.folder("Many/L" + std::to_string(i), 0);
+    const Result run = runList({t.qpath("Many")}, asNobody);
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_EQ(run.err.count('\n'), 101) << run.err.data();
+    EXPECT_TRUE(run.err.endsWith(": 3 more folders could not be read\n")) << run.err.data();
 }
 
 // ---- Running out of descriptors ----
