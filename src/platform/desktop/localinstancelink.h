@@ -7,12 +7,14 @@
 #include <QPointer>
 
 class QLocalSocket;
-
 class QSocketNotifier;
 
 // Copies meet on a local socket named after the user and the application title: in the
 // user's runtime folder when it is private to the user, otherwise in the abstract socket
-// namespace. Either way each side checks that the other runs as the same user.
+// namespace, where another user may take the name first; then the next of a few names is
+// tried, and the first that is free or held by this user is this user's. Either way each
+// side checks that the other runs as the same user. A request is answered as soon as it
+// is accepted, so that idle connections cannot keep a new copy waiting.
 class LocalInstanceLink final : public InstanceLink {
     Q_OBJECT
 public:
