@@ -29,26 +29,6 @@ QString FakeFileSystem::pathBelowRoot(const NativePath& path) const {
     return drivePath ? text.mid(3) : text;
 }
 
-std::vector<NativePath> FakeFileSystem::subFolders(const NativePath& folder, const KeepGoing&) {
-    std::vector<NativePath> names;
-    if (const Node* node = find(folder)) {
-        for (const QString& child : node->children)
-            names.push_back(nodes_.at(child).name.toUtf8());
-    }
-    return names;
-}
-
-std::vector<NativePath> FakeFileSystem::visibleSubFolders(const NativePath& folder) {
-    std::vector<NativePath> names;
-    if (const Node* node = find(folder)) {
-        for (const QString& child : node->children) {
-            if (!nodes_.at(child).options.hidden)
-                names.push_back(nodes_.at(child).name.toUtf8());
-        }
-    }
-    return names;
-}
-
 std::optional<quint64> FakeFileSystem::sizeBelow(const Node& node) const {
     if (node.options.unreadable)
         return std::nullopt;
@@ -62,13 +42,75 @@ std::optional<quint64> FakeFileSystem::sizeBelow(const Node& node) const {
     return total;
 }
 
-std::optional<ByteTotal> FakeFileSystem::folderSize(const NativePath& folder,
-                                                    const KeepGoing& keepGoing) {
-    sizeQueries.append(QString::fromUtf8(folder));
-    if (onSizeQuery)
-        onSizeQuery(QString::fromUtf8(folder), keepGoing);
-    const Node* node = find(folder);
-    return node ? sizeBelow(*node) : std::nullopt;
+// The folders of a record one after the other, each with its depth.
+class FakeFileSystem::Record final : public RecordedFolders {
+public:
+    struct Folder {
+        int depth;
+        QByteArray name;
+        std::optional<ByteTotal> size;
+    };
+    std::vector<Folder> folders;
+
+    bool next() override {
+        std::size_t next = started_ ? at_ + 1 : 0;
+        while (skipBelow_ && next < folders.size() && folders[next].depth > folders[at_].depth)
+            ++next;
+        started_ = true;
+        skipBelow_ = false;
+        at_ = next;
+        return at_ < folders.size();
+    }
+    void skipBelow() override { skipBelow_ = true; }
+    int depth() const override { return folders[at_].depth; }
+    QByteArrayView name() const override { return folders[at_].name; }
+    std::optional<ByteTotal> size() const override { return folders[at_].size; }
+
+private:
+    std::size_t at_ = 0;
+    bool started_ = false;
+    bool skipBelow_ = false;
+};
+
+std::unique_ptr<RecordedFolders> FakeFileSystem::recordedFolders(const NativePath& folder,
+                                                                 const KeepGoing&) {
+    ++scans;
+    if (onScan)
+        onScan(0);
+    auto record = std::make_unique<Record>();
+    const Node* top = find(folder);
+    if (!top) {
+        record->folders.push_back({0, {}, std::nullopt});
+        return record;
+    }
+    const auto add = [&](auto& self, const Node& node, int depth) -> void {
+        record->folders.push_back(
+            {depth, depth ? node.name.toUtf8() : QByteArray(), sizeBelow(node)});
+        for (const QString& child : node.children)
+            self(self, nodes_.at(child), depth + 1);
+    };
+    add(add, *top, 0);
+    return record;
+}
+
+bool FakeFileSystem::listSubFolders(const NativePath& folder, const KeepGoing& keepGoing,
+                                    const SubFolderRead& read) {
+    ++scans;
+    if (onScan)
+        onScan(0);
+    int listed = 0;
+    const Node* top = find(folder);
+    for (const QString& child : top ? top->children : std::vector<QString>()) {
+        const Node& node = nodes_.at(child);
+        if (node.options.hidden)
+            continue;
+        read(node.name.toUtf8(), sizeBelow(node));
+        if (onScan)
+            onScan(++listed);
+        if (!keepGoing())
+            return false;
+    }
+    return true;
 }
 
 quint64 FakeFileSystem::usedSpace(const NativePath&) {

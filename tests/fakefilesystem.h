@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <ostream>
@@ -13,7 +14,8 @@
 
 // An in-memory drive with Windows paths ("c:\work\docs"), so that reports can be checked
 // against hand-made examples without touching the disk. Names are matched without regard
-// to case; sub-folders come back in the order they were added.
+// to case; sub-folders come back in the order they were added. Its records are made on
+// the engine's scanning thread, as the platform's are.
 class FakeFileSystem final : public FileSystemInfo {
 public:
     struct Options {
@@ -29,18 +31,18 @@ public:
     }
     void setUsedSpace(quint64 bytes) { usedSpace_ = bytes; }
 
-    // Called on every size query with its keep-going callback, to act out a long query.
-    std::function<void(const QString& folder, const KeepGoing&)> onSizeQuery;
-    QStringList sizeQueries;
+    // Called on the scanning thread before a tree is read and, in the restricted listing,
+    // after each sub-folder listed, with how many were: to act out a slow file system.
+    std::function<void(int listed)> onScan;
 
     char separator() const override { return '\\'; }
     NativePath encodePath(const QString& path) const override { return path.toUtf8(); }
     QString decodePath(const NativePath& path) const override { return QString::fromUtf8(path); }
     QString pathBelowRoot(const NativePath& path) const override;
-    std::vector<NativePath> subFolders(const NativePath& folder, const KeepGoing&) override;
-    std::vector<NativePath> visibleSubFolders(const NativePath& folder) override;
-    std::optional<ByteTotal> folderSize(const NativePath& folder,
-                                        const KeepGoing& keepGoing) override;
+    std::unique_ptr<RecordedFolders> recordedFolders(const NativePath& folder,
+                                                     const KeepGoing& keepGoing) override;
+    bool listSubFolders(const NativePath& folder, const KeepGoing& keepGoing,
+                        const SubFolderRead& read) override;
     quint64 usedSpace(const NativePath& root) override;
 
 private:
@@ -49,27 +51,42 @@ private:
         Options options;
         std::vector<QString> children; // keys, in the order added
     };
+    class Record;
     static QString keyOf(const QString& path);
     const Node* find(const NativePath& path) const;
     std::optional<quint64> sizeBelow(const Node& node) const;
 
     std::map<QString, Node> nodes_;
     quint64 usedSpace_ = 0;
+
+public:
+    std::atomic<int> scans = 0; // records asked for
 };
 
-// Records what a run shows, and lets a test act at a chosen event pump.
+// Records what a run shows, and lets a test act at the event pump of a chosen folder
+// shown, or at the pumps while the run waits for the tree to be read.
 class RecordingHost final : public RunHost {
 public:
     void setStatusText(const QString& text) override { statusTexts.append(text); }
     void pumpEvents() override {
+        if (statusTexts.size() == shownAtPump_) {
+            if (onWait)
+                onWait();
+            return;
+        }
+        shownAtPump_ = statusTexts.size();
         ++pumps;
         if (onPump)
             onPump(pumps);
     }
 
     QStringList statusTexts;
-    int pumps = 0;
+    int pumps = 0; // after a folder was shown
     std::function<void(int pump)> onPump;
+    std::function<void()> onWait;
+
+private:
+    qsizetype shownAtPump_ = 0;
 };
 
 // Readable failure messages for Qt strings.

@@ -1,6 +1,3 @@
-#include "listing/listingrun.h"
-#include "listing/runhost.h"
-#include "listing/runstate.h"
 #include "posixscan/filesystem.h"
 #include "posixscan/posixfilesystem.h"
 #include "posixscan/posixfoldertree.h"
@@ -10,7 +7,6 @@
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTemporaryFile>
 
 #include <gtest/gtest.h>
 
@@ -37,12 +33,50 @@ void makeFolder(const QByteArray& path) {
     ASSERT_EQ(::mkdir(path.constData(), 0755), 0) << path.constData();
 }
 
-std::vector<QByteArray> sorted(std::vector<QByteArray> names) {
+const KeepGoing kAlways = [] { return true; };
+
+// A record's folders in the order of its walk: each path below the top ("" for the top,
+// "a/b" below) with its size.
+using Walked = std::vector<std::pair<QByteArray, std::optional<ByteTotal>>>;
+Walked walked(PosixFileSystem& fs, const QByteArray& folder, const KeepGoing& keepGoing = kAlways) {
+    Walked folders;
+    const std::unique_ptr<RecordedFolders> record = fs.recordedFolders(folder, keepGoing);
+    std::vector<QByteArray> path;
+    while (record && record->next()) {
+        path.resize(std::size_t(record->depth()));
+        if (!path.empty())
+            path.back() = record->name().toByteArray();
+        QByteArray below;
+        for (const QByteArray& name : path)
+            below += (below.isEmpty() ? "" : "/") + name;
+        folders.emplace_back(below, record->size());
+    }
+    return folders;
+}
+
+std::vector<QByteArray> namesAt(const Walked& folders, int depth) {
+    std::vector<QByteArray> names;
+    for (const auto& folder : folders) {
+        if (folder.first.count('/') + !folder.first.isEmpty() == depth)
+            names.push_back(folder.first.mid(folder.first.lastIndexOf('/') + 1));
+    }
     std::sort(names.begin(), names.end());
     return names;
 }
 
-const KeepGoing kAlways = [] { return true; };
+// The restricted listing as it is handed on.
+Walked listed(PosixFileSystem& fs, const QByteArray& folder) {
+    Walked folders;
+    EXPECT_TRUE(fs.listSubFolders(folder, kAlways, [&](QByteArrayView name, auto size) {
+        folders.emplace_back(name.toByteArray(), size);
+    }));
+    return folders;
+}
+
+std::optional<ByteTotal> sizeOf(PosixFileSystem&& fs, const QByteArray& folder) {
+    const Walked folders = walked(fs, folder);
+    return folders.empty() ? std::optional<ByteTotal>(999) : folders.front().second;
+}
 
 class PosixFileSystemTest : public ::testing::Test {
 protected:
@@ -67,9 +101,13 @@ TEST_F(PosixFileSystemTest, FoldersAreRealDirectoriesOnly) {
     ASSERT_EQ(::symlink(".", (base + "/loop").constData()), 0);
 
     PosixFileSystem fs;
-    EXPECT_EQ(sorted(fs.subFolders(base, kAlways)),
-              (std::vector<QByteArray>{".dot", "Alpha", "beta"}));
-    EXPECT_EQ(sorted(fs.visibleSubFolders(base + "/")), (std::vector<QByteArray>{"Alpha", "beta"}));
+    EXPECT_EQ(namesAt(walked(fs, base), 1), (std::vector<QByteArray>{".dot", "Alpha", "beta"}));
+    std::vector<QByteArray> listed;
+    EXPECT_TRUE(fs.listSubFolders(base + "/", kAlways, [&](QByteArrayView name, auto) {
+        listed.push_back(name.toByteArray());
+    }));
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, (std::vector<QByteArray>{"Alpha", "beta"}));
 }
 
 TEST_F(PosixFileSystemTest, SizesCountEveryRegularFileAndNoLink) {
@@ -95,21 +133,15 @@ TEST_F(PosixFileSystemTest, SizesCountEveryRegularFileAndNoLink) {
         {base + "/a/.hidden/", 20000000000ULL},
         {base + "/b", 6},
     };
-    // The same answers whether the tree was scanned once for the first question or
-    // afresh for each.
-    PosixFileSystem shared;
-    for (const Case& c : cases) {
-        EXPECT_EQ(shared.folderSize(c.folder, kAlways), c.bytes) << c.folder.constData();
-        PosixFileSystem fresh;
-        EXPECT_EQ(fresh.folderSize(c.folder, kAlways), c.bytes) << c.folder.constData();
-    }
-    EXPECT_EQ(shared.folderSize(base + "/missing", kAlways), std::nullopt);
+    for (const Case& c : cases)
+        EXPECT_EQ(sizeOf(PosixFileSystem(), c.folder), c.bytes) << c.folder.constData();
+    EXPECT_EQ(sizeOf(PosixFileSystem(), base + "/missing"), std::nullopt);
 
     // The list being written counts as empty, even while an old list in it is emptied.
     const int list = ::open((base + "/top").constData(), O_WRONLY | O_CLOEXEC);
     PosixFileSystem listing;
     listing.setListFile(list);
-    EXPECT_EQ(listing.folderSize(base, kAlways), cases[0].bytes - 7);
+    EXPECT_EQ(walked(listing, base).front().second, cases[0].bytes - 7);
     ::close(list);
 }
 
@@ -209,18 +241,20 @@ TEST_F(PosixFileSystemTest, TreesOfEveryShapeAddUpLikeAFileByFileCount) {
         const QByteArray top = QFile::encodeName(tree.path());
         shape.make(top);
         ASSERT_FALSE(HasFailure());
-        const auto folders = sizesBelow(top);
-        PosixFileSystem shared;
-        for (const auto& [folder, bytes] : folders) {
-            ASSERT_EQ(shared.folderSize(folder, kAlways), bytes) << folder.constData();
-            std::vector<QByteArray> expected;
-            for (const auto& entry : std::filesystem::directory_iterator(folder.constData())) {
-                if (entry.is_directory() && !entry.is_symlink())
-                    expected.emplace_back(entry.path().filename().c_str());
-            }
-            ASSERT_EQ(sorted(shared.subFolders(folder, kAlways)), sorted(expected));
-        }
-        EXPECT_EQ(shared.exhaustedResource(), 0);
+        std::map<QByteArray, std::optional<ByteTotal>> expected;
+        for (const auto& [folder, bytes] : sizesBelow(top))
+            expected[folder.mid(top.size() + 1)] = bytes;
+        PosixFileSystem fs;
+        const Walked folders = walked(fs, top);
+        EXPECT_EQ(std::map(folders.begin(), folders.end()), expected);
+        // Listed as their trees are read, in the same order.
+        Walked subFolders;
+        std::copy_if(folders.begin(), folders.end(), std::back_inserter(subFolders),
+                     [](const auto& folder) {
+                         return !folder.first.isEmpty() && !folder.first.contains('/');
+                     });
+        EXPECT_EQ(listed(fs, top), subFolders);
+        EXPECT_EQ(fs.exhaustedResource(), 0);
 
         // The same record on any number of threads, also under `ulimit -n 64`.
         struct Run {
@@ -267,16 +301,14 @@ TEST_F(PosixFileSystemTest, CancelledQueryGivesNoSizeAndLeavesNothingHalfDone) {
     PosixFileSystem fs;
     fs.setKeepGoingInterval(std::chrono::milliseconds(0)); // ask at every chance
     int asked = 0;
-    const auto size = fs.folderSize(base, [&] {
-        ++asked;
-        return false;
-    });
-    EXPECT_EQ(size, std::nullopt);
+    EXPECT_TRUE(walked(fs, base, [&] {
+                    ++asked;
+                    return false;
+                }).empty());
     EXPECT_EQ(asked, 1); // once told to stop, it is not asked again
-    // Nothing of the cancelled scan is taken for an answer later.
-    EXPECT_EQ(fs.subFolders(base + "/t3", kAlways).size(), 100u);
-    EXPECT_EQ(fs.folderSize(base + "/t3", kAlways), 4u);
-    EXPECT_EQ(fs.folderSize(base, kAlways), expected);
+    const Walked folders = walked(fs, base);
+    EXPECT_EQ(folders.size(), 1u + 24 * 101);
+    EXPECT_EQ(folders.front().second, expected);
 }
 
 TEST_F(PosixFileSystemTest, MemoryRunningOutStopsTheScanAndSaysSo) {
@@ -290,9 +322,8 @@ TEST_F(PosixFileSystemTest, MemoryRunningOutStopsTheScanAndSaysSo) {
         SCOPED_TRACE(room);
         PosixFileSystem fs;
         fs.setMemoryLimit(room);
-        EXPECT_EQ(fs.folderSize(base, kAlways), std::nullopt);
+        EXPECT_TRUE(walked(fs, base).empty()); // nothing of a record half made
         EXPECT_EQ(fs.exhaustedResource(), ENOMEM);
-        EXPECT_TRUE(fs.subFolders(base, kAlways).empty()); // nothing of a record half made
     }
 }
 
@@ -301,8 +332,7 @@ TEST_F(PosixFileSystemTest, NamesThatAreNotUtf8AreReachedAndShownReplaced) {
     makeFolder(base + "/" + odd);
     makeFile(base + "/" + odd + "/data", 4321);
     PosixFileSystem fs;
-    ASSERT_EQ(fs.subFolders(base, kAlways), std::vector<QByteArray>{odd});
-    EXPECT_EQ(fs.folderSize(base + "/" + odd, kAlways), 4321u);
+    EXPECT_EQ(walked(fs, base), (Walked{{"", 4321u}, {odd, 4321u}}));
     EXPECT_EQ(fs.decodePath(odd), QStringLiteral("caf\uFFFD\uFFFD"));
     EXPECT_EQ(fs.decodePath("a\xc3"), QStringLiteral("a\uFFFD"));
     for (const QByteArray& name : {odd, QByteArray("a\xc3"), QByteArray("Plain"),
@@ -337,17 +367,11 @@ TEST_F(PosixFileSystemTest, TreesDeeperThanAPathCanBeAreWalkedAndSized) {
     ::close(fd);
 
     PosixFileSystem fs;
-    QByteArray path = base;
-    EXPECT_EQ(fs.folderSize(path, kAlways), 98765u);
-    for (int i = 0; i < kLevels; ++i) {
-        ASSERT_EQ(fs.subFolders(path + "/", kAlways), std::vector<QByteArray>{"level"}) << i;
-        path += "/level";
-        ASSERT_EQ(fs.folderSize(path + "/", kAlways), 98765u) << i;
-    }
-    EXPECT_GT(path.size(), 4096);
-    EXPECT_TRUE(fs.subFolders(path, kAlways).empty());
-    PosixFileSystem fresh;
-    EXPECT_EQ(fresh.folderSize(path, kAlways), 98765u);
+    const Walked folders = walked(fs, base);
+    ASSERT_EQ(folders.size(), std::size_t(kLevels) + 1);
+    for (const auto& folder : folders)
+        ASSERT_EQ(folder.second, 98765u) << folder.first.size();
+    EXPECT_GT(folders.back().first.size(), 4096);
     // Plain tools cannot remove it by full path either.
     QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), dir.path()});
 }
@@ -356,12 +380,7 @@ TEST_F(PosixFileSystemTest, KernelFileSystemsAreNeitherListedNorCounted) {
     struct stat proc;
     if (::stat("/proc/self", &proc) != 0)
         GTEST_SKIP() << "no /proc here";
-    PosixFileSystem fs;
-    const std::vector<QByteArray> top = fs.visibleSubFolders("/");
-    EXPECT_EQ(std::count(top.begin(), top.end(), QByteArray("proc")), 0);
-    EXPECT_EQ(std::count(top.begin(), top.end(), QByteArray("usr")), 1);
-    PosixFileSystem fresh; // asked after the listing, it would count all of "/" at once
-    EXPECT_EQ(fresh.folderSize("/proc", kAlways), 0u);
+    EXPECT_EQ(sizeOf(PosixFileSystem(), "/proc"), 0u);
 }
 
 // Bind mounts made by a test, taken down however it ends.
@@ -422,100 +441,24 @@ TEST_F(PosixFileSystemTest, LoopsEndAndEachFolderCountsAsFromItselfInOnePass) {
         ASSERT_FALSE(HasFatalFailure());
         PosixFileSystem fs;
         fs.setKeepGoingInterval(std::chrono::milliseconds(0)); // a scan asks at once
-        const std::unique_ptr<RecordedFolders> walk =
-            fs.recordedFolders(top, kAlways, FileSystemInfo::Scope::Tree);
-        ASSERT_TRUE(walk);
-        std::vector<QByteArray> way;
-        int folders = 0;
-        while (walk->next()) {
-            way.resize(std::size_t(walk->depth()));
-            if (walk->depth() > 0)
-                way.back() = (walk->depth() > 1 ? way[way.size() - 2] : top) + '/' +
-                             walk->name().toByteArray();
-            const QByteArray folder = way.empty() ? top : way.back();
-            int scans = 0;
-            const std::optional<ByteTotal> size = walk->size(folder, [&] { return ++scans > 0; });
-            EXPECT_EQ(scans, 0) << folder.constData(); // no second pass over the disk
-            PosixFileSystem onItsOwn;
-            const std::unique_ptr<RecordedFolders> own =
-                onItsOwn.recordedFolders(folder, kAlways, FileSystemInfo::Scope::Tree);
-            ASSERT_TRUE(own && own->next());
-            EXPECT_EQ(size, own->size(folder, kAlways)) << folder.constData();
-            ++folders;
+        const Walked folders = walked(fs, top);
+        for (const auto& [below, size] : folders) {
+            const QByteArray folder = below.isEmpty() ? top : top + '/' + below;
+            // A scan begun at the folder: what a record from there says of its top.
+            const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            FolderTree own;
+            ASSERT_TRUE(own.scan(fd, PseudoMounts(), kAlways)) << folder.constData();
+            ::close(fd);
+            EXPECT_EQ(size, FolderTree::sizeOf(*own.find(QByteArrayView()))) << folder.constData();
         }
-        EXPECT_EQ(folders, shape.folders);
+        EXPECT_EQ(int(folders.size()), shape.folders);
+        Walked subFolders;
+        std::copy_if(folders.begin(), folders.end(), std::back_inserter(subFolders),
+                     [](const auto& folder) {
+                         return !folder.first.isEmpty() && !folder.first.contains('/');
+                     });
+        EXPECT_EQ(listed(fs, top), subFolders);
     }
-}
-
-// The same file system, made to answer one question at a time as any other would.
-class AskedOneByOne final : public FileSystemInfo {
-public:
-    char separator() const override { return fs.separator(); }
-    NativePath encodePath(const QString& path) const override { return fs.encodePath(path); }
-    QString decodePath(const NativePath& path) const override { return fs.decodePath(path); }
-    QString pathBelowRoot(const NativePath& path) const override { return fs.pathBelowRoot(path); }
-    std::vector<NativePath> subFolders(const NativePath& folder, const KeepGoing& go) override {
-        return fs.subFolders(folder, go);
-    }
-    std::vector<NativePath> visibleSubFolders(const NativePath& folder) override {
-        return fs.visibleSubFolders(folder);
-    }
-    std::optional<ByteTotal> folderSize(const NativePath& folder, const KeepGoing& go) override {
-        return fs.folderSize(folder, go);
-    }
-    quint64 usedSpace(const NativePath& root) override { return fs.usedSpace(root); }
-    PosixFileSystem fs;
-};
-
-class QuietHost final : public RunHost {
-public:
-    void setStatusText(const QString&) override {}
-    void pumpEvents() override {}
-};
-
-QByteArray listOf(FileSystemInfo& fs, const QByteArray& folder, ListMode mode) {
-    RunState state;
-    state.RunActive = true;
-    QuietHost host;
-    ListRequest request;
-    request.folder = folder;
-    request.mode = mode;
-    request.locale = QLocale::c();
-    QTemporaryFile file;
-    EXPECT_TRUE(file.open());
-    EXPECT_EQ(ListingRun(state, fs, host).write(file, request).status,
-              ListOutcome::Status::Written);
-    file.seek(0);
-    return file.readAll();
-}
-
-TEST_F(PosixFileSystemTest, ListsFromOnePassAsFromAQuestionPerFolder) {
-    // Hidden folders at the top and further down, names that are not UTF-8, upper case,
-    // links, a bind mount back up when one can be made, and enough folders for two threads.
-    for (const char* name :
-         {"/Top", "/.hid", "/.hid/in", "/Top/.deep", "/Top/.deep/x", "/Top/A\xff\xfe",
-          "/Top/A\xff\xfe/B", "/Top/Up", "/Top/Up/Loop", "/Top/Many"}) {
-        makeFolder(base + name);
-        makeFile(base + name + "/f", qstrlen(name) * 1000);
-    }
-    for (int i = 0; i < 300; ++i)
-        makeFolder(base + "/Top/Many/m" + QByteArray::number(i));
-    ASSERT_EQ(::symlink((base + "/Top").constData(), (base + "/Top/A\xff\xfe/link").constData()),
-              0);
-    const bool looped = ::mount((base + "/Top").constData(), (base + "/Top/Up/Loop").constData(),
-                                nullptr, MS_BIND, nullptr) == 0;
-    for (const QByteArray& folder : {base, base + "/Top", base + "/Top/Up"}) {
-        for (const ListMode mode : {ListMode::NoSubs, ListMode::WithSubs}) {
-            SCOPED_TRACE(folder.constData());
-            PosixFileSystem recorded;
-            AskedOneByOne asked;
-            const QByteArray list = listOf(recorded, folder, mode);
-            EXPECT_EQ(list, listOf(asked, folder, mode));
-            EXPECT_GT(list.count("\r\n"), 9); // a folder line at least
-        }
-    }
-    if (looped)
-        ::umount2((base + "/Top/Up/Loop").constData(), MNT_DETACH);
 }
 
 TEST(ScanThreads, MoreOnlyWhileMostOfTheTimeGoesToWaitingOnTheFileSystem) {

@@ -92,7 +92,7 @@ int main(int argc, char* argv[]) {
     }
 
     setScanThreads(options.threads);
-    std::unique_ptr<FileSystemInfo> fileSystem = createFileSystemInfo();
+    const std::shared_ptr<FileSystemInfo> fileSystem = createFileSystemInfo();
     const NativePath folder = absoluteFolderPath(options.folder);
     if (folder.isEmpty() || !isFolder(folder)) {
         printError(
@@ -125,7 +125,7 @@ int main(int argc, char* argv[]) {
         host.reportUnreadable(path, error);
     };
     fileSystem->setScanOptions(scanOptions);
-    ListingRun run(state, *fileSystem, host);
+    ListingRun run(state, fileSystem, host);
     ListRequest request;
     request.folder = folder;
     request.headerText = options.headerText;

@@ -99,6 +99,10 @@ void TerminalHost::beforeListOutput() {
     clear();
 }
 
+bool TerminalHost::interrupted() const {
+    return interrupted_ || interruptRequested();
+}
+
 void TerminalHost::clear() {
     const std::lock_guard lock(mutex_);
     clearLocked();

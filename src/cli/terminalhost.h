@@ -36,7 +36,8 @@ public:
     // since the lines may reach the same terminal at any moment from then on.
     void beforeListOutput();
 
-    bool interrupted() const { return interrupted_; }
+    // Also when the signal came after the last look: none is lost.
+    bool interrupted() const;
     // Wipes the status line.
     void clear();
 

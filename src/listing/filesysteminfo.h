@@ -8,7 +8,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <vector>
 
 // A path as the platform's file calls take it. Names are kept exactly as the file
 // system gives them, so folders whose names do not decode cleanly are still reached.
@@ -18,10 +17,10 @@ using NativePath = QByteArray;
 // sparse files of 2^63 bytes would wrap a 64-bit sum).
 using ByteTotal = unsigned __int128;
 
-// Called now and then during a long size query; returning false cancels the query.
+// Asked now and then while a tree is read; returning false gives the reading up.
 using KeepGoing = std::function<bool()>;
 
-// How far a long size query has come.
+// How far the reading of a tree has come.
 struct ScanProgress {
     NativePath folder; // the folder being read, with a trailing separator; empty: none
     quint64 folders = 0;
@@ -43,7 +42,7 @@ struct ScanOptions {
 };
 
 // A folder's tree as one pass over it found it, stepped through folder by folder in the
-// order of a depth-first walk, without asking the file system about each.
+// order of a depth-first walk. Nothing here touches the file system: the pass is over.
 class RecordedFolders {
 public:
     virtual ~RecordedFolders() = default;
@@ -58,12 +57,29 @@ public:
     virtual int depth() const = 0;
     // Its own name; empty for the top.
     virtual QByteArrayView name() const = 0;
-    // Its size as folderSize() gives it; `folder` is its path.
-    virtual std::optional<ByteTotal> size(const NativePath& folder, const KeepGoing& keepGoing) = 0;
+    // Bytes in all files below it at any depth; nothing when part of its tree could not
+    // be read.
+    virtual std::optional<ByteTotal> size() const = 0;
 };
 
 // The file-system service of one listing run. The engine knows no path style: the
 // separator, what a root is and how names decode all come from here.
+//
+// The engine reads a tree only in one pass, through recordedFolders() or
+// listSubFolders(), and only on a thread of its own: the thread that asked for the
+// listing never waits on the file system, so it can always take a stop. The order of
+// calls in a run:
+//   1. setListFile(handle), on the asking thread;
+//   2. recordedFolders() or listSubFolders(), once, on the engine's scanning thread,
+//      which holds a shared_ptr to this service for as long as the call lasts;
+//      meanwhile the asking thread may call scanProgress() and exhaustedResource();
+//   3. once the record is handed over: usedSpace() for a root, exhaustedResource(),
+//      setListFile(-1), on the asking thread.
+// A stop is asked for through the KeepGoing of the call, which then returns soon. Should a call of
+// the file system never come back, the engine does not wait for it: the asking thread goes on and
+// drops its own reference, and the scanning thread drops this service and whatever it made when the
+// call comes back at last. What it finds then is read by no one. separator(), the path calls and
+// the progress never touch the file system and may be called from any thread at any time.
 class FileSystemInfo {
 public:
     virtual ~FileSystemInfo() = default;
@@ -82,33 +98,31 @@ public:
     // empty for a root itself.
     virtual QString pathBelowRoot(const NativePath& path) const = 0;
 
-    // The sub-folders of a folder in the file system's own order, hidden ones included.
-    // Nothing when the folder cannot be read, or when `keepGoing` said to stop.
-    virtual std::vector<NativePath> subFolders(const NativePath& folder,
-                                               const KeepGoing& keepGoing) = 0;
+    // Reads the folder's tree in one pass, hidden folders included. In the record:
+    // - a folder that cannot be read, whole or in part, is there without a size, and so
+    //   are the folders above it; a chosen folder that cannot be opened is a record of
+    //   that one folder without a size;
+    // - a folder that vanishes before it is opened is not there; one that vanishes while
+    //   it is read keeps what was read;
+    // - a folder reached again below itself (a loop) is not there, and a folder above
+    //   such a loop has the size counted from itself, as if it had been chosen;
+    // - a folder of a kernel file system holds nothing on a drive: it is not there.
+    // Nothing when `keepGoing` said to stop, or when the system ran out of descriptors or
+    // memory: then exhaustedResource() says so, and the service is done with, as any
+    // answer from it could fall short.
+    virtual std::unique_ptr<RecordedFolders> recordedFolders(const NativePath& folder,
+                                                             const KeepGoing& keepGoing) = 0;
 
-    // The restricted listing: the folder's sub-folders that are not hidden.
-    virtual std::vector<NativePath> visibleSubFolders(const NativePath& folder) = 0;
+    // Called on the scanning thread with a sub-folder's name and the size of its tree.
+    using SubFolderRead = std::function<void(QByteArrayView name, std::optional<ByteTotal> size)>;
 
-    // Bytes in all files below the folder at any depth; nothing when part of the tree
-    // cannot be read or the query was cancelled.
-    virtual std::optional<ByteTotal> folderSize(const NativePath& folder,
-                                                const KeepGoing& keepGoing) = 0;
-
-    // What a record of one pass covers: the whole tree from the folder down, or only
-    // the folder's sub-folders that are not hidden (the restricted listing).
-    enum class Scope { Tree, VisibleSubFolders };
-
-    // The folder's tree, when one pass over it can answer for every folder asked about;
-    // nullptr when it cannot, or when `keepGoing` said to stop. Valid until the next
-    // question to the file system other than through it.
-    virtual std::unique_ptr<RecordedFolders>
-    recordedFolders(const NativePath& folder, const KeepGoing& keepGoing, Scope scope) {
-        Q_UNUSED(folder);
-        Q_UNUSED(keepGoing);
-        Q_UNUSED(scope);
-        return nullptr;
-    }
+    // The restricted listing, in the same one pass: `read` is called for each of the
+    // folder's sub-folders that is not hidden, in the file system's order, as soon as its
+    // tree and those of the ones before it are read. Sizes and what is left out follow
+    // recordedFolders(). Nothing is listed when the folder cannot be opened. False when
+    // `keepGoing` said to stop or resources ran out; what was listed before stands.
+    virtual bool listSubFolders(const NativePath& folder, const KeepGoing& keepGoing,
+                                const SubFolderRead& read) = 0;
 
     // Used space of the drive whose root is given; 0 when it cannot be had.
     virtual quint64 usedSpace(const NativePath& root) = 0;
@@ -117,14 +131,13 @@ public:
     // own output, so it counts as empty in the sizes of the folders that hold it.
     virtual void setListFile(int /*handle*/) {}
 
-    // Holds for every scan from now on.
+    // Holds for every scan from now on. Set before the run starts.
     virtual void setScanOptions(const ScanOptions& options) { Q_UNUSED(options); }
 
-    // For keepGoing to show while a size query works.
+    // How far the pass over a tree has come; nothing when no call is at work.
     virtual ScanProgress scanProgress() const { return {}; }
 
     // The error with which the system ran out of descriptors or memory (EMFILE, ENFILE,
-    // ENOMEM) under a query, or 0. Once it is set, answers may be short of what is on
-    // the disk, and the run cannot go on.
+    // ENOMEM), or 0.
     virtual int exhaustedResource() const { return 0; }
 };

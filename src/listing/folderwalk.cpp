@@ -4,14 +4,15 @@
 #include "listing/listfilewriter.h"
 #include "listing/runhost.h"
 #include "listing/runstate.h"
+#include "listing/treescan.h"
 
 #include <algorithm>
 #include <vector>
 
-FolderWalk::FolderWalk(RunState& state, FileSystemInfo& fileSystem, RunHost& host,
+FolderWalk::FolderWalk(RunState& state, std::shared_ptr<FileSystemInfo> fileSystem, RunHost& host,
                        ListFileWriter& out, const QLocale& locale, ListFormat format)
-    : state_(state), fileSystem_(fileSystem), host_(host), out_(out),
-      groupSeparator_(locale.groupSeparator()), separator_(fileSystem.separator()),
+    : state_(state), fileSystem_(std::move(fileSystem)), host_(host), out_(out),
+      groupSeparator_(locale.groupSeparator()), separator_(fileSystem_->separator()),
       format_(format) {}
 
 NativePath FolderWalk::withSeparator(const NativePath& folder) const {
@@ -21,28 +22,24 @@ NativePath FolderWalk::withSeparator(const NativePath& folder) const {
 bool FolderWalk::cannotGoOn() const {
     // A list file that can no longer be written ends the walk like an Abort would, and so
     // does a file system that ran out of descriptors or memory: its answers fall short.
-    return state_.AbortRequested || out_.failed() || fileSystem_.exhaustedResource() != 0;
+    return state_.AbortRequested || out_.failed() || fileSystem_->exhaustedResource() != 0;
 }
 
 bool FolderWalk::stopped() const {
     return cannotGoOn() || !state_.RunActive;
 }
 
-KeepGoing FolderWalk::keepGoing() {
-    // A long query shows how far it has come, and lets events through too, so that
-    // Abort is not held up by it.
-    return [this] {
-        if (!sinceProgress_.isValid() || sinceProgress_.elapsed() >= kProgressIntervalMs) {
-            const ScanProgress progress = fileSystem_.scanProgress();
-            if (!progress.folder.isEmpty()) {
-                sinceProgress_.start();
-                host_.showScanProgress(fileSystem_.decodePath(progress.folder).toLower(),
-                                       progress.folders, progress.files);
-            }
+bool FolderWalk::whileWaiting() {
+    if (!sinceProgress_.isValid() || sinceProgress_.elapsed() >= kProgressIntervalMs) {
+        const ScanProgress progress = fileSystem_->scanProgress();
+        if (!progress.folder.isEmpty()) {
+            sinceProgress_.start();
+            host_.showScanProgress(fileSystem_->decodePath(progress.folder).toLower(),
+                                   progress.folders, progress.files);
         }
-        host_.pumpEvents();
-        return !stopped();
-    };
+    }
+    host_.pumpEvents();
+    return !stopped();
 }
 
 bool FolderWalk::showFolder(const QString& shown) {
@@ -55,22 +52,21 @@ bool FolderWalk::showFolder(const QString& shown) {
 
 void FolderWalk::WalkFolder(const NativePath& folder) {
     NativePath path = withSeparator(folder);
-    QString shown = fileSystem_.decodePath(path).toLower();
+    QString shown = fileSystem_->decodePath(path).toLower();
     // Lines show the path below its root: the same letters after the root's own.
-    const QString topBelowRoot = fileSystem_.pathBelowRoot(path).toLower();
+    const QString topBelowRoot = fileSystem_->pathBelowRoot(path).toLower();
     const qsizetype rootLength =
         shown.endsWith(topBelowRoot) ? shown.size() - topBelowRoot.size() : -1;
     // A root is all ASCII ("/", "c:\"): as many bytes as characters.
     recordSkip_ =
-        rootLength >= 0 ? rootLength : path.size() - fileSystem_.encodePath(topBelowRoot).size();
+        rootLength >= 0 ? rootLength : path.size() - fileSystem_->encodePath(topBelowRoot).size();
 
     if (!showFolder(shown))
         return;
-    if (std::unique_ptr<RecordedFolders> recorded =
-            fileSystem_.recordedFolders(path, keepGoing(), FileSystemInfo::Scope::Tree))
+    TreeScan scan(fileSystem_, path, TreeScan::Kind::Record);
+    if (const std::unique_ptr<RecordedFolders> recorded =
+            scan.takeRecord([this] { return whileWaiting(); }))
         walkRecorded(*recorded, path, shown, rootLength);
-    else
-        walkAsking(path, shown, rootLength, true);
 }
 
 void FolderWalk::walkRecorded(RecordedFolders& recorded, NativePath& path, QString& shown,
@@ -103,53 +99,13 @@ void FolderWalk::walkRecorded(RecordedFolders& recorded, NativePath& path, QStri
         levels.back() = {path.size(), shown.size()};
         if (stopped())
             return;
-        WriteFolderLine(recorded.size(path, keepGoing()), path, shownBelow(shown, rootLength));
-    }
-}
-
-void FolderWalk::walkAsking(NativePath& path, QString& shown, qsizetype rootLength, bool topShown) {
-    // Depth first with an explicit stack: trees nest deeper than the call stack would
-    // allow. Each level keeps the sub-folder names it has still to visit and how long
-    // the path was at that level; the one path buffer grows and shrinks with the walk,
-    // and so does the path as shown, in lower case, decoded a name at a time.
-    struct Level {
-        qsizetype pathLength;
-        qsizetype shownLength;
-        std::vector<NativePath> subFolders;
-        std::size_t next = 0;
-    };
-    std::vector<Level> levels;
-
-    for (bool shownAlready = topShown;; shownAlready = false) {
-        if (!shownAlready && !showFolder(shown))
-            return;
-
-        std::vector<NativePath> subFolders = fileSystem_.subFolders(path, keepGoing());
-        std::erase_if(subFolders, [](const NativePath& name) { return name.startsWith('.'); });
-        if (!stopped())
-            WriteFolderLine(fileSystem_.folderSize(path, keepGoing()), path,
-                            shownBelow(shown, rootLength));
-        levels.push_back({path.size(), shown.size(), std::move(subFolders)});
-
-        // Find the next folder to visit: the next name at the deepest level that has one.
-        while (!levels.empty() && levels.back().next == levels.back().subFolders.size())
-            levels.pop_back();
-        if (levels.empty())
-            return;
-        Level& level = levels.back();
-        path.truncate(level.pathLength);
-        shown.truncate(level.shownLength);
-        const NativePath& name = level.subFolders[level.next++];
-        path += name;
-        path += separator_;
-        appendLowered(shown, name);
-        shown += QLatin1Char(separator_);
+        WriteFolderLine(recorded.size(), path, shownBelow(shown, rootLength));
     }
 }
 
 void FolderWalk::appendLowered(QString& shown, QByteArrayView name) const {
     const qsizetype at = shown.size();
-    fileSystem_.appendDecoded(shown, name);
+    fileSystem_->appendDecoded(shown, name);
     // Most names are ASCII, whose lower case needs no table.
     char16_t* const text = reinterpret_cast<char16_t*>(shown.data());
     for (qsizetype i = at; i < shown.size(); ++i) {
@@ -185,7 +141,7 @@ void FolderWalk::WriteFolderLine(const std::optional<ByteTotal>& size,
     const QStringView field = listfields::sizeField(size, groupSeparator_, room);
     QString namePart;
     if (shownBelowRoot.isNull()) {
-        namePart = fileSystem_.pathBelowRoot(folderWithSeparator).toLower();
+        namePart = fileSystem_->pathBelowRoot(folderWithSeparator).toLower();
         shownBelowRoot = namePart;
     }
     if (shownBelowRoot.isEmpty())
@@ -225,33 +181,26 @@ void FolderWalk::writeRecord(const std::optional<ByteTotal>& size, const NativeP
 void FolderWalk::ListSubFolders(const NativePath& folder) {
     const NativePath prefix = withSeparator(folder);
     recordSkip_ = prefix.size();
-    const QString shownPrefix = fileSystem_.decodePath(prefix).toLower();
+    const QString shownPrefix = fileSystem_->decodePath(prefix).toLower();
     if (stopped())
         return;
-    std::unique_ptr<RecordedFolders> recorded =
-        fileSystem_.recordedFolders(prefix, keepGoing(), FileSystemInfo::Scope::VisibleSubFolders);
-    if (stopped())
-        return;
+    // Each line as soon as its folder's tree is read: an Abort keeps the lines of the
+    // folders finished before it.
+    TreeScan scan(fileSystem_, prefix, TreeScan::Kind::SubFolders);
     // The path and the status text of each folder, made over in the same buffers.
     Listed listed{prefix, shownPrefix};
-    if (!recorded) {
-        // Asked about one folder at a time.
-        for (const NativePath& name : fileSystem_.visibleSubFolders(prefix)) {
-            if (name != "." && name != ".." && !listSubFolder(name, listed, nullptr))
-                return;
-        }
-        return;
-    }
-    while (recorded->next()) {
-        if (!listSubFolder(recorded->name(), listed, recorded.get()))
+    while (const std::optional<TreeScan::SubFolder> next =
+               scan.nextSubFolder([this] { return whileWaiting(); })) {
+        if (!listSubFolder(next->name, next->size, listed))
             return;
     }
 }
 
-bool FolderWalk::listSubFolder(QByteArrayView name, Listed& listed, RecordedFolders* recorded) {
+bool FolderWalk::listSubFolder(QByteArrayView name, const std::optional<ByteTotal>& size,
+                               Listed& listed) {
     const qsizetype prefixLength = listed.status.size() - listed.statusNameLength;
     const QString shownName = listfields::capitalisedName(
-        fileSystem_.decodePath(NativePath::fromRawData(name.data(), name.size())));
+        fileSystem_->decodePath(NativePath::fromRawData(name.data(), name.size())));
     listed.status.truncate(prefixLength);
     listed.status += shownName;
     listed.statusNameLength = shownName.size();
@@ -263,11 +212,6 @@ bool FolderWalk::listSubFolder(QByteArrayView name, Listed& listed, RecordedFold
     listed.path.resize(pathPrefixLength + name.size());
     std::copy(name.begin(), name.end(), listed.path.begin() + pathPrefixLength);
     listed.pathNameLength = name.size();
-    const std::optional<ByteTotal> size = recorded
-                                              ? recorded->size(listed.path, keepGoing())
-                                              : fileSystem_.folderSize(listed.path, keepGoing());
-    if (stopped())
-        return false; // stopped while the size was being counted: this folder gets no line
     WriteFolderLine(size, listed.path, shownName);
     return true;
 }

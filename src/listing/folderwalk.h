@@ -6,17 +6,20 @@
 #include <QElapsedTimer>
 #include <QLocale>
 
+#include <memory>
 #include <optional>
 
 class ListFileWriter;
 class RunHost;
 struct RunState;
 
-// Writes the folder lines of one listing run, in either of its two forms.
+// Writes the folder lines of one listing run, in either of its two forms, from the record
+// of one pass over the tree. The tree is read on a thread of its own (see TreeScan); this
+// thread only waits for it, letting events through.
 class FolderWalk {
 public:
-    FolderWalk(RunState& state, FileSystemInfo& fileSystem, RunHost& host, ListFileWriter& out,
-               const QLocale& locale, ListFormat format = ListFormat::Report);
+    FolderWalk(RunState& state, std::shared_ptr<FileSystemInfo> fileSystem, RunHost& host,
+               ListFileWriter& out, const QLocale& locale, ListFormat format = ListFormat::Report);
 
     // With subs: the folder and every folder below it, depth first, one line each.
     void WalkFolder(const NativePath& folder);
@@ -28,12 +31,8 @@ private:
     // Shows the folder the walk is at and lets events through; false when the run
     // cannot go on.
     bool showFolder(const QString& shown);
-    // Through the record of one pass over the tree, when the file system has one.
     void walkRecorded(RecordedFolders& recorded, NativePath& path, QString& shown,
                       qsizetype rootLength);
-    // Asking the file system about each folder in turn; `topShown`: the status shows the
-    // top already, and events were let through.
-    void walkAsking(NativePath& path, QString& shown, qsizetype rootLength, bool topShown);
     // The folder of the restricted listing being listed: its path and the status text,
     // each the listed folder's and then the name.
     struct Listed {
@@ -43,7 +42,7 @@ private:
         qsizetype statusNameLength = 0;
     };
     // One line of the restricted listing; false once the run cannot go on.
-    bool listSubFolder(QByteArrayView name, Listed& listed, RecordedFolders* recorded);
+    bool listSubFolder(QByteArrayView name, const std::optional<ByteTotal>& size, Listed& listed);
     // Appends the name as shown: decoded, in lower case.
     void appendLowered(QString& shown, QByteArrayView name) const;
     // The path below its root as lines show it; null when it is not at hand.
@@ -54,14 +53,15 @@ private:
                          const NativePath& folderWithSeparator, QStringView shownBelowRoot);
     // The line for scripts: the size, a tab and the bytes of the path past recordSkip_.
     void writeRecord(const std::optional<ByteTotal>& size, const NativePath& folder);
-    KeepGoing keepGoing();
+    // While the tree is read: its progress shown now and then, and events let through.
+    bool whileWaiting();
     // Abort, a failed write or a file system out of resources: no more lines.
     bool cannotGoOn() const;
     bool stopped() const;
     NativePath withSeparator(const NativePath& folder) const;
 
     RunState& state_;
-    FileSystemInfo& fileSystem_;
+    std::shared_ptr<FileSystemInfo> fileSystem_;
     RunHost& host_;
     ListFileWriter& out_;
     QString groupSeparator_;

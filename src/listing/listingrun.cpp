@@ -7,8 +7,8 @@
 
 #include <QFile>
 
-ListingRun::ListingRun(RunState& state, FileSystemInfo& fileSystem, RunHost& host)
-    : state_(state), fileSystem_(fileSystem), host_(host) {}
+ListingRun::ListingRun(RunState& state, std::shared_ptr<FileSystemInfo> fileSystem, RunHost& host)
+    : state_(state), fileSystem_(std::move(fileSystem)), host_(host) {}
 
 ListOutcome ListingRun::createAndWrite(const ListRequest& request) {
     QFile file(state_.ListFilePath);
@@ -21,9 +21,9 @@ ListOutcome ListingRun::writeAndClose(QFile& file, const ListRequest& request) {
     // All the file will hold is this list, so it counts as empty in the sizes of the
     // folders that hold it: they are counted before the lines are written, and an old
     // list in it may still be being emptied beside the listing.
-    fileSystem_.setListFile(file.handle());
+    fileSystem_->setListFile(file.handle());
     ListOutcome outcome = write(file, request);
-    fileSystem_.setListFile(-1);
+    fileSystem_->setListFile(-1);
     file.close();
     if (outcome.status == ListOutcome::Status::Written && file.error() != QFileDevice::NoError)
         outcome = {ListOutcome::Status::WriteFailed, file.errorString()};
@@ -36,7 +36,7 @@ ListOutcome ListingRun::write(QFileDevice& file, const ListRequest& request) {
     using namespace listfields;
     const QString folder = state_.ListFolder;
     const NativePath nativeFolder =
-        request.folder.isEmpty() ? fileSystem_.encodePath(folder) : request.folder;
+        request.folder.isEmpty() ? fileSystem_->encodePath(folder) : request.folder;
     const QString rule(kRuleLength, u'_');
     ListFileWriter out(file);
 
@@ -70,15 +70,15 @@ ListOutcome ListingRun::write(QFileDevice& file, const ListRequest& request) {
             walk.WalkFolder(nativeFolder);
     }
 
-    if (const int error = fileSystem_.exhaustedResource()) {
+    if (const int error = fileSystem_->exhaustedResource()) {
         out.flush();
         return {ListOutcome::Status::ResourcesRanOut, qt_error_string(error)};
     }
 
     if (report) {
         // Only a root keeps its trailing separator in the chosen folder.
-        const bool isRoot = nativeFolder.endsWith(fileSystem_.separator());
-        const ByteTotal total = isRoot ? fileSystem_.usedSpace(nativeFolder) : state_.ListTotal;
+        const bool isRoot = nativeFolder.endsWith(fileSystem_->separator());
+        const ByteTotal total = isRoot ? fileSystem_->usedSpace(nativeFolder) : state_.ListTotal;
         out.placeAt(kHyphenRuleColumn);
         out.append(u"---------------");
         out.endLine();

@@ -7,6 +7,8 @@
 #include <QLocale>
 #include <QString>
 
+#include <memory>
+
 class RunHost;
 struct RunState;
 
@@ -47,7 +49,9 @@ struct ListOutcome {
 // chosen the folder; the run never changes ListFolder.
 class ListingRun {
 public:
-    ListingRun(RunState& state, FileSystemInfo& fileSystem, RunHost& host);
+    // The tree is read on a thread that shares `fileSystem` and may outlive the run
+    // (see TreeScan); everything else happens on the caller's thread.
+    ListingRun(RunState& state, std::shared_ptr<FileSystemInfo> fileSystem, RunHost& host);
 
     // Creates the list file at ListFilePath (replacing whatever is there, unchecked) and
     // writes it. ListFilePath is cleared once the total line is written. The programs
@@ -63,6 +67,6 @@ public:
 
 private:
     RunState& state_;
-    FileSystemInfo& fileSystem_;
+    std::shared_ptr<FileSystemInfo> fileSystem_;
     RunHost& host_;
 };

@@ -21,8 +21,9 @@ const QString kIncomplete = QStringLiteral("- List incomplete -");
 } // namespace
 
 // Make list, and Abort while a run is committed. The run happens here, on the window's
-// thread; the walk lets events through once per folder, so the other handlers (Abort
-// among them) run nested inside this one.
+// thread, while the tree is read on threads of the engine's own; the walk lets events
+// through while it waits and once per folder, so the other handlers (Abort among them)
+// run nested inside this one.
 void Form1::Command4_Click() {
     if (unloaded_)
         return;
@@ -101,14 +102,14 @@ Form1::RunEnd Form1::writeList() {
     request.folder = listFolderPath_;
     request.headerText = ui->Text1->text();
     request.mode = ui->nosubdir->isChecked() ? ListMode::NoSubs : ListMode::WithSubs;
-    const std::unique_ptr<FileSystemInfo> fileSystem = createFileSystemInfo();
+    const std::shared_ptr<FileSystemInfo> fileSystem = createFileSystemInfo();
     sincePump_.invalidate(); // the chosen folder shows at once
     ListOutcome outcome;
     if (const QString why = openListFile(listFile_, QFile::encodeName(state_.ListFilePath));
         !why.isEmpty())
         outcome = {ListOutcome::Status::CreateFailed, why};
     else
-        outcome = ListingRun(state_, *fileSystem, *this).writeAndClose(listFile_, request);
+        outcome = ListingRun(state_, fileSystem, *this).writeAndClose(listFile_, request);
     if (unloaded_)
         return {kDone, {}}; // the file was closed under the run; nobody is left to tell
 

@@ -6,8 +6,9 @@
 
 #include <memory>
 
-// The file-system service of this platform, one per listing run.
-std::unique_ptr<FileSystemInfo> createFileSystemInfo();
+// The file-system service of this platform, one per listing run; shared with the thread
+// that reads the tree, which may outlive the run.
+std::shared_ptr<FileSystemInfo> createFileSystemInfo();
 
 // The absolute, lexically normalised form of a folder path (".." and "." resolved by
 // name, links left as they are), without a trailing separator unless it is a root.

@@ -1,25 +1,22 @@
 #include "posixscan/posixfilesystem.h"
 
-#include "posixscan/descriptorlimit.h"
 #include "posixscan/filesystem.h"
+#include "posixscan/posixdirstack.h"
 
 #include <QFile>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
+#include <map>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+#include <vector>
 
-#ifndef AT_NO_AUTOMOUNT
-#define AT_NO_AUTOMOUNT 0
-#endif
-
-std::unique_ptr<FileSystemInfo> createFileSystemInfo() {
-    return std::make_unique<PosixFileSystem>();
+std::shared_ptr<FileSystemInfo> createFileSystemInfo() {
+    return std::make_shared<PosixFileSystem>();
 }
 
 NativePath absoluteFolderPath(const NativePath& path) {
@@ -54,10 +51,7 @@ bool isFolder(const NativePath& path) {
 PosixFileSystem::PosixFileSystem() : PosixFileSystem(PseudoMounts()) {}
 
 PosixFileSystem::PosixFileSystem(PseudoMounts pseudoMounts)
-    : pseudoMounts_(std::move(pseudoMounts)) {
-    // A share of the descriptors left, beside the two chains of a scan.
-    cursor_.setMaxOpen(std::clamp<std::size_t>(descriptorsLeft() / 4, 2, 48));
-}
+    : pseudoMounts_(std::move(pseudoMounts)) {}
 
 namespace {
 
@@ -66,19 +60,6 @@ NativePath withoutTrailingSeparators(const NativePath& folder) {
     while (path.size() > 1 && path.endsWith('/'))
         path.chop(1);
     return path;
-}
-
-// The names that lead from `top` down to `path`, or nothing when `path` is not below it.
-std::optional<QList<NativePath>> componentsBelow(const NativePath& top, const NativePath& path) {
-    if (top.isEmpty())
-        return std::nullopt;
-    if (path == top)
-        return QList<NativePath>();
-    if (top != "/" && !(path.startsWith(top) && path.at(top.size()) == '/'))
-        return std::nullopt;
-    QList<NativePath> components = path.mid(top == "/" ? 1 : top.size() + 1).split('/');
-    components.removeAll(NativePath());
-    return components;
 }
 
 } // namespace
@@ -104,166 +85,74 @@ QString PosixFileSystem::pathBelowRoot(const NativePath& path) const {
 }
 
 void PosixFileSystem::noteExhaustion(int error) {
-    if (isExhaustion(error) && !exhausted_)
-        exhausted_ = error;
+    int none = 0;
+    if (isExhaustion(error))
+        exhausted_.compare_exchange_strong(none, error);
 }
 
-void PosixFileSystem::letGoIfExhausted() {
-    // What is held open is of no more use, and the rest of the run needs a descriptor or
-    // two to finish the list and say what happened.
-    if (exhausted_) {
-        cursor_.clear();
-        cursorBase_.clear();
-    }
-}
-
-bool PosixFileSystem::moveTo(const NativePath& folder) {
-    const bool moved = moveCursor(folder);
-    if (!moved) {
-        const int error = errno;
-        noteExhaustion(error);
-        letGoIfExhausted();
-        if (options_.unreadable && !isExhaustion(error))
-            options_.unreadable(withoutTrailingSeparators(folder), error);
-    }
-    return moved;
-}
-
-bool PosixFileSystem::moveCursor(const NativePath& folder) {
-    const NativePath path = withoutTrailingSeparators(folder);
-    const std::optional<QList<NativePath>> below =
-        cursor_.empty() ? std::nullopt : componentsBelow(cursorBase_, path);
-    if (!below) {
-        cursorBase_ = path;
-        return cursor_.openBase(path);
-    }
-    const QList<NativePath>& components = *below;
-
-    std::size_t shared = 0;
-    while (shared < std::size_t(components.size()) && shared + 1 < cursor_.depth() &&
-           cursor_.name(shared + 1) == components[qsizetype(shared)])
-        ++shared;
-    while (cursor_.depth() > shared + 1) {
-        if (!cursor_.pop()) {
-            cursorBase_ = path;
-            return cursor_.openBase(path);
-        }
-    }
-    for (std::size_t i = shared; i < std::size_t(components.size()); ++i) {
-        if (!cursor_.push(components[qsizetype(i)]))
-            return false;
-    }
-    return true;
-}
-
-bool PosixFileSystem::onPseudoMount() const {
-    return pseudoMounts_.isPseudo(cursor_.top().dev, cursor_.topFd());
-}
-
-std::vector<NativePath> PosixFileSystem::visibleSubFolders(const NativePath& folder) {
-    std::vector<NativePath> names;
-    if (!moveTo(folder) || onPseudoMount())
-        return names;
-    const int fd = cursor_.topFd();
-    const dev_t folderDev = cursor_.top().dev;
-    FolderEntries entries(fd, true);
-    while (entries.next()) {
-        const char* name = entries.name();
-        if (name[0] == '.' || (entries.type() != DT_DIR && entries.type() != DT_UNKNOWN))
-            continue;
-        struct stat st;
-        if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) != 0) {
-            noteExhaustion(errno);
-            continue;
-        }
-        if (!S_ISDIR(st.st_mode))
-            continue;
-        if (st.st_dev != folderDev) {
-            const int mountFd = ::openat(fd, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (mountFd < 0)
-                noteExhaustion(errno);
-            const bool pseudo = pseudoMounts_.isPseudo(st.st_dev, mountFd);
-            if (mountFd >= 0)
-                ::close(mountFd);
-            if (pseudo)
-                continue;
-        }
-        // A folder that is one of its own parents (a bind mount) would never end.
-        if (cursor_.find(st.st_dev, st.st_ino, cursor_.depth()))
-            continue;
-        names.emplace_back(name);
-    }
-    if (entries.failed())
-        noteExhaustion(entries.error());
-    letGoIfExhausted();
-    listedFolder_ = withoutTrailingSeparators(folder);
-    return names;
-}
-
-const FolderTree::Node* PosixFileSystem::scanned(const NativePath& folder) {
-    // The walk asks about each folder twice in a row: its sub-folders, then its size.
-    if (folder == lastAsked_ && !treeTop_.isEmpty())
-        return lastFound_;
-    // Copied rather than shared: the walk changes its path buffer in place next.
-    lastAsked_.resize(folder.size());
-    std::copy(folder.begin(), folder.end(), lastAsked_.begin());
-    lastFound_ = nullptr;
-    QByteArrayView path(folder);
-    while (path.size() > 1 && path.endsWith('/'))
-        path.chop(1);
-    if (treeTop_.isEmpty() || !path.startsWith(treeTop_))
-        return nullptr;
-    const QByteArrayView below = path.sliced(treeTop_.size());
-    if (treeTop_ != "/" && !below.isEmpty() && !below.startsWith('/'))
-        return nullptr; // only begins with the same letters
-    // A record without the top's hidden folders answers only for the folders inside.
-    if (!(below.isEmpty() && treeLacksHidden_))
-        lastFound_ = tree_.find(below);
-    return lastFound_;
-}
-
-bool PosixFileSystem::scan(FolderTree& tree, const NativePath& top, const KeepGoing& keepGoing,
-                           bool hiddenAtTop) {
+bool PosixFileSystem::scan(FolderTree& tree, const NativePath& top, int fd,
+                           const KeepGoing& keepGoing, bool hiddenAtTop,
+                           const std::function<void(quint32)>& subFolderRead) {
     tree.setKeepGoingInterval(keepGoingInterval_);
     tree.setMemoryLimit(memoryLimit_);
-    tree.setListFile(listFile_);
-    tree.setScanOptions(&options_, top);
-    scanning_ = &tree;
-    scanningTop_ = top;
-    const bool done = tree.scan(cursor_.topFd(), pseudoMounts_, keepGoing, hiddenAtTop);
-    scanning_ = nullptr;
+    // What cannot be read is told only while the run goes on: once it stopped, whoever
+    // asked may be gone.
+    ScanOptions options = options_;
+    if (options.unreadable) {
+        options.unreadable = [&keepGoing, &tell = options_.unreadable](const NativePath& folder,
+                                                                       int error) {
+            if (keepGoing())
+                tell(folder, error);
+        };
+    }
+    tree.setScanOptions(&options, top);
+    {
+        const std::lock_guard lock(mutex_);
+        tree.setListFile(listFile_);
+        scanning_ = &tree;
+        scanningTop_ = top;
+    }
+    const bool done = tree.scan(fd, pseudoMounts_, keepGoing, hiddenAtTop, subFolderRead);
+    {
+        const std::lock_guard lock(mutex_);
+        scanning_ = nullptr;
+    }
     noteExhaustion(tree.exhausted());
-    letGoIfExhausted();
     return done;
 }
 
-bool PosixFileSystem::scanTree(const NativePath& folder, const KeepGoing& keepGoing,
-                               bool hiddenAtTop) {
-    treeTop_.clear();
-    lastAsked_.clear();
-    treeLacksHidden_ = false;
-    if (!moveTo(folder))
-        return false;
-    const NativePath top = withoutTrailingSeparators(folder);
-    if (onPseudoMount()) {
-        tree_.recordEmptyFolder(); // nothing of it is on a drive
-    } else if (!scan(tree_, top, keepGoing, hiddenAtTop)) {
-        return false;
+std::unique_ptr<FolderTree>
+PosixFileSystem::recordFrom(const NativePath& top, const KeepGoing& keepGoing, bool hiddenAtTop) {
+    auto tree = std::make_unique<FolderTree>();
+    DirStack base;
+    if (!base.openBase(top)) {
+        const int error = errno;
+        noteExhaustion(error);
+        if (exhausted_)
+            return nullptr;
+        if (options_.unreadable && keepGoing())
+            options_.unreadable(top, error);
+        tree->recordEmptyFolder(false);
+    } else if (pseudoMounts_.isPseudo(base.top().dev, base.topFd())) {
+        tree->recordEmptyFolder(true); // nothing of it is on a drive
+    } else if (!scan(*tree, top, base.topFd(), keepGoing, hiddenAtTop)) {
+        return nullptr;
     }
-    treeTop_ = top;
-    treeLacksHidden_ = !hiddenAtTop;
-    return true;
+    return tree;
 }
 
 void PosixFileSystem::setListFile(int handle) {
     struct stat st;
-    if (handle >= 0 && ::fstat(handle, &st) == 0 && S_ISREG(st.st_mode))
+    const bool regular = handle >= 0 && ::fstat(handle, &st) == 0 && S_ISREG(st.st_mode);
+    const std::lock_guard lock(mutex_);
+    if (regular)
         listFile_ = FolderTree::FolderId{st.st_dev, st.st_ino};
     else
         listFile_.reset();
 }
 
 ScanProgress PosixFileSystem::scanProgress() const {
+    const std::lock_guard lock(mutex_);
     if (!scanning_)
         return {};
     const FolderTree::Progress progress = scanning_->progress();
@@ -273,80 +162,23 @@ ScanProgress PosixFileSystem::scanProgress() const {
     return {folder + progress.folder, progress.folders, progress.files};
 }
 
-const FolderTree::Node* PosixFileSystem::recorded(const NativePath& folder,
-                                                  const KeepGoing& keepGoing) {
-    // The walk asks for a folder's sub-folders before its size: one scan answers both,
-    // and every question about the folders below.
-    if (const FolderTree::Node* node = scanned(folder))
-        return node;
-    return scanTree(folder, keepGoing) ? scanned(folder) : nullptr;
-}
-
-std::vector<NativePath> PosixFileSystem::subFolders(const NativePath& folder,
-                                                    const KeepGoing& keepGoing) {
-    const FolderTree::Node* node = recorded(folder, keepGoing);
-    return node ? tree_.subFolderNames(*node) : std::vector<NativePath>();
-}
-
-std::optional<ByteTotal> PosixFileSystem::folderSize(const NativePath& folder,
-                                                     const KeepGoing& keepGoing) {
-    const FolderTree::Node* node = scanned(folder);
-    if (node && !node->holdsLoop) // nearly always
-        return FolderTree::sizeOf(*node);
-    const NativePath path = withoutTrailingSeparators(folder);
-    const qsizetype slash = path.lastIndexOf('/');
-    const bool listed =
-        !listedFolder_.isEmpty() && slash >= 0 && path.left(qMax(slash, 1)) == listedFolder_;
-    if (!node && listed && treeTop_ != listedFolder_) {
-        // One scan of the listed folder answers for every folder in it; its hidden
-        // folders are not listed, so they are not read either.
-        if (!scanTree(listedFolder_, keepGoing, false))
-            return std::nullopt;
-        node = scanned(folder);
-    }
-    // The top of the record was counted from itself already. A listed folder the record
-    // passed over is counted on its own, keeping the record for the others.
-    if ((node && node->holdsLoop && path != treeTop_) || (!node && listed))
-        return countedOnItsOwn(folder, keepGoing);
-    if (!node)
-        node = recorded(folder, keepGoing);
-    return node ? FolderTree::sizeOf(*node) : std::nullopt;
-}
-
-std::optional<ByteTotal> PosixFileSystem::countedOnItsOwn(const NativePath& folder,
-                                                          const KeepGoing& keepGoing) {
-    FolderTree fromHere;
-    if (!moveTo(folder))
-        return std::nullopt;
-    if (onPseudoMount())
-        return 0; // nothing of it is on a drive
-    if (!scan(fromHere, withoutTrailingSeparators(folder), keepGoing, true))
-        return std::nullopt;
-    return FolderTree::sizeOf(*fromHere.find(QByteArrayView()));
-}
-
-// Steps through the record of the last scan node by node, in the order of a walk.
+// Steps through a record node by node, in the order of a walk.
 class PosixFileSystem::RecordedWalk final : public RecordedFolders {
 public:
-    RecordedWalk(PosixFileSystem& fileSystem, Scope scope)
-        : fileSystem_(fileSystem), record_(fileSystem.tree_.record()),
-          subFoldersOnly_(scope == Scope::VisibleSubFolders) {}
+    explicit RecordedWalk(std::unique_ptr<FolderTree> tree)
+        : tree_(std::move(tree)), record_(tree_->record()) {}
 
     bool next() override {
         if (!started_) {
             started_ = true;
-            if (record_.nodeCount() == 0)
-                return false;
-            if (!subFoldersOnly_)
-                return true; // the top
-            descendFrom(0);
-        } else if (!skipBelow_ && !subFoldersOnly_) {
-            descendFrom(current_);
+            return record_.nodeCount() > 0; // the top
         }
+        if (!skipBelow_)
+            descendFrom(current_);
         skipBelow_ = false;
         while (!levels_.empty()) {
             Level& level = levels_.back();
-            while (level.next < level.end && !listed(record_.node(level.next)))
+            while (level.next < level.end && !record_.node(level.next).isFolder)
                 ++level.next;
             if (level.next < level.end) {
                 current_ = level.next++;
@@ -361,13 +193,43 @@ public:
     QByteArrayView name() const override {
         return current_ == 0 ? QByteArrayView() : record_.name(record_.node(current_));
     }
-    std::optional<ByteTotal> size(const NativePath& folder, const KeepGoing& keepGoing) override {
-        const FolderRecord::Node& node = record_.node(current_);
-        // Below a loop, the figure depends on where the scan began: the folder is counted
-        // from itself. The top was.
-        if (node.holdsLoop && current_ != 0)
-            return fileSystem_.countedOnItsOwn(folder, keepGoing);
-        return FolderTree::sizeOf(node);
+    std::optional<ByteTotal> size() const override {
+        const auto counted = countedFromItself_.find(current_);
+        return counted != countedFromItself_.end() ? counted->second
+                                                   : FolderTree::sizeOf(record_.node(current_));
+    }
+
+    // The folders the walk meets whose figure depends on where the scan began (a loop
+    // below them), each with its path below the top; the top was counted from itself.
+    std::vector<std::pair<quint32, NativePath>> countedElsewhere() const {
+        std::vector<std::pair<quint32, NativePath>> folders;
+        bool any = false; // nearly always none: the record counts most loops itself
+        for (quint32 i = 0; i < record_.nodeCount() && !any; ++i)
+            any = record_.node(i).holdsLoop;
+        if (!any)
+            return folders;
+        RecordedWalk walk(record_);
+        std::vector<QByteArrayView> names;
+        while (walk.next()) {
+            const int depth = walk.depth();
+            if (depth == 0)
+                continue;
+            names.resize(std::size_t(depth));
+            names.back() = walk.name();
+            if (names.back().startsWith('.')) {
+                walk.skipBelow(); // the walk passes over these
+                continue;
+            }
+            if (record_.node(walk.current_).holdsLoop) {
+                NativePath below;
+                for (const QByteArrayView name : names) {
+                    below += '/';
+                    below += name;
+                }
+                folders.emplace_back(walk.current_, below);
+            }
+        }
+        return folders;
     }
 
 private:
@@ -376,35 +238,174 @@ private:
         quint32 end;
     };
 
+    explicit RecordedWalk(const FolderRecord& record) : record_(record) {}
+
     void descendFrom(quint32 index) {
         const FolderRecord::Node& folder = record_.node(index);
         if (folder.childCount > 0)
             levels_.push_back({folder.firstChild, folder.firstChild + folder.childCount});
     }
 
-    bool listed(const FolderRecord::Node& node) const {
-        return node.isFolder && !(subFoldersOnly_ && record_.nameOf(node)[0] == '.');
-    }
-
-    PosixFileSystem& fileSystem_;
+    friend class PosixFileSystem;
+    std::unique_ptr<FolderTree> tree_;
     const FolderRecord& record_;
-    const bool subFoldersOnly_;
     std::vector<Level> levels_;
     quint32 current_ = 0;
     bool started_ = false;
     bool skipBelow_ = false;
+    std::map<quint32, std::optional<ByteTotal>> countedFromItself_;
 };
 
 std::unique_ptr<RecordedFolders> PosixFileSystem::recordedFolders(const NativePath& folder,
-                                                                  const KeepGoing& keepGoing,
-                                                                  Scope scope) {
-    // A record with the hidden folders at its top answers for the restricted listing too.
-    const bool wholeTree = scope == Scope::Tree;
-    if (treeTop_ != withoutTrailingSeparators(folder) || (wholeTree && treeLacksHidden_)) {
-        if (!scanTree(folder, keepGoing, wholeTree))
+                                                                  const KeepGoing& keepGoing) {
+    const NativePath top = withoutTrailingSeparators(folder);
+    std::unique_ptr<FolderTree> tree = recordFrom(top, keepGoing, true);
+    if (!tree)
+        return nullptr;
+    auto walk = std::make_unique<RecordedWalk>(std::move(tree));
+    // Below a loop a folder's figure depends on where the scan began, so such a folder
+    // is counted from itself, as if it had been chosen.
+    for (const auto& [index, below] : walk->countedElsewhere()) {
+        const std::optional<std::optional<ByteTotal>> size =
+            countedFromItself((top == "/" ? NativePath() : top) + below, keepGoing);
+        if (!size)
             return nullptr;
+        walk->countedFromItself_[index] = *size;
     }
-    return std::make_unique<RecordedWalk>(*this, scope);
+    return walk;
+}
+
+std::optional<std::optional<ByteTotal>>
+PosixFileSystem::countedFromItself(const NativePath& folder, const KeepGoing& keepGoing) {
+    const std::unique_ptr<FolderTree> own = recordFrom(folder, keepGoing, true);
+    if (!own)
+        return std::nullopt;
+    return FolderTree::sizeOf(own->record().node(0));
+}
+
+namespace {
+
+// The sub-folders of the top of a scan, handed on in the file system's order as their
+// trees are read, whichever thread reads them. One whose figure depends on where the
+// scan began (a loop below it) holds back itself and all after it, for the end.
+class InOrder {
+public:
+    InOrder(const FolderRecord& record, const FileSystemInfo::SubFolderRead& read)
+        : record_(record), read_(read) {}
+
+    // Any scanning thread, once the sub-folder's tree is read.
+    void read(quint32 node) {
+        const std::lock_guard lock(mutex_);
+        start();
+        finished_[node - first_] = true;
+        while (!heldBack_ && next_ < finished_.size() && finished_[next_]) {
+            const FolderRecord::Node& folder = record_.node(first_ + next_);
+            if (isListed(folder)) {
+                const Total total = totalOf(first_ + next_);
+                if (total.holdsLoop) {
+                    heldBack_ = true;
+                    return;
+                }
+                read_(record_.name(folder),
+                      total.known ? std::optional<ByteTotal>(total.bytes) : std::nullopt);
+            }
+            ++next_;
+        }
+    }
+    // Once the scan is over: the sub-folders not handed on yet.
+    std::pair<quint32, quint32> rest() {
+        start();
+        return {first_ + next_, first_ + quint32(finished_.size())};
+    }
+    bool isListed(const FolderRecord::Node& folder) const {
+        return folder.isFolder && record_.nameOf(folder)[0] != '.';
+    }
+
+private:
+    struct Total {
+        ByteTotal bytes = 0;
+        bool known = true;
+        bool holdsLoop = false;
+    };
+
+    void start() {
+        if (started_)
+            return;
+        started_ = true;
+        first_ = record_.node(0).firstChild;
+        finished_.assign(record_.node(0).childCount, false);
+    }
+    // The figure of a tree read whole, before the record is totalled up.
+    Total totalOf(quint32 index) const {
+        Total total;
+        std::vector<quint32> open{index};
+        while (!open.empty()) {
+            const FolderRecord::Node& folder = record_.node(open.back());
+            open.pop_back();
+            total.bytes += folder.bytes();
+            total.known = total.known && folder.sizeKnown;
+            for (quint32 c = folder.firstChild; c < folder.firstChild + folder.childCount; ++c) {
+                const FolderRecord::Node& child = record_.node(c);
+                if (child.isFolder)
+                    open.push_back(c);
+                else if (child.loopsBack)
+                    total.holdsLoop = true;
+            }
+        }
+        return total;
+    }
+
+    const FolderRecord& record_;
+    const FileSystemInfo::SubFolderRead& read_;
+    std::mutex mutex_; // guards what follows
+    bool started_ = false;
+    quint32 first_ = 0;
+    std::vector<bool> finished_;
+    std::size_t next_ = 0;
+    bool heldBack_ = false;
+};
+
+} // namespace
+
+bool PosixFileSystem::listSubFolders(const NativePath& folder, const KeepGoing& keepGoing,
+                                     const SubFolderRead& read) {
+    const NativePath top = withoutTrailingSeparators(folder);
+    DirStack base;
+    if (!base.openBase(top)) {
+        const int error = errno;
+        noteExhaustion(error);
+        if (exhausted_)
+            return false;
+        if (options_.unreadable && keepGoing())
+            options_.unreadable(top, error);
+        return true;
+    }
+    if (pseudoMounts_.isPseudo(base.top().dev, base.topFd()))
+        return true; // nothing of it is on a drive
+    // Hidden folders at the top are neither listed nor read.
+    FolderTree tree;
+    InOrder inOrder(tree.record(), read);
+    if (!scan(tree, top, base.topFd(), keepGoing, false,
+              [&inOrder](quint32 node) { inOrder.read(node); }))
+        return false;
+    const auto [from, end] = inOrder.rest();
+    for (quint32 index = from; index < end; ++index) {
+        const FolderRecord::Node& node = tree.record().node(index);
+        if (!inOrder.isListed(node))
+            continue;
+        std::optional<ByteTotal> size = FolderTree::sizeOf(node);
+        if (node.holdsLoop) {
+            const QByteArrayView name = tree.record().name(node);
+            const std::optional<std::optional<ByteTotal>> counted = countedFromItself(
+                (top == "/" ? NativePath() : top) + '/' + NativePath(name.data(), name.size()),
+                keepGoing);
+            if (!counted)
+                return false;
+            size = *counted;
+        }
+        read(tree.record().name(node), size);
+    }
+    return true;
 }
 
 void PosixFileSystem::setKeepGoingInterval(std::chrono::milliseconds interval) {

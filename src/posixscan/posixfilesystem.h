@@ -1,9 +1,14 @@
 #pragma once
 
 #include "listing/filesysteminfo.h"
-#include "posixscan/posixdirstack.h"
 #include "posixscan/posixfoldertree.h"
 #include "posixscan/posixmounts.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <mutex>
+#include <optional>
 
 // Folders on a POSIX system: "/" is the one root, a hidden folder is one whose name
 // begins with ".", names are bytes (shown as UTF-8), and only real directories count as
@@ -18,20 +23,17 @@ public:
     QString decodePath(const NativePath& path) const override;
     void appendDecoded(QString& text, QByteArrayView name) const override;
     QString pathBelowRoot(const NativePath& path) const override;
-    std::vector<NativePath> subFolders(const NativePath& folder,
-                                       const KeepGoing& keepGoing) override;
-    std::vector<NativePath> visibleSubFolders(const NativePath& folder) override;
-    std::optional<ByteTotal> folderSize(const NativePath& folder,
-                                        const KeepGoing& keepGoing) override;
-    std::unique_ptr<RecordedFolders>
-    recordedFolders(const NativePath& folder, const KeepGoing& keepGoing, Scope scope) override;
+    std::unique_ptr<RecordedFolders> recordedFolders(const NativePath& folder,
+                                                     const KeepGoing& keepGoing) override;
+    bool listSubFolders(const NativePath& folder, const KeepGoing& keepGoing,
+                        const SubFolderRead& read) override;
     quint64 usedSpace(const NativePath& root) override;
     ScanProgress scanProgress() const override;
     void setListFile(int handle) override;
     void setScanOptions(const ScanOptions& options) override { options_ = options; }
-    int exhaustedResource() const override { return exhausted_; }
+    int exhaustedResource() const override { return exhausted_.load(); }
 
-    // How often a long size query calls its keepGoing at the most.
+    // How often a long scan calls its keepGoing at the most.
     void setKeepGoingInterval(std::chrono::milliseconds interval);
     // Makes the records of scans fail as if memory ran out beyond this many bytes.
     void setMemoryLimit(std::size_t bytes);
@@ -39,43 +41,26 @@ public:
 private:
     class RecordedWalk;
 
-    bool moveTo(const NativePath& folder);
-    bool moveCursor(const NativePath& folder);
-    bool onPseudoMount() const;
-    bool scanTree(const NativePath& folder, const KeepGoing& keepGoing, bool hiddenAtTop = true);
-    // Scans the tree of the cursor's folder, `top`, into `tree`.
-    bool scan(FolderTree& tree, const NativePath& top, const KeepGoing& keepGoing,
-              bool hiddenAtTop);
     void noteExhaustion(int error);
-    void letGoIfExhausted();
-    // The folder in the record of the last scan, or nullptr.
-    const FolderTree::Node* scanned(const NativePath& folder);
-    // The same, scanning the folder's tree first when no record holds it.
-    const FolderTree::Node* recorded(const NativePath& folder, const KeepGoing& keepGoing);
-    // The folder's size from a scan of its own, keeping the record.
-    std::optional<ByteTotal> countedOnItsOwn(const NativePath& folder, const KeepGoing& keepGoing);
+    // Scans the tree of the folder open at `fd`, `top`, into `tree`.
+    bool scan(FolderTree& tree, const NativePath& top, int fd, const KeepGoing& keepGoing,
+              bool hiddenAtTop, const std::function<void(quint32)>& subFolderRead = nullptr);
+    // The folder's own record, from the folder down; nothing when the scan was stopped or
+    // ran out of resources, and a folder without a size when it cannot be opened.
+    std::unique_ptr<FolderTree> recordFrom(const NativePath& top, const KeepGoing& keepGoing,
+                                           bool hiddenAtTop);
+    // The size of a folder whose figure in a record depends on where the scan began (a
+    // loop below it), counted from itself; nothing when the scan could not finish.
+    std::optional<std::optional<ByteTotal>> countedFromItself(const NativePath& folder,
+                                                              const KeepGoing& keepGoing);
 
-    PseudoMounts pseudoMounts_;
-    // The walk asks about a folder, then its first sub-folder, and so on: the cursor
-    // keeps the chain of folders from the last base down, so each question costs one
-    // step from where the last one left off.
-    DirStack cursor_;
-    NativePath cursorBase_;
-    // The last tree whose size was asked for, and where it stands: questions about the
-    // folders inside it are answered from the record for the rest of the run.
-    FolderTree tree_;
-    NativePath treeTop_;
-    bool treeLacksHidden_ = false; // the top's hidden folders were passed over
-    NativePath lastAsked_;
-    const FolderTree::Node* lastFound_ = nullptr;
-    // The folder whose sub-folders the restricted listing gave last: their sizes are
-    // counted in one scan of it.
-    NativePath listedFolder_;
+    const PseudoMounts pseudoMounts_;
     std::chrono::milliseconds keepGoingInterval_{50};
     std::size_t memoryLimit_ = std::size_t(-1);
+    std::atomic<int> exhausted_ = 0;
+    mutable std::mutex mutex_; // guards what follows: the asking thread looks on
     const FolderTree* scanning_ = nullptr;
     NativePath scanningTop_;
-    int exhausted_ = 0;
     std::optional<FolderTree::FolderId> listFile_;
     ScanOptions options_;
 };

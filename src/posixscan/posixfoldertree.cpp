@@ -152,6 +152,17 @@ struct FolderTree::Shared {
             path.chop(1);
         options.unreadable(path, error);
     }
+    // Each sub-folder of the top is held by whoever reads in its tree: the thread that
+    // entered it, and each job handed out from inside it. The last to let go reports it.
+    void hold(quint32 subFolder) {
+        if (subFolderRead)
+            held[subFolder - topFirst].fetch_add(1, std::memory_order_relaxed);
+    }
+    void letGo(quint32 subFolder) {
+        if (subFolderRead &&
+            held[subFolder - topFirst].fetch_sub(1, std::memory_order_acq_rel) == 1)
+            (*subFolderRead)(subFolder);
+    }
     bool isListFile(const struct stat& st) const {
         return listFile && st.st_ino == listFile->ino && st.st_dev == listFile->dev;
     }
@@ -170,6 +181,9 @@ struct FolderTree::Shared {
     const NativePath top;
     std::optional<FolderId> listFile;
     std::chrono::milliseconds interval{50};
+    const std::function<void(quint32)>* subFolderRead = nullptr;
+    quint32 topFirst = 0;                     // the top's first sub-folder
+    std::unique_ptr<std::atomic<int>[]> held; // one for each sub-folder of the top
 
     std::atomic<bool> stop = false;
     std::atomic<int> exhausted = 0;
@@ -234,6 +248,10 @@ public:
         const Node& top = record_.node(0);
         levels_.assign(1, {0, top.firstChild, top.firstChild + top.childCount});
         floor_ = 0;
+        if (s_.subFolderRead) {
+            s_.topFirst = top.firstChild;
+            s_.held = std::make_unique<std::atomic<int>[]>(top.childCount);
+        }
         if (!s_.hiddenAtTop)
             record_.node(0).sizeKnown = false; // not all of it was counted
         // The other thread is still starting: with half of the top waiting for it, it
@@ -337,14 +355,28 @@ private:
                 giveAway();
             Level& level = levels_.back();
             if (level.next < level.end) {
-                enter(level.next++);
+                const quint32 next = level.next++;
+                const bool atTop = levels_.size() == 1;
+                if (atTop)
+                    s_.hold(next);
+                enter(next);
+                if (atTop && levels_.size() == 1)
+                    s_.letGo(next); // nothing below it to read
                 continue;
             }
-            if (levels_.size() - 1 == floor_)
+            if (levels_.size() - 1 == floor_) {
+                if (floor_ > 0)
+                    s_.letGo(levels_[1].node); // the job is done
                 return;
+            }
+            const quint32 done = levels_.back().node;
             levels_.pop_back();
+            if (levels_.size() == 1)
+                s_.letGo(done);
             if (!dirs_.pop()) {
                 lost(errno);
+                if (floor_ > 0)
+                    s_.letGo(levels_[1].node); // the job is over
                 return;
             }
         }
@@ -472,6 +504,8 @@ private:
             s_.fail(error);
             return;
         }
+        if (floor_ == 0 && levels_.size() > 1)
+            s_.letGo(levels_[1].node);
         for (std::size_t i = floor_; i < levels_.size(); ++i) {
             for (quint32 c = levels_[i].next; c < levels_[i].end; ++c)
                 record_.node(c).sizeKnown = false;
@@ -502,11 +536,15 @@ private:
             job.nodes.push_back(levels_[i].node);
             job.ids.push_back({dirs_.at(i).dev, dirs_.at(i).ino});
         }
+        if (from > 0)
+            s_.hold(levels_[1].node); // until the job is done
         {
             const std::lock_guard lock(s_.mutex);
             // One job may wait for a thread that is still starting.
             if (int(s_.jobs.size()) >= std::max(s_.idle, 1) || s_.done) {
                 s_.wanted = false;
+                if (from > 0)
+                    s_.letGo(levels_[1].node); // held by this thread still: never the last
                 return;
             }
             s_.jobs.push_back(std::move(job));
@@ -551,9 +589,17 @@ private:
         return job;
     }
 
+    // A job that cannot be started lets go of its sub-folder of the top.
+    bool startJob(const Job& job) {
+        const bool started = openWayDown(job);
+        if (!started && job.nodes.size() > 1)
+            s_.letGo(job.nodes[1]);
+        return started;
+    }
+
     // Opens the way down to the job's folder, each step checked against what the other
     // thread found there.
-    bool startJob(const Job& job) {
+    bool openWayDown(const Job& job) {
         levels_.clear();
         if (!openBase())
             return false;
@@ -633,9 +679,11 @@ public:
     }
 };
 
-void FolderTree::recordEmptyFolder() {
+void FolderTree::recordEmptyFolder(bool sizeKnown) {
     clear();
-    record_.node(record_.addNodes(1)) = Node();
+    Node& top = record_.node(record_.addNodes(1));
+    top = Node();
+    top.sizeKnown = sizeKnown;
 }
 
 void FolderTree::clear() {
@@ -644,6 +692,7 @@ void FolderTree::clear() {
 }
 
 FolderTree::Progress FolderTree::progress() const {
+    const std::lock_guard lock(scanningMutex_);
     if (!scanning_)
         return {};
     Progress progress;
@@ -660,18 +709,19 @@ FolderTree::Progress FolderTree::progress() const {
 }
 
 bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing& keepGoing,
-                      bool hiddenAtTop) {
+                      bool hiddenAtTop, const std::function<void(quint32)>& subFolderRead) {
     clear();
     struct stat top;
     if (::fstat(fd, &top) != 0) {
-        recordEmptyFolder();
-        record_.node(0).sizeKnown = false;
+        recordEmptyFolder(false);
         return true;
     }
     Shared shared(record_, pseudoMounts, fd, {top.st_dev, top.st_ino}, hiddenAtTop, options_,
                   optionsTop_);
     shared.interval = keepGoingInterval_;
     shared.listFile = listFile_;
+    if (subFolderRead)
+        shared.subFolderRead = &subFolderRead;
     // The descriptors left are shared out among the threads' chains. A scan left to itself
     // keeps half of them for threads it may add.
     const std::size_t left = descriptorsLeft();
@@ -691,7 +741,10 @@ bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing&
     shared.descriptorsHandedOut = maxOpen + kChainExtra; // this thread's
     shared.growing = automatic && shared.cap > first;
 
-    scanning_ = &shared;
+    {
+        const std::lock_guard lock(scanningMutex_);
+        scanning_ = &shared;
+    }
     KeepGoingGate gate(keepGoing, keepGoingInterval_);
     const GoOn tick = [&] { return gate(); };
     try {
@@ -717,7 +770,10 @@ bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing&
         }
         thread.join();
     }
-    scanning_ = nullptr;
+    {
+        const std::lock_guard lock(scanningMutex_);
+        scanning_ = nullptr;
+    }
 
     if (shared.stop) {
         const int exhausted = shared.exhausted;

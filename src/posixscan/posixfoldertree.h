@@ -10,6 +10,8 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -47,8 +49,13 @@ public:
     // that vanished does. Without
     // `hiddenAtTop`, the folders directly inside whose names begin with "." are passed
     // over, and the top itself is left without a size.
+    // `subFolderRead`, when given, is called on a scanning thread with the node of each
+    // sub-folder of the top as soon as all of its tree is read (its figure is not yet
+    // totalled up), in whatever order they finish; a sub-folder left unread (the scan
+    // stopped, or the way to it was lost) is not reported.
     bool scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing& keepGoing,
-              bool hiddenAtTop = true);
+              bool hiddenAtTop = true,
+              const std::function<void(quint32 node)>& subFolderRead = nullptr);
     // 0: as many threads as the waiting on the file system needs; otherwise that many (at
     // most kMaxScanThreads), as far as descriptors allow; -1 (as at the start): as
     // setScanThreads() said. The number only changes how fast.
@@ -57,12 +64,12 @@ public:
     void setKeepGoingInterval(std::chrono::milliseconds interval) { keepGoingInterval_ = interval; }
     // The error (EMFILE, ENFILE, ENOMEM) that stopped the last scan, or 0.
     int exhausted() const { return exhausted_; }
-    // For keepGoing to ask while the scan works.
+    // For any thread to ask while the scan works.
     Progress progress() const;
 
     void clear();
-    // A record of one folder with nothing in it.
-    void recordEmptyFolder();
+    // A record of one folder with nothing in it; `sizeKnown` false: it could not be read.
+    void recordEmptyFolder(bool sizeKnown = true);
 
     // The folder reached from the top by these names, separated by "/", or nullptr.
     const Node* find(QByteArrayView path) { return record_.find(path); }
@@ -94,7 +101,8 @@ private:
     std::optional<FolderId> listFile_;
     const ScanOptions* options_ = nullptr;
     NativePath optionsTop_;
-    Shared* scanning_ = nullptr; // while scan() works
+    mutable std::mutex scanningMutex_; // for progress() from another thread
+    Shared* scanning_ = nullptr;       // while scan() works
 };
 
 // Whether an error means that the system ran out of something, rather than that one
