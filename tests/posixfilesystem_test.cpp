@@ -383,10 +383,10 @@ TEST_F(PosixFileSystemTest, KernelFileSystemsAreNeitherListedNorCounted) {
     EXPECT_EQ(sizeOf(PosixFileSystem(), "/proc"), 0u);
 }
 
-// Bind mounts made by a test, taken down however it ends.
+// Mounts made by a test, taken down however it ends; without a type, bind mounts.
 struct Mounts {
-    bool bind(const QByteArray& from, const QByteArray& onto) {
-        if (::mount(from.constData(), onto.constData(), nullptr, MS_BIND, nullptr) != 0)
+    bool bind(const QByteArray& from, const QByteArray& onto, const char* type = nullptr) {
+        if (::mount(from.constData(), onto.constData(), type, type ? 0 : MS_BIND, nullptr) != 0)
             return false;
         made.push_back(onto);
         return true;
@@ -430,6 +430,17 @@ TEST_F(PosixFileSystemTest, LoopsEndAndEachFolderCountsAsFromItselfInOnePass) {
                     mounts.bind(top + "/l0/l1", top + "/l0/l1/l2/l3/back");
          },
          171},
+        {"a loop beside another file system",
+         [](const QByteArray& top, Mounts& mounts) {
+             makeFolder(top + "/m");
+             makeChain(top, 3);
+             makeFolder(top + "/l0/l1/l2/loop");
+             const bool made = mounts.bind("tmpfs", top + "/m", "tmpfs") &&
+                               mounts.bind(top + "/l0", top + "/l0/l1/l2/loop");
+             makeFile(top + "/m/f", 5);
+             return made;
+         },
+         5},
     };
     for (const Shape& shape : shapes) {
         SCOPED_TRACE(shape.name);

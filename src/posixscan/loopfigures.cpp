@@ -21,8 +21,8 @@ struct Figure {
 
 class LoopFigures {
 public:
-    LoopFigures(FolderRecord& record, bool topReadWhole)
-        : record_(record), topReadWhole_(topReadWhole) {
+    LoopFigures(FolderRecord& record, bool topReadWhole, const std::vector<quint32>& mountRoots)
+        : record_(record), topReadWhole_(topReadWhole), mountRoots_(mountRoots) {
         number();
     }
 
@@ -90,7 +90,10 @@ private:
     }
 
     std::optional<Figure> from(quint32 n, std::vector<Segment>& way) {
-        if (++steps_ > kMaxSteps || (n == 0 && !topReadWhole_))
+        steps_ += 1 + mountRoots_.size();
+        if (steps_ > kMaxSteps || (n == 0 && !topReadWhole_) ||
+            std::any_of(mountRoots_.begin(), mountRoots_.end(),
+                        [&](quint32 root) { return within(root, n); }))
             return std::nullopt;
         const Node& folder = record_.node(n);
         Figure figure{folder.bytes(), folder.sizeKnown};
@@ -134,6 +137,7 @@ private:
 
     FolderRecord& record_;
     const bool topReadWhole_;
+    const std::vector<quint32>& mountRoots_;
     std::vector<quint32> enter_;
     std::vector<quint32> leave_;
     std::vector<Loop> loops_;
@@ -142,14 +146,15 @@ private:
 
 } // namespace
 
-void countLoopsFromEachFolder(FolderRecord& record, bool topReadWhole) {
+void countLoopsFromEachFolder(FolderRecord& record, bool topReadWhole,
+                              const std::vector<quint32>& mountRoots) {
     const std::size_t count = record.nodeCount();
     // Two numbers a folder must fit in 32 bits.
     if (count == 0 || !record.node(0).holdsLoop || count >= (std::size_t(1) << 31))
         return;
     std::vector<std::pair<quint32, Figure>> counted;
     try {
-        LoopFigures figures(record, topReadWhole);
+        LoopFigures figures(record, topReadWhole, mountRoots);
         // The top was counted from itself already.
         for (quint32 i = 1; i < count && !figures.outOfSteps(); ++i) {
             if (!record.node(i).holdsLoop)

@@ -188,9 +188,9 @@ struct FolderTree::Shared {
     std::atomic<bool> stop = false;
     std::atomic<int> exhausted = 0;
     std::atomic<bool> wanted = false; // a thread waits for work
-    std::atomic<bool> crossedMount = false;
 
-    std::mutex mutex; // guards what follows
+    std::mutex mutex;                // guards what follows
+    std::vector<quint32> mountRoots; // the folders entered that are mounted there
     std::condition_variable wake;
     std::vector<Job> jobs;
     int workers = 1;
@@ -413,16 +413,16 @@ private:
                                dirs_.at(dirs_.depth() - 2).dev, s_.pseudoMounts);
         if (reached != Reached::Folder) {
             note(node, reached);
-            if (again)
+            if (reached == Reached::Loop)
                 node.firstChild = levels_[*again].node;
             if (!dirs_.pop())
                 lost(errno);
             return;
         }
-        // Below a mount the same folder may turn up twice, or show other sub-folders
-        // when reached round a loop.
-        if (folder.mountRoot)
-            s_.crossedMount.store(true, std::memory_order_relaxed);
+        if (folder.mountRoot) {
+            const std::lock_guard lock(s_.mutex);
+            s_.mountRoots.push_back(index);
+        }
         readFolder(index, false);
         levels_.push_back({index, node.firstChild, node.firstChild + node.childCount});
         counts_.folders.store(counts_.folders.load(std::memory_order_relaxed) + 1,
@@ -782,7 +782,6 @@ bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing&
         return false;
     }
     record_.totalUp();
-    if (!shared.crossedMount)
-        countLoopsFromEachFolder(record_, hiddenAtTop);
+    countLoopsFromEachFolder(record_, hiddenAtTop, shared.mountRoots);
     return true;
 }
