@@ -450,17 +450,26 @@ TEST_F(PosixFileSystemTest, LoopsEndAndEachFolderCountsAsFromItselfInOnePass) {
         if (!shape.make(top, mounts))
             GTEST_SKIP() << "cannot bind-mount here";
         ASSERT_FALSE(HasFatalFailure());
+        const auto scanFrom = [](const QByteArray& folder, FolderTree& tree) {
+            const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            const bool done = tree.scan(fd, PseudoMounts(), kAlways);
+            ::close(fd);
+            return done;
+        };
+        FolderTree whole; // one pass over the tree holds every folder's figure
+        ASSERT_TRUE(scanFrom(top, whole));
         PosixFileSystem fs;
-        fs.setKeepGoingInterval(std::chrono::milliseconds(0)); // a scan asks at once
         const Walked folders = walked(fs, top);
         for (const auto& [below, size] : folders) {
             const QByteArray folder = below.isEmpty() ? top : top + '/' + below;
             // A scan begun at the folder: what a record from there says of its top.
-            const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
             FolderTree own;
-            ASSERT_TRUE(own.scan(fd, PseudoMounts(), kAlways)) << folder.constData();
-            ::close(fd);
-            EXPECT_EQ(size, FolderTree::sizeOf(*own.find(QByteArrayView()))) << folder.constData();
+            ASSERT_TRUE(scanFrom(folder, own)) << folder.constData();
+            const std::optional<ByteTotal> fromItself = FolderTree::sizeOf(*own.find({}));
+            EXPECT_EQ(size, fromItself) << folder.constData();
+            const FolderTree::Node* inWhole = whole.find(below);
+            ASSERT_TRUE(inWhole) << folder.constData();
+            EXPECT_EQ(FolderTree::sizeOf(*inWhole), fromItself) << folder.constData();
         }
         EXPECT_EQ(int(folders.size()), shape.folders);
         Walked subFolders;
