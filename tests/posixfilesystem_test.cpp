@@ -492,6 +492,7 @@ TEST(ScanThreads, MoreOnlyWhileMostOfTheTimeGoesToWaitingOnTheFileSystem) {
         {"warm cache: the processor is the limit", 2, 2, 100, 92, 3, 2},
         {"busy machine: waiting for a core is no blocking", 2, 2, 100, 25, 70, 2},
         {"half blocked stays", 2, 2, 100, 50, 0, 2},
+        {"cold disk on a busy machine: blocked longer than run", 2, 2, 100, 10, 60, 4},
         {"cold disk: two thirds blocked", 2, 2, 100, 30, 3, 4},
         {"cold disk, more threads already", 2, 6, 100, 30, 3, 7},
         {"share: at most twice as many", 2, 4, 100, 3, 0, 8},

@@ -40,8 +40,12 @@ int usableCores() {
 int threadsWanted(int cores, int running, int cap, qint64 busyNs, qint64 runNs, qint64 queuedNs) {
     if (busyNs <= 0 || running >= cap)
         return running;
+    // Waiting for a core says nothing of the file system: it is left out of the share,
+    // which says how much of the time the threads could have run they spent blocked.
     const qint64 blocked = std::max<qint64>(0, busyNs - runNs - queuedNs);
-    const double share = double(blocked) / double(busyNs);
+    if (blocked + runNs <= 0)
+        return running;
+    const double share = double(blocked) / double(blocked + runNs);
     if (share <= kBlockedLine)
         return running;
     const double keepsCoresBusy = share >= 1.0 ? double(cap) : std::ceil(cores / (1.0 - share));

@@ -13,16 +13,18 @@
 // device). Only the blocked time leaves the processor idle, and only more calls in flight
 // win it back. So every sample period the scan asks the kernel how each thread spent it
 // (/proc/self/task/TID/schedstat: time run, time waited for a core); what is left of the
-// period, less the time the thread waited for work, it was blocked. When more than half
-// of the busy time was blocked in two periods in a row (one alone may be a stall) and no
-// thread is short of work, the scan adds threads: as many as would keep the cores busy
-// at that share (cores / (1 - blocked)), at most twice as many as it has, at most
-// kMaxAutomaticThreads, and only while descriptors are left. It never takes threads
+// period, less the time the thread waited for work, it was blocked. When the threads were
+// blocked longer than they ran, in two periods in a row (one alone may be a stall) and
+// with no thread short of work, the scan adds threads: as many as would keep the cores
+// busy at that share of blocked time (cores / (1 - blocked / (blocked + run))), at most
+// twice as many as it has, at most kMaxAutomaticThreads, and only while descriptors are
+// left. It never takes threads
 // away: one with nothing to do waits for work and costs nothing.
 //
 // A scan the processor limits (a warm cache) is blocked a small part of its time and
 // stays at the number of cores, where more threads would only take turns. A busy machine
-// shows as time waited for a core, not as blocked, so it adds no threads either. The kind
+// shows as time waited for a core, which counts neither way: warm, the scan adds no
+// threads there; cold, the time blocked beside the time run still shows. The kind
 // of file system is not asked: a local disk can be cold and a share warm in its cache,
 // and what the threads do tells both. Where schedstat cannot be read, the thread's
 // processor time is used and the time waited for a core counts as blocked.
