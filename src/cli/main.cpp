@@ -3,6 +3,7 @@
 #include "listing/listfields.h"
 #include "listing/listingrun.h"
 #include "listing/runstate.h"
+#include "platform/system/childprocess.h"
 #include "platform/system/interrupt.h"
 #include "platform/system/listfile.h"
 #include "platform/system/terminal.h"
@@ -64,9 +65,9 @@ ListFormat listFormat(const CliOptions& options) {
 [[gnu::used, gnu::section(".preinit_array")]] void (*const hearRequestsFromTheStart)() =
     installInterruptHandler;
 
-int main(int argc, char* argv[]) {
-    // Before Qt takes descriptors of its own: one of them could become standard output.
-    const int closedAtStart = openClosedStandardDescriptors();
+namespace {
+
+int listMain(int argc, char* argv[], int closedAtStart) {
     raiseDescriptorLimit();
     // Taken before Qt sees them: it removes the arguments it claims for itself (such as
     // -qmljsdebugger=...), and a folder may have any name.
@@ -170,4 +171,14 @@ int main(int argc, char* argv[]) {
     if (host.interrupted() || interruptRequested())
         return kInterrupted;
     return host.unreadableCount() > 0 ? kBlankSizes : kSuccess;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    // Before Qt takes descriptors of its own: one of them could become standard output.
+    const int closedAtStart = openClosedStandardDescriptors();
+    // The caller waits on a process that no stuck scan can hold up.
+    continueInChildProcess();
+    return childProcessDone(listMain(argc, argv, closedAtStart));
 }

@@ -1,0 +1,87 @@
+#include "platform/system/childprocess.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <initializer_list>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+pid_t child = 0;
+int statusPipe = -1; // in the child: where its status goes
+
+extern "C" void passOn(int signal, siginfo_t* info, void*) {
+    // What the terminal sends reaches the child too; a request to this process alone
+    // is passed on.
+    if (info->si_code != SI_KERNEL && child > 0)
+        ::kill(child, signal);
+}
+
+[[noreturn]] void endAsChildEnded(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFSIGNALED(status)) {
+        ::signal(WTERMSIG(status), SIG_DFL);
+        ::raise(WTERMSIG(status));
+    }
+    ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
+}
+
+} // namespace
+
+void continueInChildProcess() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return; // the work is done here, as it can be
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return;
+    }
+    if (pid == 0) {
+        ::close(fds[0]);
+        statusPipe = fds[1];
+        return;
+    }
+    ::close(fds[1]);
+    child = pid;
+    struct sigaction action = {};
+    action.sa_sigaction = passOn;
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction before = {};
+        // Ignored by whoever started us, it stays so, as in the child.
+        if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+            ::sigaction(signal, &action, nullptr);
+    }
+    unsigned char status = 0;
+    ssize_t got;
+    while ((got = ::read(fds[0], &status, 1)) < 0 && errno == EINTR) {
+    }
+    if (got == 1)
+        ::_exit(status);
+    endAsChildEnded(pid); // it ended without a word: a crash, or a signal's default
+}
+
+int childProcessDone(int status) {
+    if (statusPipe < 0)
+        return status;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    // A scan still held in a call writes nothing any more.
+    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    for (int fd = 0; fd <= 2 && null >= 0; ++fd)
+        ::dup2(null, fd);
+    const unsigned char byte = static_cast<unsigned char>(status);
+    while (::write(statusPipe, &byte, 1) < 0 && errno == EINTR) {
+    }
+    ::close(statusPipe);
+    statusPipe = -1;
+    return status;
+}
