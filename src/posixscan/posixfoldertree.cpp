@@ -654,7 +654,9 @@ public:
             const std::size_t left = s.descriptorBudget - s.descriptorsHandedOut;
             if (left < kChainMinimum)
                 return false;
-            maxOpen = std::min(left, kMaxOpenPerChain + kChainExtra) - kChainExtra;
+            // A fair part of what is left, so that later threads find some too.
+            const std::size_t part = left / std::size_t(std::max(1, s.cap - s.workers));
+            maxOpen = std::clamp(part, kChainMinimum, kMaxOpenPerChain + kChainExtra) - kChainExtra;
         }
         const int slot = s.workers;
         try {
