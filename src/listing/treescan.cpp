@@ -32,9 +32,11 @@ TreeScan::TreeScan(std::shared_ptr<FileSystemInfo> fileSystem, const NativePath&
         } else {
             shared->fileSystem->listSubFolders(
                 folder, keepGoing, [&shared](QByteArrayView name, std::optional<ByteTotal> size) {
+                    // Tens of thousands may come in a burst: the waiting side takes all that
+                    // came at its next look, within a wait slice, rather than being woken
+                    // for each.
                     const std::lock_guard lock(shared->mutex);
                     shared->subFolders.push_back({name.toByteArray(), size});
-                    shared->changed.notify_all();
                 });
         }
         const std::lock_guard lock(shared->mutex);
@@ -77,12 +79,16 @@ std::unique_ptr<RecordedFolders> TreeScan::takeRecord(const WhileWaiting& whileW
 }
 
 std::optional<TreeScan::SubFolder> TreeScan::nextSubFolder(const WhileWaiting& whileWaiting) {
-    std::unique_lock lock(shared_->mutex);
-    if (!waitFor(lock, whileWaiting,
-                 [this] { return shared_->done || !shared_->subFolders.empty(); }) ||
-        shared_->subFolders.empty())
+    if (taken_.empty()) {
+        std::unique_lock lock(shared_->mutex);
+        if (!waitFor(lock, whileWaiting,
+                     [this] { return shared_->done || !shared_->subFolders.empty(); }))
+            return std::nullopt;
+        taken_.swap(shared_->subFolders); // all that came, under one lock
+    }
+    if (taken_.empty())
         return std::nullopt;
-    SubFolder next = std::move(shared_->subFolders.front());
-    shared_->subFolders.pop_front();
+    SubFolder next = std::move(taken_.front());
+    taken_.pop_front();
     return next;
 }

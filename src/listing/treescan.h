@@ -2,6 +2,7 @@
 
 #include "listing/filesysteminfo.h"
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -53,4 +54,5 @@ private:
     bool waitFor(std::unique_lock<std::mutex>& lock, const WhileWaiting& whileWaiting, Ready ready);
 
     std::shared_ptr<Shared> shared_;
+    std::deque<SubFolder> taken_; // handed over, not yet asked for
 };

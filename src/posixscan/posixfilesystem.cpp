@@ -295,13 +295,17 @@ public:
 
     // Any scanning thread, once the sub-folder's tree is read.
     void read(quint32 node) {
+        // Added up by the thread that finished it, outside the lock: the threads that
+        // finish others meanwhile go on.
+        const Total total = totalOf(node);
         const std::lock_guard lock(mutex_);
         start();
         finished_[node - first_] = true;
+        totals_[node - first_] = total;
         while (!heldBack_ && next_ < finished_.size() && finished_[next_]) {
             const FolderRecord::Node& folder = record_.node(first_ + next_);
             if (isListed(folder)) {
-                const Total total = totalOf(first_ + next_);
+                const Total& total = totals_[next_];
                 if (total.holdsLoop) {
                     heldBack_ = true;
                     return;
@@ -334,6 +338,7 @@ private:
         started_ = true;
         first_ = record_.node(0).firstChild;
         finished_.assign(record_.node(0).childCount, false);
+        totals_.resize(finished_.size());
     }
     // The figure of a tree read whole, before the record is totalled up.
     Total totalOf(quint32 index) const {
@@ -361,6 +366,7 @@ private:
     bool started_ = false;
     quint32 first_ = 0;
     std::vector<bool> finished_;
+    std::vector<Total> totals_;
     std::size_t next_ = 0;
     bool heldBack_ = false;
 };
