@@ -68,18 +68,20 @@ public:
 class RecordingHost final : public RunHost {
 public:
     void setStatusText(const QString& text) override { statusTexts.append(text); }
-    void pumpEvents() override {
+    bool pumpEvents() override {
         if (statusTexts.size() == shownAtPump_) {
             if (onWait)
                 onWait();
-            return;
+            return goOn;
         }
         shownAtPump_ = statusTexts.size();
         ++pumps;
         if (onPump)
             onPump(pumps);
+        return goOn;
     }
 
+    bool goOn = true; // what the pumps answer
     QStringList statusTexts;
     int pumps = 0; // after a folder was shown
     std::function<void(int pump)> onPump;

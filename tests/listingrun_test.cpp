@@ -1,6 +1,5 @@
 #include "fakefilesystem.h"
 #include "listing/listingrun.h"
-#include "listing/runstate.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -20,20 +19,20 @@ QByteArray crlf(const QString& text) {
 // A committed run over the fake drive, written into a temporary list file.
 class ListingRunTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        state.RunActive = true;
-        state.ListFilePath = dir.filePath(QStringLiteral("Kestrix.txt"));
-    }
+    void SetUp() override { listFilePath = dir.filePath(QStringLiteral("Kestrix.txt")); }
 
     ListOutcome run(const QString& folder, ListMode mode, const QString& header = QString()) {
-        state.ListFolder = folder;
         ListRequest request;
+        request.folder = fs.encodePath(folder);
         request.headerText = header;
         request.mode = mode;
         request.date = kDate;
         request.locale = QLocale::c();
-        path = state.ListFilePath;
-        return ListingRun(state, shared, host).createAndWrite(request);
+        path = listFilePath;
+        ListingRun listing(shared, host);
+        const ListOutcome outcome = listing.createAndWrite(listFilePath, request);
+        total = listing.ListTotal();
+        return outcome;
     }
 
     QByteArray listFile() const {
@@ -58,7 +57,8 @@ protected:
     std::shared_ptr<FakeFileSystem> shared = std::make_shared<FakeFileSystem>();
     FakeFileSystem& fs = *shared;
     RecordingHost host;
-    RunState state;
+    QString listFilePath;
+    ByteTotal total = 0; // the last run's
 };
 
 TEST_F(ListingRunTest, WithSubsFolderMatchesTheWorkedExample) {
@@ -89,8 +89,7 @@ TEST_F(ListingRunTest, WithSubsFolderMatchesTheWorkedExample) {
                        "                                                                           "
                        "            7,159,623\n");
     EXPECT_EQ(listFile(), crlf(expected));
-    EXPECT_TRUE(state.ListFilePath.isEmpty());
-    EXPECT_EQ(state.ListTotal, 7159623u);
+    EXPECT_EQ(total, 7159623u);
 }
 
 TEST_F(ListingRunTest, NoSubsOnADriveRootMatchesTheWorkedExample) {
@@ -150,7 +149,7 @@ TEST_F(ListingRunTest, DotFoldersAreSkippedWithSubsButListedWithout) {
     EXPECT_TRUE(folderLines().first().endsWith(QStringLiteral("1,111")));
     EXPECT_EQ(totalFigure(), 1111u + 10u + 3u);
 
-    state.ListFilePath = dir.filePath(QStringLiteral("second.txt"));
+    listFilePath = dir.filePath(QStringLiteral("second.txt"));
     run(QStringLiteral("c:\\top"), ListMode::NoSubs);
     names.clear();
     for (const QString& line : folderLines())
@@ -196,12 +195,12 @@ TEST_F(ListingRunTest, LongNamePartsPushTheSizeToALineOfItsOwn) {
     run(QStringLiteral("c:\\") + name82, ListMode::WithSubs);
     EXPECT_EQ(folderLines(), QStringList{name82 + QStringLiteral("\\         1,234")});
 
-    state.ListFilePath = dir.filePath(QStringLiteral("b.txt"));
+    listFilePath = dir.filePath(QStringLiteral("b.txt"));
     run(QStringLiteral("c:\\") + name83, ListMode::WithSubs);
     EXPECT_EQ(folderLines(),
               (QStringList{name83 + u'\\', QString(82, u' ') + QStringLiteral("             0")}));
 
-    state.ListFilePath = dir.filePath(QStringLiteral("c.txt"));
+    listFilePath = dir.filePath(QStringLiteral("c.txt"));
     run(QStringLiteral("c:\\huge"), ListMode::WithSubs);
     EXPECT_EQ(folderLines(), QStringList{QStringLiteral("huge\\") + QString(77, u' ') +
                                          QStringLiteral(" 12,345,678,901")});
@@ -262,8 +261,7 @@ TEST_P(AbortTest, StopsAtTheFolderShownAndStillWritesTheTotal) {
     }
     host.onPump = [this](int pump) {
         if (pump == GetParam().abortAtPump) {
-            state.RunActive = false;
-            state.AbortRequested = true;
+            host.goOn = false;
         }
     };
 
@@ -288,7 +286,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, AbortTest,
 
 TEST_F(ListingRunTest, ListFileThatCannotBeCreatedWalksNothing) {
     fs.addFolder(QStringLiteral("c:\\w"), 5);
-    state.ListFilePath = dir.filePath(QStringLiteral("missing/sub/Kestrix.txt"));
+    listFilePath = dir.filePath(QStringLiteral("missing/sub/Kestrix.txt"));
 
     const ListOutcome outcome = run(QStringLiteral("c:\\w"), ListMode::WithSubs);
 
@@ -296,7 +294,6 @@ TEST_F(ListingRunTest, ListFileThatCannotBeCreatedWalksNothing) {
     EXPECT_FALSE(outcome.errorString.isEmpty());
     EXPECT_EQ(fs.scans, 0);
     EXPECT_TRUE(host.statusTexts.isEmpty());
-    EXPECT_FALSE(state.ListFilePath.isEmpty());
 }
 
 TEST_F(ListingRunTest, FailedWriteStopsTheWalk) {
@@ -305,14 +302,13 @@ TEST_F(ListingRunTest, FailedWriteStopsTheWalk) {
     fs.addFolder(QStringLiteral("c:\\many"));
     for (int i = 0; i < 2000; ++i)
         fs.addFolder(QStringLiteral("c:\\many\\folder%1").arg(i), i);
-    state.ListFilePath = QStringLiteral("/dev/full");
+    listFilePath = QStringLiteral("/dev/full");
 
     const ListOutcome outcome = run(QStringLiteral("c:\\many"), ListMode::NoSubs);
 
     EXPECT_EQ(outcome.status, ListOutcome::Status::WriteFailed);
     EXPECT_FALSE(outcome.errorString.isEmpty());
     EXPECT_LT(host.statusTexts.size(), 2000);
-    EXPECT_FALSE(state.ListFilePath.isEmpty());
 }
 
 } // namespace

@@ -377,24 +377,24 @@ private slots:
         Form1& form = open();
         // Cancelled at first: nothing changes.
         button(form, "Command1")->click();
-        QVERIFY(form.runState().ListFolder.isEmpty());
+        QVERIFY(form.state().ListFolder.isEmpty());
         QVERIFY(!button(form, "Command4")->isEnabled());
 
         const QString folder = scratch.filePath(QStringLiteral("Work/Lists"));
         QDir().mkpath(folder);
         chooseFolder(folder);
-        QCOMPARE(form.runState().ListFolder, folder);
+        QCOMPARE(form.state().ListFolder, folder);
         QCOMPARE(control<QLabel>(form, "Label2")->text(), folder.toLower());
         QCOMPARE(caption("SSPanel1"), folder.toLower());
         QCOMPARE(control<ThreeDPanel>(form, "SSPanel1")->alignmentCode(), 1);
-        QCOMPARE(form.runState().ListFilePath, folder + QStringLiteral("/Kestrix.txt"));
-        QVERIFY(form.runState().ViewFilePath.isEmpty());
+        QCOMPARE(form.state().ListFilePath, folder + QStringLiteral("/Kestrix.txt"));
+        QVERIFY(form.state().ViewFilePath.isEmpty());
         QVERIFY(button(form, "Command4")->isEnabled());
         QCOMPARE(form.focusWidget(), control(form, "Command2"));
         QCOMPARE(scripted().picker->prompt2, folder.toLower());
 
         chooseFolder(QStringLiteral("/"));
-        QCOMPARE(form.runState().ListFilePath, QStringLiteral("/Kestrix.txt"));
+        QCOMPARE(form.state().ListFilePath, QStringLiteral("/Kestrix.txt"));
     }
 
     void fileListCommand_data() {
@@ -435,8 +435,8 @@ private slots:
         QCOMPARE(asked.initialFolder, scratch.path());
         QCOMPARE(asked.fileName, QStringLiteral("Kestrix.txt"));
         QVERIFY(asked.promptBeforeReplacing && asked.promptBeforeCreating);
-        QCOMPARE(form.runState().ListFilePath, path);
-        QCOMPARE(form.runState().ViewFilePath, path);
+        QCOMPARE(form.state().ListFilePath, path);
+        QCOMPARE(form.state().ViewFilePath, path);
         if (answer && freeKiB)
             QCOMPARE(scripted().diskInfo->asked.back(), QStringLiteral("/srv/Reports"));
         QCOMPARE(scripted().messages->shown.size(), message.isEmpty() ? 0u : 1u);
@@ -477,9 +477,9 @@ private slots:
         QCOMPARE(button(form, "Command4")->text(), QStringLiteral("&Make list"));
         QVERIFY(button(form, "Command1")->isEnabled() && button(form, "Command6")->isEnabled());
         QCOMPARE(form.cursor().shape(), Qt::ArrowCursor);
-        QVERIFY(form.runState().ListFilePath.isEmpty());
-        QCOMPARE(form.runState().ViewFilePath, listFile);
-        QVERIFY(!form.runState().RunActive && !form.runState().AbortRequested);
+        QVERIFY(form.state().ListFilePath.isEmpty());
+        QCOMPARE(form.state().ViewFilePath, listFile);
+        QVERIFY(!form.state().RunActive && !form.state().AbortRequested);
         QVERIFY(scripted().messages->shown.empty());
     }
 
@@ -546,7 +546,7 @@ private slots:
         QVERIFY(pressed);
         QCOMPARE(scripted().saveDialog->requests.size(), 1u);
         QCOMPARE(scripted().picker->shown, 1);
-        QCOMPARE(form.runState().ViewFilePath, listFile);
+        QCOMPARE(form.state().ViewFilePath, listFile);
         QCOMPARE(caption("SSPanel1"), QStringLiteral("- Done -"));
     }
 
@@ -569,7 +569,7 @@ private slots:
         QVERIFY(!QFile::exists(scratch.filePath(QStringLiteral("Kestrix.txt"))));
         QVERIFY(button(form, "Command6")->isEnabled());
         QCOMPARE(caption("SSPanel1"), QStringLiteral("- Done -"));
-        QVERIFY(form.runState().ListFilePath.isEmpty() && form.runState().ViewFilePath.isEmpty());
+        QVERIFY(form.state().ListFilePath.isEmpty() && form.state().ViewFilePath.isEmpty());
     }
 
     void listFileFailuresAreReportedNotPassedOffAsDone_data() {
@@ -679,7 +679,7 @@ private slots:
             if (++pumps != 3)
                 return;
             ticker->stop();
-            QVERIFY(form.runState().RunActive);
+            QVERIFY(form.state().RunActive);
             for (const auto& target : targets)
                 QVERIFY2(!popsUpFileMenu(control(form, target.name), Qt::RightButton, target.at),
                          target.name);
@@ -867,8 +867,8 @@ private slots:
         });
         button(form, "Command2")->click();
         QVERIFY(askedToCreate);
-        QCOMPARE(form.runState().ListFilePath, listFile);
-        QCOMPARE(form.runState().ViewFilePath, listFile);
+        QCOMPARE(form.state().ListFilePath, listFile);
+        QCOMPARE(form.state().ViewFilePath, listFile);
         QTRY_COMPARE(QApplication::activeWindow(), &form);
         QVERIFY(!settings.exists());
     }

@@ -1,7 +1,6 @@
 #include "cli/terminalhost.h"
 #include "fakefilesystem.h"
 #include "listing/listingrun.h"
-#include "listing/runstate.h"
 #include "platform/system/interrupt.h"
 
 #include <QFile>
@@ -59,24 +58,22 @@ void PrintTo(const StopCase& c, std::ostream* os) {
 // Ctrl+C as kestrix-list hears it; Abort and closing as the window does them.
 class StoppingHost final : public RunHost {
 public:
-    StoppingHost(RunState& state, const FileSystemInfo& fs, QFile& file, Gate& gate, Stop how)
-        : terminal(state, fs, TerminalHost::ListTarget::File), state_(state), file_(file),
-          gate_(gate), how_(how) {}
+    StoppingHost(const FileSystemInfo& fs, QFile& file, Gate& gate, Stop how)
+        : terminal(fs, TerminalHost::ListTarget::File), file_(file), gate_(gate), how_(how) {}
     void setStatusText(const QString&) override { shown_ = true; }
     // Stops while the run waits on the blocked call, not at a folder shown.
-    void pumpEvents() override {
-        terminal.pumpEvents();
+    bool pumpEvents() override {
+        if (!terminal.pumpEvents())
+            return false;
         if (std::exchange(shown_, false) || how_ == Stop::Signal || !gate_.isEntered())
-            return;
+            return true;
         if (how_ == Stop::Close)
             file_.close();
-        state_.RunActive = false;
-        state_.AbortRequested = true;
+        return false;
     }
     TerminalHost terminal;
 
 private:
-    RunState& state_;
     QFile& file_;
     Gate& gate_;
     Stop how_;
@@ -104,13 +101,11 @@ private:
     QFile file(dir.filePath(QStringLiteral("list.txt")));
     if (!file.open(QIODevice::WriteOnly))
         std::_Exit(1);
-    RunState state;
-    state.ListFolder = QStringLiteral("c:\\slow");
-    state.RunActive = true;
-    StoppingHost host(state, *fs, file, *gate, c.how);
+    StoppingHost host(*fs, file, *gate, c.how);
     ListRequest request;
+    request.folder = fs->encodePath(QStringLiteral("c:\\slow"));
     request.mode = c.mode;
-    ListingRun(state, fs, host).writeAndClose(file, request);
+    ListingRun(fs, host).writeAndClose(file, request);
 
     const bool cameBackWhileBlocked = !gate->isReleased();
     file.open(QIODevice::ReadOnly);

@@ -2,7 +2,6 @@
 #include "cli/terminalhost.h"
 #include "listing/listfields.h"
 #include "listing/listingrun.h"
-#include "listing/runstate.h"
 #include "platform/system/childprocess.h"
 #include "platform/system/interrupt.h"
 #include "platform/system/listfile.h"
@@ -106,27 +105,19 @@ int listMain(int argc, char* argv[], int closedAtStart) {
         return kOutputFailed;
     }
 
-    RunState state;
-    state.ListFolder = fileSystem->decodePath(folder);
-    state.ListFilePath = fileSystem->decodePath(options.outputFile);
-    state.RunActive = true;
-    state.AbortRequested = false;
-
     using Target = TerminalHost::ListTarget;
     const Target listTarget = !toStandardOutput    ? Target::File
                               : stdoutIsTerminal() ? Target::Terminal
                               : stdoutIsPipe()     ? Target::Pipe
                                                    : Target::File;
-    TerminalHost host(state, *fileSystem, listTarget);
+    TerminalHost host(*fileSystem, listTarget);
     ScanOptions scanOptions;
     scanOptions.oneFileSystem = options.oneFileSystem;
     scanOptions.excludePatterns.assign(options.excludePatterns.begin(),
                                        options.excludePatterns.end());
-    scanOptions.unreadable = [&host](const NativePath& path, int error) {
-        host.reportUnreadable(path, error);
-    };
+    scanOptions.unreadable = host.unreadableReport();
     fileSystem->setScanOptions(scanOptions);
-    ListingRun run(state, fileSystem, host);
+    ListingRun run(fileSystem, host);
     ListRequest request;
     request.folder = folder;
     request.headerText = options.headerText;
@@ -134,7 +125,7 @@ int listMain(int argc, char* argv[], int closedAtStart) {
     request.format = listFormat(options);
 
     ListOutcome outcome;
-    QString target = state.ListFilePath;
+    QString target = fileSystem->decodePath(options.outputFile);
     ListOutput out(host);
     if (toStandardOutput) {
         target = QStringLiteral("standard output");
@@ -147,6 +138,7 @@ int listMain(int argc, char* argv[], int closedAtStart) {
     } else {
         outcome = run.writeAndClose(out, request);
     }
+    host.stopReports();
     host.clear();
     host.reportUnnamed();
 

@@ -1,7 +1,6 @@
 #include "cli/terminalhost.h"
 
 #include "listing/listfields.h"
-#include "listing/runstate.h"
 #include "platform/system/interrupt.h"
 #include "platform/system/terminal.h"
 
@@ -20,14 +19,36 @@ constexpr int kNamedUnreadable = 100;
 
 } // namespace
 
-TerminalHost::TerminalHost(RunState& state, const FileSystemInfo& fileSystem, ListTarget target)
+// Scanning threads may wake after the run gave up on them, when the host has gone.
+struct TerminalHost::ReportLink {
+    std::mutex mutex;
+    TerminalHost* host = nullptr; // null once reports stopped
+};
+
+TerminalHost::TerminalHost(const FileSystemInfo& fileSystem, ListTarget target)
     // A list written straight to the terminal would run into the progress line.
-    : state_(state), fileSystem_(fileSystem), throughPipe_(target == ListTarget::Pipe),
+    : fileSystem_(fileSystem), reportLink_(std::make_shared<ReportLink>()),
+      throughPipe_(target == ListTarget::Pipe),
       showStatus_(stderrIsTerminal() && target != ListTarget::Terminal), columns_(stderrColumns()) {
+    reportLink_->host = this;
 }
 
 TerminalHost::~TerminalHost() {
+    stopReports();
     clear();
+}
+
+std::function<void(const NativePath&, int)> TerminalHost::unreadableReport() {
+    return [link = reportLink_](const NativePath& folder, int error) {
+        const std::lock_guard lock(link->mutex);
+        if (link->host)
+            link->host->reportUnreadable(folder, error);
+    };
+}
+
+void TerminalHost::stopReports() {
+    const std::lock_guard lock(reportLink_->mutex);
+    reportLink_->host = nullptr;
 }
 
 void TerminalHost::setStatusText(const QString& text) {
@@ -56,12 +77,13 @@ void TerminalHost::showLine(const QString& text, const QString& tail) {
     lineShown_ = true;
 }
 
-void TerminalHost::pumpEvents() {
+bool TerminalHost::pumpEvents() {
     if (!interrupted_ && interruptRequested()) {
         interrupted_ = true;
-        state_.RunActive = false;
-        state_.AbortRequested = true;
+        // What the scan still finds after a stop is not the run's any more.
+        stopReports();
     }
+    return !interrupted_;
 }
 
 void TerminalHost::reportUnreadable(const NativePath& folder, int error) {

@@ -6,9 +6,9 @@
 #include <QElapsedTimer>
 #include <QSet>
 
+#include <functional>
+#include <memory>
 #include <mutex>
-
-struct RunState;
 
 // The command line's side of a run: the folder being worked on on one line of the
 // terminal (only when standard error is one), Ctrl+C or a termination request taken as
@@ -17,16 +17,22 @@ class TerminalHost final : public RunHost {
 public:
     // Where the list goes: a file, the terminal itself, or a pipe that may end on it.
     enum class ListTarget { File, Terminal, Pipe };
-    TerminalHost(RunState& state, const FileSystemInfo& fileSystem, ListTarget target);
+    TerminalHost(const FileSystemInfo& fileSystem, ListTarget target);
+    // Stops the reports first (see stopReports).
     ~TerminalHost() override;
 
     void setStatusText(const QString& text) override;
-    void pumpEvents() override;
+    // False from the first Ctrl+C or termination request on.
+    bool pumpEvents() override;
     void showScanProgress(const QString& folder, quint64 folders, quint64 files) override;
 
-    // Names a folder that could not be read, once, with the system's reason; past the
-    // first hundred they are only counted. Safe from any thread.
-    void reportUnreadable(const NativePath& folder, int error);
+    // What the scan calls for a folder that could not be read, from any thread, also
+    // after this host has gone: it holds the host only through a shared link that
+    // stopReports cuts.
+    std::function<void(const NativePath& folder, int error)> unreadableReport();
+    // From now on reports are dropped. Waits for a report being made to finish; called
+    // on the run's thread once the run is over or stopped.
+    void stopReports();
     // Folders named (or counted) so far.
     int unreadableCount() const;
     // Tells how many were left unnamed; called once the list is written.
@@ -42,12 +48,16 @@ public:
     void clear();
 
 private:
+    struct ReportLink;
+    // Names a folder that could not be read, once, with the system's reason; past the
+    // first hundred they are only counted.
+    void reportUnreadable(const NativePath& folder, int error);
     // `tail`, when given, is kept whole at the end of the line.
     void showLine(const QString& text, const QString& tail = QString());
     void clearLocked();
 
-    RunState& state_;
     const FileSystemInfo& fileSystem_;
+    const std::shared_ptr<ReportLink> reportLink_;
     const bool throughPipe_;
     bool showStatus_;
     int columns_;

@@ -3,15 +3,14 @@
 #include "listing/listfields.h"
 #include "listing/listfilewriter.h"
 #include "listing/runhost.h"
-#include "listing/runstate.h"
 #include "listing/treescan.h"
 
 #include <algorithm>
 #include <vector>
 
-FolderWalk::FolderWalk(RunState& state, std::shared_ptr<FileSystemInfo> fileSystem, RunHost& host,
+FolderWalk::FolderWalk(ByteTotal& total, std::shared_ptr<FileSystemInfo> fileSystem, RunHost& host,
                        ListFileWriter& out, const QLocale& locale, ListFormat format)
-    : state_(state), fileSystem_(std::move(fileSystem)), host_(host), out_(out),
+    : total_(total), fileSystem_(std::move(fileSystem)), host_(host), out_(out),
       groupSeparator_(locale.groupSeparator()), separator_(fileSystem_->separator()),
       format_(format) {}
 
@@ -22,11 +21,13 @@ NativePath FolderWalk::withSeparator(const NativePath& folder) const {
 bool FolderWalk::cannotGoOn() const {
     // A list file that can no longer be written ends the walk like an Abort would, and so
     // does a file system that ran out of descriptors or memory: its answers fall short.
-    return state_.AbortRequested || out_.failed() || fileSystem_->exhaustedResource() != 0;
+    return stopAsked_ || out_.failed() || fileSystem_->exhaustedResource() != 0;
 }
 
-bool FolderWalk::stopped() const {
-    return cannotGoOn() || !state_.RunActive;
+bool FolderWalk::pumpEvents() {
+    if (!stopAsked_ && !host_.pumpEvents())
+        stopAsked_ = true;
+    return !stopAsked_;
 }
 
 bool FolderWalk::whileWaiting() {
@@ -38,16 +39,15 @@ bool FolderWalk::whileWaiting() {
                                    progress.folders, progress.files);
         }
     }
-    host_.pumpEvents();
-    return !stopped();
+    pumpEvents();
+    return !cannotGoOn();
 }
 
 bool FolderWalk::showFolder(const QString& shown) {
     if (cannotGoOn())
         return false;
     host_.setStatusText(shown);
-    host_.pumpEvents();
-    return state_.RunActive;
+    return pumpEvents();
 }
 
 void FolderWalk::WalkFolder(const NativePath& folder) {
@@ -97,7 +97,7 @@ void FolderWalk::walkRecorded(RecordedFolders& recorded, NativePath& path, QStri
         }
         levels.resize(std::size_t(depth) + 1);
         levels.back() = {path.size(), shown.size()};
-        if (stopped())
+        if (cannotGoOn())
             return;
         WriteFolderLine(recorded.size(), path, shownBelow(shown, rootLength));
     }
@@ -132,7 +132,7 @@ void FolderWalk::WriteFolderLine(const std::optional<ByteTotal>& size,
     if (cannotGoOn())
         return;
     if (size)
-        state_.ListTotal += *size;
+        total_ += *size;
     if (format_ != ListFormat::Report) {
         writeRecord(size, folderWithSeparator);
         return;
@@ -182,7 +182,7 @@ void FolderWalk::ListSubFolders(const NativePath& folder) {
     const NativePath prefix = withSeparator(folder);
     recordSkip_ = prefix.size();
     const QString shownPrefix = fileSystem_->decodePath(prefix).toLower();
-    if (stopped())
+    if (cannotGoOn())
         return;
     // Each line as soon as its folder's tree is read: an Abort keeps the lines of the
     // folders finished before it.
@@ -205,8 +205,8 @@ bool FolderWalk::listSubFolder(QByteArrayView name, const std::optional<ByteTota
     listed.status += shownName;
     listed.statusNameLength = shownName.size();
     host_.setStatusText(listed.status);
-    host_.pumpEvents();
-    if (stopped())
+    pumpEvents();
+    if (cannotGoOn())
         return false;
     const qsizetype pathPrefixLength = listed.path.size() - listed.pathNameLength;
     listed.path.resize(pathPrefixLength + name.size());

@@ -11,14 +11,14 @@
 
 class ListFileWriter;
 class RunHost;
-struct RunState;
 
 // Writes the folder lines of one listing run, in either of its two forms, from the record
 // of one pass over the tree. The tree is read on a thread of its own (see TreeScan); this
 // thread only waits for it, letting events through.
 class FolderWalk {
 public:
-    FolderWalk(RunState& state, std::shared_ptr<FileSystemInfo> fileSystem, RunHost& host,
+    // `total` gets the size of each folder line written added to it.
+    FolderWalk(ByteTotal& total, std::shared_ptr<FileSystemInfo> fileSystem, RunHost& host,
                ListFileWriter& out, const QLocale& locale, ListFormat format = ListFormat::Report);
 
     // With subs: the folder and every folder below it, depth first, one line each.
@@ -55,14 +55,16 @@ private:
     void writeRecord(const std::optional<ByteTotal>& size, const NativePath& folder);
     // While the tree is read: its progress shown now and then, and events let through.
     bool whileWaiting();
-    // Abort, a failed write or a file system out of resources: no more lines.
+    // Lets events through; false from the first time the host said to stop.
+    bool pumpEvents();
+    // A stop, a failed write or a file system out of resources: no more lines.
     bool cannotGoOn() const;
-    bool stopped() const;
     NativePath withSeparator(const NativePath& folder) const;
 
-    RunState& state_;
+    ByteTotal& total_;
     std::shared_ptr<FileSystemInfo> fileSystem_;
     RunHost& host_;
+    bool stopAsked_ = false;
     ListFileWriter& out_;
     QString groupSeparator_;
     char separator_;

@@ -3,15 +3,14 @@
 #include "listing/folderwalk.h"
 #include "listing/listfields.h"
 #include "listing/listfilewriter.h"
-#include "listing/runstate.h"
 
 #include <QFile>
 
-ListingRun::ListingRun(RunState& state, std::shared_ptr<FileSystemInfo> fileSystem, RunHost& host)
-    : state_(state), fileSystem_(std::move(fileSystem)), host_(host) {}
+ListingRun::ListingRun(std::shared_ptr<FileSystemInfo> fileSystem, RunHost& host)
+    : fileSystem_(std::move(fileSystem)), host_(host) {}
 
-ListOutcome ListingRun::createAndWrite(const ListRequest& request) {
-    QFile file(state_.ListFilePath);
+ListOutcome ListingRun::createAndWrite(const QString& listFilePath, const ListRequest& request) {
+    QFile file(listFilePath);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return {ListOutcome::Status::CreateFailed, file.errorString()};
     return writeAndClose(file, request);
@@ -27,16 +26,13 @@ ListOutcome ListingRun::writeAndClose(QFile& file, const ListRequest& request) {
     file.close();
     if (outcome.status == ListOutcome::Status::Written && file.error() != QFileDevice::NoError)
         outcome = {ListOutcome::Status::WriteFailed, file.errorString()};
-    if (outcome.status == ListOutcome::Status::Written)
-        state_.ListFilePath.clear();
     return outcome;
 }
 
 ListOutcome ListingRun::write(QFileDevice& file, const ListRequest& request) {
     using namespace listfields;
-    const QString folder = state_.ListFolder;
-    const NativePath nativeFolder =
-        request.folder.isEmpty() ? fileSystem_->encodePath(folder) : request.folder;
+    const NativePath& nativeFolder = request.folder;
+    const QString folder = fileSystem_->decodePath(nativeFolder);
     const QString rule(kRuleLength, u'_');
     ListFileWriter out(file);
 
@@ -61,9 +57,9 @@ ListOutcome ListingRun::write(QFileDevice& file, const ListRequest& request) {
         out.endLine();
     }
 
-    state_.ListTotal = 0;
+    ListTotal_ = 0;
     if (!nativeFolder.isEmpty()) {
-        FolderWalk walk(state_, fileSystem_, host_, out, request.locale, request.format);
+        FolderWalk walk(ListTotal_, fileSystem_, host_, out, request.locale, request.format);
         if (request.mode == ListMode::NoSubs)
             walk.ListSubFolders(nativeFolder);
         else
@@ -78,7 +74,7 @@ ListOutcome ListingRun::write(QFileDevice& file, const ListRequest& request) {
     if (report) {
         // Only a root keeps its trailing separator in the chosen folder.
         const bool isRoot = nativeFolder.endsWith(fileSystem_->separator());
-        const ByteTotal total = isRoot ? fileSystem_->usedSpace(nativeFolder) : state_.ListTotal;
+        const ByteTotal total = isRoot ? fileSystem_->usedSpace(nativeFolder) : ListTotal_;
         out.placeAt(kHyphenRuleColumn);
         out.append(u"---------------");
         out.endLine();

@@ -10,7 +10,6 @@
 #include <memory>
 
 class RunHost;
-struct RunState;
 
 enum class ListMode { NoSubs, WithSubs };
 
@@ -22,7 +21,8 @@ enum class ListMode { NoSubs, WithSubs };
 enum class ListFormat { Report, Tsv, TsvNullEnded };
 
 struct ListRequest {
-    // The folder to walk as the system names it; empty: ListFolder in the system's encoding.
+    // The folder to walk as the system names it, absolute, without a trailing separator
+    // unless a root; the header shows it decoded.
     NativePath folder;
     QString headerText;
     ListMode mode = ListMode::NoSubs;
@@ -45,18 +45,19 @@ struct ListOutcome {
 };
 
 // The file steps of a listing run: the header lines, the folder lines of the walk, the
-// hyphen rule and the total line. The caller has committed the run (RunActive set) and
-// chosen the folder; the run never changes ListFolder.
+// hyphen rule and the total line. The caller has committed the run; the run goes on until
+// the host's event pump says to stop (see RunHost), and reads the folder only from the
+// request. One run writes one list.
 class ListingRun {
 public:
     // The tree is read on a thread that shares `fileSystem` and may outlive the run
     // (see TreeScan); everything else happens on the caller's thread.
-    ListingRun(RunState& state, std::shared_ptr<FileSystemInfo> fileSystem, RunHost& host);
+    ListingRun(std::shared_ptr<FileSystemInfo> fileSystem, RunHost& host);
 
-    // Creates the list file at ListFilePath (replacing whatever is there, unchecked) and
-    // writes it. ListFilePath is cleared once the total line is written. The programs
-    // open theirs through the platform, which looks first at what it would replace.
-    ListOutcome createAndWrite(const ListRequest& request);
+    // Creates the list file at `listFilePath` (replacing whatever is there, unchecked)
+    // and writes it. The programs open theirs through the platform, which looks first at
+    // what it would replace.
+    ListOutcome createAndWrite(const QString& listFilePath, const ListRequest& request);
     // The same into the list file the caller has opened for writing from its start, as
     // the platform allows it to be opened. The caller may close it while the run works
     // (the program is closing): what was written stays, the rest is dropped.
@@ -65,8 +66,11 @@ public:
     // Writes the list into a device that is already open for writing.
     ListOutcome write(QFileDevice& file, const ListRequest& request);
 
+    // The exact sum of the sizes on the folder lines written so far.
+    ByteTotal ListTotal() const { return ListTotal_; }
+
 private:
-    RunState& state_;
+    ByteTotal ListTotal_ = 0;
     std::shared_ptr<FileSystemInfo> fileSystem_;
     RunHost& host_;
 };

@@ -4,11 +4,14 @@
 
 // What a listing run needs from the program around it: somewhere to show the folder
 // being worked on, and a way to let pending events through so that Abort can arrive.
+// Everything here is called on the run's thread.
 class RunHost {
 public:
     virtual ~RunHost() = default;
     virtual void setStatusText(const QString& text) = 0;
-    virtual void pumpEvents() = 0;
+    // Lets pending events through; false once the run is to stop (Abort, closing, an
+    // interrupt). The run then writes no line for the folder it is at, nor any after it.
+    virtual bool pumpEvents() = 0;
     // The folder a scan is reading (shown as the walk shows folders), with the folders
     // and files it has counted so far; called on the run's thread, a few times a second.
     virtual void showScanProgress(const QString& folder, quint64 folders, quint64 files) {

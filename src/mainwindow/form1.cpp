@@ -222,13 +222,14 @@ void Form1::setStatusText(const QString& text) {
     statusText_ = text;
 }
 
-void Form1::pumpEvents() {
-    if (sincePump_.isValid() && sincePump_.elapsed() < kPumpIntervalMs)
-        return;
-    // From the start: a handler that takes a frame or more lets the next pump through.
-    sincePump_.start();
-    ui->SSPanel1->setCaption(statusText_);
-    pumpEventsNow();
+bool Form1::pumpEvents() {
+    if (!sincePump_.isValid() || sincePump_.elapsed() >= kPumpIntervalMs) {
+        // From the start: a handler that takes a frame or more lets the next pump through.
+        sincePump_.start();
+        ui->SSPanel1->setCaption(statusText_);
+        pumpEventsNow();
+    }
+    return state_.RunActive && !state_.AbortRequested;
 }
 
 void Form1::pumpEventsNow() {

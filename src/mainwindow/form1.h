@@ -1,7 +1,6 @@
 #pragma once
 
 #include "listing/runhost.h"
-#include "listing/runstate.h"
 #include "platform/desktop/outsidecontrols.h"
 #include "platform/system/listfile.h"
 #include "splash/form2.h"
@@ -28,7 +27,17 @@ public:
     explicit Form1(OutsideControls controls, QWidget* parent = nullptr);
     ~Form1() override;
 
-    const RunState& runState() const { return state_; }
+    // The window's state between and during runs. A run is told of a stop only through
+    // the event pump's answer, and gets the folder in its request.
+    struct State {
+        QString
+            ListFolder; // the chosen folder, absolute, without a trailing separator unless a root
+        QString ListFilePath; // the list file the next run writes; empty: none chosen
+        QString ViewFilePath; // the list file View list opens
+        bool RunActive = false;
+        bool AbortRequested = false;
+    };
+    const State& state() const { return state_; }
     // The chosen folder as the system names it, which the run lists.
     const NativePath& listFolderPath() const { return listFolderPath_; }
     // True once the window has been closed; a run still on the stack winds down quietly.
@@ -83,7 +92,7 @@ protected:
 private:
     // What the listing engine sees of the window.
     void setStatusText(const QString& text) override;
-    void pumpEvents() override;
+    bool pumpEvents() override;
     // Every pending event, handled to completion.
     void pumpEventsNow();
 
@@ -113,7 +122,7 @@ private:
 
     std::unique_ptr<Ui::Form1> ui;
     OutsideControls controls_;
-    RunState state_;
+    State state_;
     NativePath listFolderPath_;
     ListFile listFile_;
     QString statusText_;

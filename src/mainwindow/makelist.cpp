@@ -109,7 +109,9 @@ Form1::RunEnd Form1::writeList() {
         !why.isEmpty())
         outcome = {ListOutcome::Status::CreateFailed, why};
     else
-        outcome = ListingRun(state_, fileSystem, *this).writeAndClose(listFile_, request);
+        outcome = ListingRun(fileSystem, *this).writeAndClose(listFile_, request);
+    if (outcome.status == ListOutcome::Status::Written)
+        state_.ListFilePath.clear(); // the next run asks for a file again
     if (unloaded_)
         return {kDone, {}}; // the file was closed under the run; nobody is left to tell
 
