@@ -30,10 +30,12 @@ public:
     // The window's state between and during runs. A run is told of a stop only through
     // the event pump's answer, and gets the folder in its request.
     struct State {
-        QString
-            ListFolder; // the chosen folder, absolute, without a trailing separator unless a root
+        // The chosen folder, absolute, without a trailing separator unless a root, where
+        // the save dialog starts (the run lists listFolderPath(), the folder's own bytes).
+        QString ListFolder;
         QString ListFilePath; // the list file the next run writes; empty: none chosen
         QString ViewFilePath; // the list file View list opens
+        // A committed run: RunActive set, AbortRequested clear; Abort and closing turn both.
         bool RunActive = false;
         bool AbortRequested = false;
     };
