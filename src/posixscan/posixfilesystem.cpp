@@ -121,17 +121,23 @@ bool PosixFileSystem::scan(FolderTree& tree, const NativePath& top, int fd,
     return done;
 }
 
+bool PosixFileSystem::couldNotOpen(const NativePath& top, const KeepGoing& keepGoing) {
+    const int error = errno;
+    noteExhaustion(error);
+    if (exhausted_)
+        return false;
+    if (options_.unreadable && keepGoing())
+        options_.unreadable(top, error);
+    return true;
+}
+
 std::unique_ptr<FolderTree>
 PosixFileSystem::recordFrom(const NativePath& top, const KeepGoing& keepGoing, bool hiddenAtTop) {
     auto tree = std::make_unique<FolderTree>();
     DirStack base;
     if (!base.openBase(top)) {
-        const int error = errno;
-        noteExhaustion(error);
-        if (exhausted_)
+        if (!couldNotOpen(top, keepGoing))
             return nullptr;
-        if (options_.unreadable && keepGoing())
-            options_.unreadable(top, error);
         tree->recordEmptyFolder(false);
     } else if (pseudoMounts_.isPseudo(base.top().dev, base.topFd())) {
         tree->recordEmptyFolder(true); // nothing of it is on a drive
@@ -377,15 +383,8 @@ bool PosixFileSystem::listSubFolders(const NativePath& folder, const KeepGoing& 
                                      const SubFolderRead& read) {
     const NativePath top = withoutTrailingSeparators(folder);
     DirStack base;
-    if (!base.openBase(top)) {
-        const int error = errno;
-        noteExhaustion(error);
-        if (exhausted_)
-            return false;
-        if (options_.unreadable && keepGoing())
-            options_.unreadable(top, error);
-        return true;
-    }
+    if (!base.openBase(top))
+        return couldNotOpen(top, keepGoing);
     if (pseudoMounts_.isPseudo(base.top().dev, base.topFd()))
         return true; // nothing of it is on a drive
     // Hidden folders at the top are neither listed nor read.

@@ -42,6 +42,9 @@ private:
     class RecordedWalk;
 
     void noteExhaustion(int error);
+    // After the top could not be opened (errno tells why): reports it as unreadable, or
+    // false when the system ran out of descriptors or memory and the run cannot go on.
+    bool couldNotOpen(const NativePath& top, const KeepGoing& keepGoing);
     // Scans the tree of the folder open at `fd`, `top`, into `tree`.
     bool scan(FolderTree& tree, const NativePath& top, int fd, const KeepGoing& keepGoing,
               bool hiddenAtTop, const std::function<void(quint32)>& subFolderRead = nullptr);
