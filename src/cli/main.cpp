@@ -10,7 +10,9 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -94,10 +96,18 @@ int listMain(int argc, char* argv[], int closedAtStart) {
     setScanThreads(options.threads);
     const std::shared_ptr<FileSystemInfo> fileSystem = createFileSystemInfo();
     const NativePath folder = absoluteFolderPath(options.folder);
-    if (folder.isEmpty() || !isFolder(folder)) {
+    const int folderError = folder.isEmpty() ? errno : folderOpenError(folder);
+    if (folderError == ENOENT || folderError == ENOTDIR) {
         printError(
             QStringLiteral("%1: no such folder").arg(fileSystem->decodePath(options.folder)));
         return kUsage;
+    }
+    if (folderError != 0) {
+        // Out of descriptors, no right to look, a loop of links: not the user's typing.
+        printError(QStringLiteral("cannot open %1: %2")
+                       .arg(fileSystem->decodePath(options.folder),
+                            QString::fromLocal8Bit(std::strerror(folderError))));
+        return kOutputFailed;
     }
     const bool toStandardOutput = options.outputFile.isEmpty();
     if (toStandardOutput && (closedAtStart & (1 << 1))) {

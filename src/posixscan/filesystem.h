@@ -15,9 +15,10 @@ std::shared_ptr<FileSystemInfo> createFileSystemInfo();
 // Empty when the current folder cannot be had for a relative path.
 NativePath absoluteFolderPath(const NativePath& path);
 
-// True when the path names a folder (following links, as a chosen folder may be one),
-// however long the path.
-bool isFolder(const NativePath& path);
+// 0 when the path names a folder that can be opened (following links, as a chosen folder
+// may be one), however long the path; otherwise the system's reason: ENOENT or ENOTDIR
+// when there is no such folder, anything else when it could not be looked at.
+int folderOpenError(const NativePath& path);
 
 // Lets the process hold as many open descriptors as the system allows it: a deep tree
 // is read with a chain of open folders.

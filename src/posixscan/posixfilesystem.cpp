@@ -40,12 +40,12 @@ NativePath absoluteFolderPath(const NativePath& path) {
     return '/' + kept.join('/');
 }
 
-bool isFolder(const NativePath& path) {
+int folderOpenError(const NativePath& path) {
     const int fd = openFolderPath(path, O_PATH);
     if (fd < 0)
-        return false;
+        return errno;
     ::close(fd);
-    return true;
+    return 0;
 }
 
 PosixFileSystem::PosixFileSystem() : PosixFileSystem(PseudoMounts()) {}
