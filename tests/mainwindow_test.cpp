@@ -333,6 +333,12 @@ private slots:
         QVERIFY(scripted().saveDialog->requests.empty());
         QTest::keyClick(control(form, "Command2"), Qt::Key_Escape);
         QCOMPARE(scripted().picker->shown, 2);
+        // Alt puts the menu bar under the keyboard; the Esc that leaves it is the menu's.
+        QTest::keyClick(control(form, "Command2"), Qt::Key_Alt);
+        QVERIFY(form.menuBar()->hasFocus());
+        QTest::keyClick(form.menuBar(), Qt::Key_Escape);
+        QVERIFY(!form.menuBar()->hasFocus());
+        QCOMPARE(scripted().picker->shown, 2);
         QTest::keyClick(header, Qt::Key_F, Qt::ControlModifier);
         QCOMPARE(scripted().picker->shown, 3);
 

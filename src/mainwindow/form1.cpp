@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLayout>
+#include <QMenuBar>
 #include <QMouseEvent>
 
 namespace {
@@ -165,6 +166,10 @@ bool Form1::isPreviewedKey(QObject* watched, QEvent* event) const {
     // marked as coming from the user. See it only on that first delivery: by the time it
     // goes on, a whole run may have passed in between.
     if (!event->spontaneous() || !watched->isWidgetType())
+        return false;
+    // While the menu bar is worked from the keyboard, its keys are the menu's own: the Esc
+    // that leaves it must not start a run.
+    if (qobject_cast<QMenuBar*>(watched) || QApplication::activePopupWidget())
         return false;
     return static_cast<QWidget*>(watched)->window() == this;
 }
