@@ -54,7 +54,16 @@ void continueInChildProcess() {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
         return; // the work is done here, as it can be
+    // A request that comes between the fork and the parent's handler below waits,
+    // blocked, for that handler to pass it on; the child starts with none waiting.
+    sigset_t requests, maskBefore;
+    sigemptyset(&requests);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&requests, signal);
+    ::sigprocmask(SIG_BLOCK, &requests, &maskBefore);
     const pid_t pid = ::fork();
+    if (pid <= 0)
+        ::sigprocmask(SIG_SETMASK, &maskBefore, nullptr);
     if (pid < 0) {
         ::close(fds[0]);
         ::close(fds[1]);
@@ -77,6 +86,7 @@ void continueInChildProcess() {
         if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
             ::sigaction(signal, &action, nullptr);
     }
+    ::sigprocmask(SIG_SETMASK, &maskBefore, nullptr);
     unsigned char status = 0;
     ssize_t got;
     while ((got = ::read(fds[0], &status, 1)) < 0 && errno == EINTR) {
