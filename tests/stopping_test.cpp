@@ -48,8 +48,9 @@ struct StopCase {
     Stop how;
     int signal = 0;
     ListMode mode = ListMode::WithSubs;
-    int blockAfter = 0; // sub-folders listed before the call blocks
-    char total = '0';   // the figure on the total line
+    int blockAfter = 0;            // sub-folders listed before the call blocks
+    char total = '0';              // the figure on the total line
+    bool linesOnDiskFirst = false; // stops only once the lines so far can be read in the file
 };
 void PrintTo(const StopCase& c, std::ostream* os) {
     *os << c.name;
@@ -58,8 +59,9 @@ void PrintTo(const StopCase& c, std::ostream* os) {
 // Ctrl+C as kestrix-list hears it; Abort and closing as the window does them.
 class StoppingHost final : public RunHost {
 public:
-    StoppingHost(const FileSystemInfo& fs, QFile& file, Gate& gate, Stop how)
-        : terminal(fs, TerminalHost::ListTarget::File), file_(file), gate_(gate), how_(how) {}
+    StoppingHost(const FileSystemInfo& fs, QFile& file, Gate& gate, const StopCase& c)
+        : terminal(fs, TerminalHost::ListTarget::File), file_(file), gate_(gate), how_(c.how),
+          linesOnDiskFirst_(c.linesOnDiskFirst) {}
     void setStatusText(const QString&) override { shown_ = true; }
     // Stops while the run waits on the blocked call, not at a folder shown.
     bool pumpEvents() override {
@@ -67,6 +69,11 @@ public:
             return false;
         if (std::exchange(shown_, false) || how_ == Stop::Signal || !gate_.isEntered())
             return true;
+        if (linesOnDiskFirst_) {
+            QFile onDisk(file_.fileName());
+            if (!onDisk.open(QIODevice::ReadOnly) || !onDisk.readAll().contains("Share"))
+                return true;
+        }
         if (how_ == Stop::Close)
             file_.close();
         return false;
@@ -77,6 +84,7 @@ private:
     QFile& file_;
     Gate& gate_;
     Stop how_;
+    bool linesOnDiskFirst_;
     bool shown_ = false;
 };
 
@@ -101,7 +109,7 @@ private:
     QFile file(dir.filePath(QStringLiteral("list.txt")));
     if (!file.open(QIODevice::WriteOnly))
         std::_Exit(1);
-    StoppingHost host(*fs, file, *gate, c.how);
+    StoppingHost host(*fs, file, *gate, c);
     ListRequest request;
     request.folder = fs->encodePath(QStringLiteral("c:\\slow"));
     request.mode = c.mode;
@@ -137,7 +145,7 @@ INSTANTIATE_TEST_SUITE_P(Stops, StopWhileACallBlocks,
                                            StopCase{"Sigterm", Stop::Signal, SIGTERM},
                                            StopCase{"Sighup", Stop::Signal, SIGHUP},
                                            StopCase{"AbortKeepsFinishedFolders", Stop::Abort, 0,
-                                                    ListMode::NoSubs, 1, '2'}),
+                                                    ListMode::NoSubs, 1, '2', true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -39,6 +39,7 @@ bool FolderWalk::whileWaiting() {
                                    progress.folders, progress.files);
         }
     }
+    out_.flushIfDue();
     pumpEvents();
     return !cannotGoOn();
 }

@@ -143,10 +143,15 @@ void ListFileWriter::writeRecord(QByteArrayView bytes, char end) {
 void ListFileWriter::lineEnded() {
     if (pending_.size() >= kWriteSize)
         writePending();
-    if (sinceFlush_.elapsed() >= kFlushIntervalMs) {
+    flushIfDue();
+}
+
+void ListFileWriter::flushIfDue() {
+    if (sinceFlush_.elapsed() < kFlushIntervalMs)
+        return;
+    if (pending_.contains(lineEnd_) || file_.bytesToWrite() > 0)
         flush();
-        sinceFlush_.restart();
-    }
+    sinceFlush_.restart();
 }
 
 bool ListFileWriter::flush() {

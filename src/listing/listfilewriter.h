@@ -29,6 +29,9 @@ public:
 
     // Pushes out what is buffered; false once any write has failed.
     bool flush();
+    // Pushes out finished lines that have waited longer than a moment; for a run that
+    // waits on a slow folder, so that the lines before it can be read meanwhile.
+    void flushIfDue();
 
     bool failed() const { return failed_; }
     QString errorString() const { return errorString_; }
