@@ -192,6 +192,17 @@ private slots:
         QCOMPARE(second.exitCode(), 0);
         QVERIFY(!(form.windowState() & Qt::WindowMinimized));
         QVERIFY(form.isVisible());
+
+        // A copy on another display does not look for this one; one on another screen does.
+        const bool hadDisplay = qEnvironmentVariableIsSet("DISPLAY");
+        const QByteArray display = qgetenv("DISPLAY");
+        qputenv("DISPLAY", ":7.1");
+        const QString here = first.serverName("Kestrix");
+        qputenv("DISPLAY", ":7.0");
+        QCOMPARE(first.serverName("Kestrix"), here);
+        qputenv("DISPLAY", ":8");
+        QVERIFY(first.serverName("Kestrix") != here);
+        hadDisplay ? qputenv("DISPLAY", display) : qunsetenv("DISPLAY");
     }
 
     // Wherever the runtime folder leaves the socket, a copy hands over only to a copy of

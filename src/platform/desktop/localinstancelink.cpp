@@ -146,9 +146,23 @@ void setApplicationTitle(const QString& title) {
     titleOverride() = title;
 }
 
+namespace {
+// The display the window would show on. A copy on another one (the same user's second
+// session) is not this one's to bring forward: its window cannot be seen from here.
+QByteArray displayName() {
+    QByteArray x11 = qgetenv("DISPLAY");
+    // ":0" and ":0.0" are one display; the screen number does not matter.
+    if (const qsizetype dot = x11.lastIndexOf('.'); dot > x11.lastIndexOf(':'))
+        x11.truncate(dot);
+    return qgetenv("WAYLAND_DISPLAY") + '|' + x11;
+}
+} // namespace
+
 QByteArray LocalInstanceLink::address(const QString& title, int turn) const {
     const QByteArray titleHash =
-        QCryptographicHash::hash(title.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
+        QCryptographicHash::hash(title.toUtf8() + '\0' + displayName(), QCryptographicHash::Sha1)
+            .toHex()
+            .left(16);
     QByteArray name = "kestrix-" + QByteArray::number(::geteuid()) + '-' + titleHash;
     if (turn > 0)
         name += '-' + QByteArray::number(turn);
