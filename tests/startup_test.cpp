@@ -147,6 +147,33 @@ private slots:
         }
     }
 
+    // Without a desktop to show on, one line says so, whatever the reason.
+    void saysSoWithoutADisplay_data() {
+        QTest::addColumn<QString>("display"); // empty: none set
+        QTest::addColumn<QString>("says");
+        QTest::newRow("none") << ""
+                              << "kestrix: no display: Kestrix needs a desktop session";
+        QTest::newRow("gone") << ":4711"
+                              << "kestrix: cannot connect to display :4711: Kestrix";
+    }
+    void saysSoWithoutADisplay() {
+        QFETCH(QString, display);
+        QFETCH(QString, says);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(name);
+        if (!display.isEmpty())
+            environment.insert("DISPLAY", display);
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.start(KESTRIX_BINARY);
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 1);
+        const QString err = QString::fromLocal8Bit(program.readAllStandardError());
+        QVERIFY2(err.startsWith(says) && err.count('\n') == 1, qPrintable(err));
+    }
+
     void aSecondCopyHandsOverUnderAnotherTitle() {
         for (const bool answered : {true, false}) { // unanswered: the copy starts after all
             setApplicationTitle(QStringLiteral("Kestrix"));

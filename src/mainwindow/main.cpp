@@ -25,17 +25,39 @@ bool hasDisplay(int argc, char* argv[]) {
     return false;
 }
 
+[[noreturn]] void noDisplay(const QByteArray& why) {
+    std::fprintf(stderr,
+                 "kestrix: %s: Kestrix needs a desktop session; kestrix-list works without one\n",
+                 why.constData());
+    std::_Exit(1); // Qt may be half set up: nothing of it is taken down
+}
+
+// While Qt connects to the display, its platform messages are held back: when it cannot,
+// one line says so, instead of Qt's long message for developers and an abort.
+QByteArray heldBack;
+void whileConnecting(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtFatalMsg) {
+        const QByteArray display = qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+                                       ? qgetenv("DISPLAY")
+                                       : qgetenv("WAYLAND_DISPLAY");
+        noDisplay(display.isEmpty() ? "no display" : "cannot connect to display " + display);
+    }
+    if (QByteArrayView(context.category).startsWith("qt.qpa"))
+        heldBack += text.toLocal8Bit() + '\n';
+    else
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
-    if (!hasDisplay(argc, argv)) {
-        std::fputs("kestrix: no display: Kestrix needs a desktop session; kestrix-list works "
-                   "without one\n",
-                   stderr);
-        return 1;
-    }
+    if (!hasDisplay(argc, argv))
+        noDisplay("no display");
     raiseDescriptorLimit();
+    const QtMessageHandler usual = qInstallMessageHandler(whileConnecting);
     QApplication app(argc, argv);
+    qInstallMessageHandler(usual);
+    std::fputs(heldBack.constData(), stderr);
     // The window's class on X11, which docks match with the desktop entry by its name, as
     // Wayland does with the desktop file name.
     QApplication::setApplicationName(QStringLiteral("org.example.kestrix"));
