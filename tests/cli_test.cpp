@@ -1029,6 +1029,7 @@ struct InterruptCase {
     bool toStdout; // a pipe that is not read holds the tool back until the signal is sent
     bool ignoredAtStart = false; // as for a background job: the run must not hear it
     bool beforeStart = false;    // sent while blocked, before the program starts
+    bool toGroup = false;        // to each of its processes, as kill(1) of a job does
 };
 void PrintTo(const InterruptCase& c, std::ostream* os) {
     *os << c.name;
@@ -1059,6 +1060,8 @@ TEST_P(CliInterrupt, ListEndsWithTheTotalOfTheLinesWritten) {
     result.dates << today();
     QProcess process;
     startList(process, args, false, {}, [&c] {
+        if (c.toGroup)
+            ::setpgid(0, 0);
         if (c.ignoredAtStart)
             ::signal(c.signal, SIG_IGN);
         if (c.beforeStart) {
@@ -1081,7 +1084,7 @@ TEST_P(CliInterrupt, ListEndsWithTheTotalOfTheLinesWritten) {
             ::usleep(1000);
     }
     if (process.state() == QProcess::Running && !c.beforeStart)
-        ::kill(pid_t(process.processId()), c.signal);
+        ::kill(pid_t(process.processId()) * (c.toGroup ? -1 : 1), c.signal);
     result = finish(process, result);
     ASSERT_FALSE(result.crashed) << result.err.data();
     const QByteArray bytes = c.toStdout ? result.out : readFile(listPath);
@@ -1099,15 +1102,16 @@ TEST_P(CliInterrupt, ListEndsWithTheTotalOfTheLinesWritten) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(cli, CliInterrupt,
-                         ::testing::Values(InterruptCase{"SigintStdout", SIGINT, true},
-                                           InterruptCase{"SigtermStdout", SIGTERM, true},
-                                           InterruptCase{"SigintFile", SIGINT, false},
-                                           InterruptCase{"SighupFile", SIGHUP, false},
-                                           InterruptCase{"SighupStdout", SIGHUP, true},
-                                           InterruptCase{"IgnoredSigint", SIGINT, true, true},
-                                           InterruptCase{"SigtermBeforeStart", SIGTERM, true, false,
-                                                         true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    cli, CliInterrupt,
+    ::testing::Values(InterruptCase{"SigintStdout", SIGINT, true},
+                      InterruptCase{"SigtermStdout", SIGTERM, true},
+                      InterruptCase{"SigintFile", SIGINT, false},
+                      InterruptCase{"SighupFile", SIGHUP, false},
+                      InterruptCase{"SighupStdout", SIGHUP, true},
+                      InterruptCase{"IgnoredSigint", SIGINT, true, true},
+                      InterruptCase{"SigtermBeforeStart", SIGTERM, true, false, true},
+                      InterruptCase{"SigtermToGroup", SIGTERM, false, false, false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -78,6 +78,7 @@ void TerminalHost::showLine(const QString& text, const QString& tail) {
 }
 
 bool TerminalHost::pumpEvents() {
+    printReports();
     if (!interrupted_ && interruptRequested()) {
         interrupted_ = true;
         // What the scan still finds after a stop is not the run's any more.
@@ -94,11 +95,19 @@ void TerminalHost::reportUnreadable(const NativePath& folder, int error) {
     unreadable_.insert(folder);
     if (unreadable_.size() > kNamedUnreadable)
         return;
-    clearLocked();
     const QString shown = listfields::shownName(fileSystem_.decodePath(folder));
-    std::fprintf(stderr, "kestrix-list: cannot read folder '%s': %s\n",
-                 shown.toLocal8Bit().constData(), std::strerror(error));
+    reports_ += "kestrix-list: cannot read folder '" + shown.toLocal8Bit() +
+                "': " + std::strerror(error) + '\n';
+}
+
+void TerminalHost::printReports() {
+    const std::lock_guard lock(mutex_);
+    if (reports_.isEmpty())
+        return;
+    clearLocked();
+    std::fputs(reports_.constData(), stderr);
     std::fflush(stderr);
+    reports_.clear();
 }
 
 int TerminalHost::unreadableCount() const {
@@ -107,6 +116,7 @@ int TerminalHost::unreadableCount() const {
 }
 
 void TerminalHost::reportUnnamed() {
+    printReports();
     const int unnamed = unreadableCount() - kNamedUnreadable;
     if (unnamed <= 0)
         return;

@@ -35,7 +35,8 @@ public:
     void stopReports();
     // Folders named (or counted) so far.
     int unreadableCount() const;
-    // Tells how many were left unnamed; called once the list is written.
+    // Names what is still untold, then how many were left unnamed; called once the list
+    // is written.
     void reportUnnamed();
 
     // Called before list lines go out through a pipe: the line is wiped and stays so,
@@ -50,8 +51,11 @@ public:
 private:
     struct ReportLink;
     // Names a folder that could not be read, once, with the system's reason; past the
-    // first hundred they are only counted.
+    // first hundred they are only counted. The scanning thread only leaves the line for
+    // the run's thread to print: it writes nothing itself, so that one held in a call
+    // that never returns keeps no hold on standard error.
     void reportUnreadable(const NativePath& folder, int error);
+    void printReports();
     // `tail`, when given, is kept whole at the end of the line.
     void showLine(const QString& text, const QString& tail = QString());
     void clearLocked();
@@ -64,7 +68,7 @@ private:
     bool lineShown_ = false;
     bool interrupted_ = false;
     QElapsedTimer sinceShown_;
-    // Standard error is written from the scanning threads too.
     mutable std::mutex mutex_;
     QSet<NativePath> unreadable_;
+    QByteArray reports_; // lines not printed yet
 };

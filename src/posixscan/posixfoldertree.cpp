@@ -59,6 +59,23 @@ Reached failedToOpen(int error) {
 
 // Kernel file systems hold nothing on a drive, and a folder that is one of its own
 // parents again (a bind mount) would never end.
+// A thread with a table of descriptors of its own holds copies of all that were open
+// when it was made. One held in a call the file system never answers would keep them
+// open to the end: the standard streams (a reader of the output would wait for their end
+// with it) and whatever the program had open. It keeps only the top folder it starts from.
+void keepOnlyOwnDescriptors(int topFd) {
+    if (topFd > 3)
+        ::close_range(3, unsigned(topFd) - 1, 0);
+    ::close_range(unsigned(topFd) + 1, ~0U, 0);
+    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    for (int fd = 0; fd <= 2 && null >= 0; ++fd) {
+        if (fd != topFd && fd != null)
+            ::dup2(null, fd);
+    }
+    if (null > 2)
+        ::close(null);
+}
+
 Reached whatIsOpened(int fd, dev_t dev, bool loops, dev_t parentDev,
                      const PseudoMounts& pseudoMounts) {
     if (loops)
@@ -665,7 +682,8 @@ public:
                 // reads; with a table of descriptors of its own they do not queue
                 // for one table's lock, and each look-up skips a reference count.
                 // Without one, they share as before.
-                ::unshare(CLONE_FILES);
+                if (::unshare(CLONE_FILES) == 0)
+                    keepOnlyOwnDescriptors(s.topFd);
                 try {
                     Worker(s, slot, maxOpen, nullptr).run();
                 } catch (const std::bad_alloc&) {

@@ -6,9 +6,10 @@
 // never answers (the kernel waits such a call out), so a tool whose scan is stuck
 // there would keep its caller, a shell or a script, waiting after it stopped. The work
 // is therefore done in a child process: the parent only waits for the child's exit
-// status, passes on a termination request sent to it alone (the terminal's Ctrl+C
-// reaches both), and ends as soon as the child has its status, whatever is still
-// stuck in the child.
+// status, passes on a termination request that did not come from the terminal (whose
+// Ctrl+C reaches both), and ends as soon as the child has its status, whatever is still
+// stuck in the child. A second request to the parent, or its end by SIGKILL, ends the
+// child too.
 
 // Call once, early in main(), before any thread is started. Returns in the child (or,
 // when no child can be had, in this process); in the parent it does not return, but

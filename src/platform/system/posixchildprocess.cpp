@@ -1,11 +1,14 @@
 #include "platform/system/childprocess.h"
 
+#include "platform/system/interrupt.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <initializer_list>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,12 +17,21 @@ namespace {
 
 pid_t child = 0;
 int statusPipe = -1; // in the child: where its status goes
+int requestsPassedOn = 0;
 
 extern "C" void passOn(int signal, siginfo_t* info, void*) {
-    // What the terminal sends reaches the child too; a request to this process alone
-    // is passed on.
-    if (info->si_code != SI_KERNEL && child > 0)
-        ::kill(child, signal);
+    // What the terminal sends reaches the child too. Any other request is passed on,
+    // marked, as it may have reached the child as well (a kill of the process group):
+    // there it is one request, not two. A second one here ends this process, and the
+    // child with it.
+    if (info->si_code == SI_KERNEL || child <= 0)
+        return;
+    if (requestsPassedOn++ == 0) {
+        passRequestOn(child, signal);
+        return;
+    }
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
 }
 
 [[noreturn]] void endAsChildEnded(pid_t pid) {
@@ -40,7 +52,7 @@ void reapIfEnding(pid_t pid) {
     const int handle = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
     if (handle >= 0) {
         pollfd ended = {handle, POLLIN, 0};
-        while (::poll(&ended, 1, 200) < 0 && errno == EINTR) {
+        while (::poll(&ended, 1, 50) < 0 && errno == EINTR) {
         }
         ::close(handle);
     }
@@ -61,6 +73,7 @@ void continueInChildProcess() {
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
         sigaddset(&requests, signal);
     ::sigprocmask(SIG_BLOCK, &requests, &maskBefore);
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid <= 0)
         ::sigprocmask(SIG_SETMASK, &maskBefore, nullptr);
@@ -72,6 +85,10 @@ void continueInChildProcess() {
     if (pid == 0) {
         ::close(fds[0]);
         statusPipe = fds[1];
+        // Whatever ends the parent (a SIGKILL) ends the work too: nobody waits for it.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(1);
         return;
     }
     ::close(fds[1]);

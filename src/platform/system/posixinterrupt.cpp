@@ -2,25 +2,40 @@
 
 #include <atomic>
 #include <csignal>
+#include <signal.h>
 
 namespace {
 
-// The signal may land on either scanning thread.
+// The signal may land on any thread.
 std::atomic<int> interrupted = 0;
+std::atomic<int> heardDirectly = 0; // not counting those handed on
 static_assert(std::atomic<int>::is_always_lock_free);
 
-extern "C" void onInterrupt(int) {
+// Marks a request handed on by the program's other process.
+constexpr int kPassedOn = 0x6b78;
+
+extern "C" void onInterrupt(int signal, siginfo_t* info, void*) {
     interrupted.store(1, std::memory_order_relaxed);
+    const bool passedOn = info->si_code == SI_QUEUE && info->si_value.sival_int == kPassedOn;
+    if (!passedOn && heardDirectly.fetch_add(1, std::memory_order_relaxed) > 0) {
+        ::signal(signal, SIG_DFL);
+        ::raise(signal);
+    }
 }
 
 } // namespace
 
+void passRequestOn(pid_t to, int signal) {
+    sigval value = {};
+    value.sival_int = kPassedOn;
+    ::sigqueue(to, signal, value);
+}
+
 void installInterruptHandler() {
     struct sigaction action = {};
-    action.sa_handler = onInterrupt;
+    action.sa_sigaction = onInterrupt;
     sigemptyset(&action.sa_mask);
-    // A second Ctrl+C ends the program at once, should the first not be heard soon.
-    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    action.sa_flags = SA_RESTART | SA_SIGINFO;
     // A closed terminal or an ended session stops the run as a termination request does.
     sigset_t handled;
     sigemptyset(&handled);
