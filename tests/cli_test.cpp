@@ -724,6 +724,7 @@ struct TargetCase {
     const char* writes;  // the file that gets the list; nullptr: refused, nothing written
     // What -o names; out/mine and mine.txt are the user's own links to out/list.txt.
     const char* output = "out/list.txt";
+    bool strangersFolder = false; // out itself belongs to the other user
 };
 void PrintTo(const TargetCase& c, std::ostream* os) {
     *os << c.name;
@@ -759,6 +760,9 @@ TEST_P(CliOutputTarget, WritesOnlyWhereItMay) {
     const uid_t owner = c.byStranger ? kNobody : ::geteuid();
     if (!planted.empty() && planted != "hardlink") {
         SYS_OK(::fchownat(t.fd(), at, owner, owner, AT_SYMLINK_NOFOLLOW));
+    }
+    if (c.strangersFolder) {
+        SYS_OK(::fchownat(t.fd(), "out", kNobody, kNobody, 0));
     }
 
     const Result run = runList({"-o", t.qpath(c.output), t.qpath("Tree")});
@@ -797,6 +801,8 @@ INSTANTIATE_TEST_SUITE_P(cli, CliOutputTarget, ::testing::Values(
     TargetCase{"OwnLinkElsewhereToStrangersLink", "link", true, true, nullptr, "mine.txt"},
     TargetCase{"StrangersLinkToFolderOnTheWay", "uplink", true, true, nullptr,
                "out/list.txt/victim"},
+    TargetCase{"StrangersLinkInStrangersShared", "link", true, true, nullptr, "out/list.txt",
+               true},
     TargetCase{"HardLinkInShared", "hardlink", true, false, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on

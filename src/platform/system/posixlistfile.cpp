@@ -32,11 +32,11 @@ bool sharedFolder(const struct stat& folder) {
     return (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
 }
 
-// What the kernel's protected_symlinks, protected_regular and protected_fifos settings
-// allow there, applied whatever they are set to: entries of the user or of the folder's
-// owner.
-bool trusted(const struct stat& folder, const struct stat& entry) {
-    return entry.st_uid == ::geteuid() || entry.st_uid == folder.st_uid;
+// Entries of the user or of the system there. The kernel's protected_symlinks and
+// protected_regular settings also allow the folder's owner's, but the owner of such a
+// folder below the temporary one is just another user, who may have made it to plant in.
+bool trusted(const struct stat& entry) {
+    return entry.st_uid == ::geteuid() || entry.st_uid == 0;
 }
 
 constexpr int kMaxLinks = 40; // as many as the kernel follows in one path
@@ -154,7 +154,7 @@ QString PathWalk::who(qsizetype end) const {
 
 QString PathWalk::follow(const Descriptor& link, const struct stat& st, qsizetype start,
                          qsizetype end) {
-    if (sharedFolder(folderStat_) && !trusted(folderStat_, st))
+    if (sharedFolder(folderStat_) && !trusted(st))
         return QStringLiteral("%1 is a symbolic link of another user, in a folder that every "
                               "user may write to")
             .arg(who(end));
@@ -271,7 +271,7 @@ QString PathWalk::open(Descriptor& file, off_t& oldSize) {
             return systemReason(errno);
         if (!S_ISREG(opened.st_mode))
             return notAPlainFile(opened.st_mode);
-        if (sharedFolder(folderStat_) && !trusted(folderStat_, opened))
+        if (sharedFolder(folderStat_) && !trusted(opened))
             return QStringLiteral("%1 belongs to another user, in a folder that every user may "
                                   "write to")
                 .arg(who(pos_));
