@@ -87,15 +87,19 @@ TEST(CliOptions, TellsUsageErrorsHelpAndVersion) {
     struct Case {
         QList<QByteArray> arguments;
         Action action;
+        const char* says = "";
     };
     const Case cases[] = {
         {{}, Action::UsageError},
+        {{"--format=tsv", "-dash", "d"}, Action::UsageError, "invalid option -- 'd'"},
+        {{"--with-subs", "-xq", "d"}, Action::UsageError, "invalid option -- 'q'"},
+        {{"--output"}, Action::UsageError, "option '--output' requires an argument"},
         {{"a", "b"}, Action::UsageError},
         {{"--bogus", "dir"}, Action::UsageError},
         {{"-o"}, Action::UsageError},
         {{"-o", "", "dir"}, Action::UsageError},
         {{""}, Action::UsageError}, // an unset variable must not mean the current folder
-        {{"--with-subs=yes", "dir"}, Action::UsageError},
+        {{"--with-subs=yes", "dir"}, Action::UsageError, "'--with-subs' doesn't allow an argument"},
         {{"-hq", "dir"}, Action::UsageError},
         {{"--format=csv", "dir"}, Action::UsageError},
         {{"-0", "--format=report", "dir"}, Action::UsageError},
@@ -116,6 +120,8 @@ TEST(CliOptions, TellsUsageErrorsHelpAndVersion) {
         if (c.action == Action::UsageError) {
             EXPECT_FALSE(options.error.isEmpty());
             EXPECT_FALSE(options.error.contains(u'\n'));
+            EXPECT_TRUE(options.error.contains(QLatin1StringView(c.says)))
+                << options.error.toStdString();
         }
     }
 }

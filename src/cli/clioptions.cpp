@@ -31,8 +31,28 @@ QString shown(const QByteArray& arg) {
 
 // getopt_long was told to stay quiet, so that the parse has no side effects: what it
 // refused is told here, as it would tell it.
+// The long option that `arg` names, in full or by a prefix only it has.
+const option* namedIn(const QByteArray& arg) {
+    const QByteArray name = arg.mid(2, arg.indexOf('=') < 0 ? -1 : arg.indexOf('=') - 2);
+    const option* found = nullptr;
+    int matches = 0;
+    for (const option* o = kLongOptions; o->name; ++o) {
+        if (o->name == name)
+            return o;
+        if (QByteArray(o->name).startsWith(name)) {
+            found = o;
+            ++matches;
+        }
+    }
+    return matches == 1 ? found : nullptr;
+}
+
+// `arg` is the argument before the one getopt_long stands at. In a cluster of short
+// options it has not moved on yet, so a short option refused there may come after a
+// long option that is fine.
 QString refusal(int result, const QByteArray& arg) {
-    const bool isLong = arg.startsWith("--");
+    const option* named = arg.startsWith("--") ? namedIn(arg) : nullptr;
+    const bool isLong = arg.startsWith("--") && (optopt == 0 || (named && named->val == optopt));
     if (result == ':')
         return isLong ? QStringLiteral("option '%1' requires an argument").arg(shown(arg))
                       : QStringLiteral("option requires an argument -- '%1'")
