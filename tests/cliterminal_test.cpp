@@ -20,12 +20,13 @@ struct TerminalRun {
 };
 
 // Without `listFile`, the list goes through a pipe to the same terminal, as through a pager.
-TerminalRun runOnTerminal(const QByteArray& folder, const QByteArray& listFile) {
+TerminalRun runOnTerminal(const QByteArray& folder, const QByteArray& listFile,
+                          unsigned short columns = 1000) { // by default room for the whole path
     TerminalRun run;
     int master = -1;
     int slave = -1;
     winsize wide = {};
-    wide.ws_col = 1000; // room for the whole path
+    wide.ws_col = columns;
     wide.ws_row = 24;
     int list[2] = {-1, -1};
     if (::openpty(&master, &slave, nullptr, nullptr, &wide) != 0 || ::pipe(list) != 0)
@@ -89,6 +90,22 @@ TEST(CliTerminal, ShowsTheFolderOnOneLineAndClearsIt) {
         EXPECT_TRUE(shownBefore.endsWith("\r\x1b[K")) << run.terminal.toStdString();
         EXPECT_FALSE(shownBefore.contains('\n'));
     }
+
+    // On a narrow terminal the line still fits, wide characters counted twice.
+    const QByteArray wide = QFile::encodeName(dir.path()) +
+                            "/\xe6\xbc\xa2\xe5\xad\x97\xe6\xbc\xa2"
+                            "\xe5\xad\x97\xe6\xbc\xa2\xe5\xad\x97\xe6\xbc\xa2\xe5\xad\x97";
+    ASSERT_EQ(::mkdir(wide.constData(), 0755), 0);
+    const TerminalRun run = runOnTerminal(wide, QFile::encodeName(dir.filePath("list2.txt")), 12);
+    ASSERT_EQ(run.exitCode, 0) << run.terminal.constData();
+    for (const QByteArray& drawn : run.terminal.split('\r')) {
+        const QString line = QString::fromUtf8(QByteArray(drawn).replace("\x1b[K", ""));
+        qsizetype columns =
+            line.size() + line.count(QChar(u'\u6f22')) + line.count(QChar(u'\u5b57'));
+        EXPECT_LE(columns, 11) << drawn.constData();
+    }
+    EXPECT_TRUE(run.terminal.contains("...\xe5\xad\x97\xe6\xbc\xa2\xe5\xad\x97/\x1b[K"))
+        << run.terminal.constData();
 }
 
 } // namespace

@@ -6,8 +6,12 @@
 
 #include <QLocale>
 
+#include <algorithm>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
+#include <locale.h>
 
 namespace {
 
@@ -16,6 +20,22 @@ namespace {
 constexpr qint64 kRedrawIntervalMs = 100;
 // A tree of thousands of locked folders would bury the rest of the messages.
 constexpr int kNamedUnreadable = 100;
+// Less of the path than this is no use: the counts give way first.
+constexpr int kLeastPathShown = 13;
+
+// The columns that characters from..to take on a terminal: two for a wide East Asian one,
+// none for one that combines with the one before. Measured as in UTF-8, which Qt writes
+// whatever the locale says.
+int terminalColumns(const QList<uint>& text, qsizetype from, qsizetype to = -1) {
+    static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(nullptr));
+    const locale_t before = utf8 ? ::uselocale(utf8) : locale_t(nullptr);
+    int columns = 0;
+    for (qsizetype i = from; i < (to < 0 ? text.size() : to); ++i)
+        columns += std::max(utf8 ? ::wcwidth(wchar_t(text[i])) : 1, 0);
+    if (before)
+        ::uselocale(before);
+    return columns;
+}
 
 } // namespace
 
@@ -29,7 +49,7 @@ TerminalHost::TerminalHost(const FileSystemInfo& fileSystem, ListTarget target)
     // A list written straight to the terminal would run into the progress line.
     : fileSystem_(fileSystem), reportLink_(std::make_shared<ReportLink>()),
       throughPipe_(target == ListTarget::Pipe),
-      showStatus_(stderrIsTerminal() && target != ListTarget::Terminal), columns_(stderrColumns()) {
+      showStatus_(stderrIsTerminal() && target != ListTarget::Terminal) {
     reportLink_->host = this;
 }
 
@@ -65,12 +85,34 @@ void TerminalHost::showLine(const QString& text, const QString& tail) {
     if (!showStatus_ || (sinceShown_.isValid() && sinceShown_.elapsed() < kRedrawIntervalMs))
         return;
     sinceShown_.start();
-    // One terminal line: control characters out, and the tail of a long path kept.
-    QString shown = listfields::shownName(text);
-    const int room = qMax(columns_ - 1 - int(tail.size()), 10);
-    if (shown.size() > room)
-        shown = QStringLiteral("...") + shown.right(room - 3);
-    shown += tail;
+    // One terminal line, however narrow the terminal has become: control characters out,
+    // the end of a long path kept, and the counts only where they leave it some room.
+    const int room = stderrColumns() - 1;
+    if (room < 4)
+        return;
+    const QList<uint> path = listfields::shownName(text).toUcs4();
+    const QList<uint> counts = tail.toUcs4();
+    const int countsWidth = terminalColumns(counts, 0);
+    const bool withCounts =
+        terminalColumns(path, 0) + countsWidth <= room || countsWidth + kLeastPathShown <= room;
+    const int pathRoom = room - (withCounts ? countsWidth : 0);
+    qsizetype from = 0;
+    if (terminalColumns(path, 0) > pathRoom) {
+        int used = 3; // for the "..." before it
+        from = path.size();
+        while (from > 0) {
+            const int next = terminalColumns(path, from - 1, from);
+            if (used + next > pathRoom)
+                break;
+            used += next;
+            --from;
+        }
+    }
+    QString shown = from > 0 ? QStringLiteral("...") : QString();
+    shown += QString::fromUcs4(reinterpret_cast<const char32_t*>(path.constData()) + from,
+                               path.size() - from);
+    if (withCounts)
+        shown += tail;
     const std::lock_guard lock(mutex_);
     std::fprintf(stderr, "\r%s\033[K", shown.toLocal8Bit().constData());
     std::fflush(stderr);

@@ -64,7 +64,6 @@ private:
     const std::shared_ptr<ReportLink> reportLink_;
     const bool throughPipe_;
     bool showStatus_;
-    int columns_;
     bool lineShown_ = false;
     bool interrupted_ = false;
     QElapsedTimer sinceShown_;
