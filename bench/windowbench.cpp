@@ -45,7 +45,7 @@ int main(int argc, char* argv[]) {
         return usage();
 
     ScriptedControls scripted;
-    scripted.picker->answers.push_back(args[2]);
+    scripted.picker->answers.push_back(QFile::encodeName(args[2]));
     for (int i = 0; i < runs; ++i)
         scripted.saveDialog->answers.push_back(args[3]);
     Form1 form(scripted.handOver());

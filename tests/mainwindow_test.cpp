@@ -112,7 +112,7 @@ private:
     }
     QString caption(const char* panel) { return control<ThreeDPanel>(*window, panel)->caption(); }
     void chooseFolder(const QString& folder) {
-        scripted().picker->answers.push_back(folder);
+        scripted().picker->answers.push_back(QFile::encodeName(folder));
         button(*window, "Command1")->click();
     }
     // Clicks and reports whether the File menu popped up (it is closed again at once).
@@ -408,33 +408,58 @@ private slots:
         QTest::addColumn<std::optional<quint64>>("freeKiB");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("message");
+        QTest::addColumn<QByteArray>("inside"); // the folder chosen, below the scratch folder
+        QTest::addColumn<bool>("diskHangs");
         const QString chosen = QStringLiteral("/srv/Reports/My List.TXT");
-        QTest::newRow("confirmed")
-            << std::optional(chosen) << std::optional<quint64>(5000) << chosen << "";
+        QTest::newRow("confirmed") << std::optional(chosen) << std::optional<quint64>(5000)
+                                   << chosen << "" << QByteArray() << false;
         QTest::newRow("cancelled") << std::optional<QString>() << std::optional<quint64>(5000) << ""
-                                   << "";
+                                   << "" << QByteArray() << false;
         QTest::newRow("read-only") << std::optional(chosen) << std::optional<quint64>(0) << ""
-                                   << "Read-only drive, pick another";
+                                   << "Read-only drive, pick another" << QByteArray() << false;
         QTest::newRow("999 KiB free") << std::optional(chosen) << std::optional<quint64>(999) << ""
-                                      << "Read-only drive, pick another";
-        QTest::newRow("1000 KiB free")
-            << std::optional(chosen) << std::optional<quint64>(1000) << chosen << "";
-        QTest::newRow("free space unknown")
-            << std::optional(chosen) << std::optional<quint64>() << chosen << "";
+                                      << "Read-only drive, pick another" << QByteArray() << false;
+        QTest::newRow("1000 KiB free") << std::optional(chosen) << std::optional<quint64>(1000)
+                                       << chosen << "" << QByteArray() << false;
+        QTest::newRow("free space unknown") << std::optional(chosen) << std::optional<quint64>()
+                                            << chosen << "" << QByteArray() << false;
+        // Asked again after the box; the second time cancelled.
+        QTest::newRow("free space never comes")
+            << std::optional(chosen) << std::optional<quint64>(5000) << ""
+            << "/srv/Reports does not answer." << QByteArray() << true;
+        // The dialog starts in the nearest folder it can name.
+        QTest::newRow("folder name not UTF-8")
+            << std::optional(chosen) << std::optional<quint64>(5000) << chosen << ""
+            << QByteArray("Bad\xff\xfe/Sub") << false;
     }
     void fileListCommand() {
         QFETCH(std::optional<QString>, answer);
         QFETCH(std::optional<quint64>, freeKiB);
         QFETCH(QString, path);
         QFETCH(QString, message);
+        QFETCH(QByteArray, inside);
+        QFETCH(bool, diskHangs);
         Form1& form = open();
-        chooseFolder(scratch.path());
+        const QByteArray top = QFile::encodeName(scratch.path());
+        const QByteArray folder = inside.isEmpty() ? top : top + '/' + inside;
+        const QByteArray parent = folder.left(folder.lastIndexOf('/'));
+        if (!inside.isEmpty()) // out of QDir's reach, and so of the scratch's clean-up
+            QVERIFY(::mkdir(parent.constData(), 0700) == 0 &&
+                    ::mkdir(folder.constData(), 0700) == 0);
+        const auto removing = qScopeGuard([&] {
+            if (!inside.isEmpty() && ::rmdir(folder.constData()) == 0)
+                ::rmdir(parent.constData());
+        });
+        scripted().picker->answers.push_back(folder);
+        button(form, "Command1")->click();
         // An earlier choice, which a failure must not leave behind.
         scripted().saveDialog->answers = {scratch.filePath(QStringLiteral("earlier.txt")), answer};
         button(form, "Command2")->click();
         scripted().diskInfo->freeKiB = freeKiB;
+        scripted().diskInfo->hangs = diskHangs;
+        const auto releasing =
+            qScopeGuard([disk = scripted().diskInfo] { disk->released.release(); });
         button(form, "Command2")->click();
-
         const SaveDialogRequest& asked = scripted().saveDialog->requests.back();
         QCOMPARE(asked.title, QStringLiteral("Kestrix save"));
         QCOMPARE(asked.filter, QStringLiteral("*.txt (*.txt)"));
@@ -443,7 +468,7 @@ private slots:
         QVERIFY(asked.promptBeforeReplacing && asked.promptBeforeCreating);
         QCOMPARE(form.state().ListFilePath, path);
         QCOMPARE(form.state().ViewFilePath, path);
-        if (answer && freeKiB)
+        if (answer && freeKiB && !diskHangs)
             QCOMPARE(scripted().diskInfo->asked.back(), QStringLiteral("/srv/Reports"));
         QCOMPARE(scripted().messages->shown.size(), message.isEmpty() ? 0u : 1u);
         if (!message.isEmpty()) {
@@ -539,7 +564,7 @@ private slots:
         chooseFolder(scratch.filePath(QStringLiteral("T")));
         const QString listFile = scratch.filePath(QStringLiteral("list.txt"));
         scripted().saveDialog->answers = {listFile, std::nullopt};
-        scripted().picker->answers.push_back(scratch.path());
+        scripted().picker->answers.push_back(QFile::encodeName(scratch.path()));
         bool pressed = false;
         scripted().saveDialog->whileShown = [&] {
             QTimer::singleShot(0, &form, [&] {
@@ -829,9 +854,12 @@ private slots:
             for (const QByteArray& part : folder.mid(1).split('/')) {
                 reached += '/' + part;
                 tree->expand(at);
-                const QModelIndexList found = tree->model()->match(
-                    tree->model()->index(0, 0, at), Qt::UserRole, reached, 1, Qt::MatchExactly);
-                QVERIFY2(!found.isEmpty(), reached.constData());
+                QModelIndexList found;
+                QTRY_VERIFY2(
+                    !(found = tree->model()->match(tree->model()->index(0, 0, at), Qt::UserRole,
+                                                   reached, 1, Qt::MatchExactly))
+                         .isEmpty(),
+                    reached.constData());
                 at = found[0];
             }
             tree->setCurrentIndex(at);

@@ -6,35 +6,37 @@
 #include <QFile>
 #include <QStringList>
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <optional>
+#include <semaphore>
 #include <vector>
 
 // Stand-ins for the window's dialogs that answer from a script instead of a modal loop.
 
 class ScriptedFolderPicker final : public FolderPicker {
 public:
-    std::deque<std::optional<QString>> answers; // nothing: the user cancels
+    std::deque<std::optional<QByteArray>> answers; // nothing: the user cancels
     int shown = 0;
     QString prompt2;
 
     bool Show(QWidget*) override {
         ++shown;
-        std::optional<QString> answer = answers.empty() ? std::nullopt : answers.front();
+        std::optional<QByteArray> answer = answers.empty() ? std::nullopt : answers.front();
         if (!answers.empty())
             answers.pop_front();
         if (!answer)
             return false;
-        emit SelectionChanged(*answer, QString());
+        emit SelectionChanged(QFile::decodeName(*answer), QString());
         selected_ = *answer;
         return true;
     }
-    QByteArray SelectedFolder() const override { return QFile::encodeName(selected_); }
+    QByteArray SelectedFolder() const override { return selected_; }
     void setPrompt2(const QString& text) override { prompt2 = text; }
 
 private:
-    QString selected_;
+    QByteArray selected_;
 };
 
 class ScriptedSaveDialog final : public SaveDialog {
@@ -58,8 +60,14 @@ class FixedDiskInfo final : public DiskInfo {
 public:
     std::optional<quint64> freeKiB = 1'000'000;
     QStringList asked;
+    // Until released, a question waits as one to a file server that has stopped answering
+    // (and gives up in the end, so that a window that waits for it is not held for good).
+    bool hangs = false;
+    std::binary_semaphore released{0};
     std::optional<quint64> FreeSpace(const QString& folder) override {
         asked << folder;
+        if (hangs)
+            (void)released.try_acquire_for(std::chrono::seconds(30));
         return freeKiB;
     }
 };

@@ -375,7 +375,7 @@ private slots:
             QVERIFY(QDir().mkpath(QStringLiteral("%1/F%2/G").arg(tree).arg(i)));
         const QString listFile = scratch.filePath("closed.txt");
         ScriptedControls scripted;
-        scripted.picker->answers.push_back(tree);
+        scripted.picker->answers.push_back(QFile::encodeName(tree));
         scripted.saveDialog->answers.push_back(listFile);
         int pumps = 0;
         QTimer ticker;

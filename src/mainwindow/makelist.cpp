@@ -3,11 +3,13 @@
 #include "listing/listfields.h"
 #include "listing/listingrun.h"
 #include "platform/desktop/threedpanel.h"
+#include "platform/system/boundedcall.h"
 #include "platform/system/listfile.h"
 #include "posixscan/filesystem.h"
 #include "ui_form1.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QScopeGuard>
 
 namespace {
@@ -105,8 +107,17 @@ Form1::RunEnd Form1::writeList() {
     const std::shared_ptr<FileSystemInfo> fileSystem = createFileSystemInfo();
     sincePump_.invalidate(); // the chosen folder shows at once
     ListOutcome outcome;
-    if (const QString why = openListFile(listFile_, QFile::encodeName(state_.ListFilePath));
-        !why.isEmpty())
+    // Opened from another thread: a folder on a file server that has stopped answering
+    // would hold this one, and the window with it, for good.
+    std::optional<OpenedListFile> opened = askWithin<OpenedListFile>(
+        kFileSystemAnswerLimit,
+        [path = QFile::encodeName(state_.ListFilePath)] { return openListFileAside(path); });
+    if (!opened)
+        outcome = {ListOutcome::Status::CreateFailed,
+                   QStringLiteral("%1 does not answer.")
+                       .arg(listfields::shownName(
+                           QDir::toNativeSeparators(QFileInfo(state_.ListFilePath).path())))};
+    else if (const QString why = takeOverListFile(listFile_, std::move(*opened)); !why.isEmpty())
         outcome = {ListOutcome::Status::CreateFailed, why};
     else
         outcome = ListingRun(fileSystem, *this).writeAndClose(listFile_, request);

@@ -2,11 +2,14 @@
 
 #include "listing/listfields.h"
 #include "platform/desktop/threedpanel.h"
+#include "platform/system/boundedcall.h"
 #include "posixscan/filesystem.h"
 #include "ui_form1.h"
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -15,6 +18,35 @@ const QString kListFileName = QStringLiteral("Kestrix.txt");
 // Below this many KiB free, the list file's drive is taken as one that cannot be
 // written to.
 constexpr quint64 kLeastFreeSpace = 1000;
+
+// Whether `folder` is a folder that answers now, for a look for `name` in it, as the save
+// dialog makes at once on the window's thread. A file server that has stopped answering
+// holds the asking thread for as long as it likes, so it is asked from another.
+bool answeringFolder(const NativePath& folder, const QString& name) {
+    return askWithin<bool>(kFileSystemAnswerLimit,
+                           [folder, inside = folder + '/' + QFile::encodeName(name)] {
+                               struct stat st;
+                               if (::stat(folder.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+                                   return false;
+                               ::lstat(inside.constData(), &st);
+                               return true;
+                           })
+        .value_or(false);
+}
+
+// Where the save dialog starts: the dialog names folders by text, so a folder whose name
+// does not come back from text the same would be another, or none (and the dialog would
+// fall back on the working folder). The nearest parent that does, when it answers; else
+// the home folder.
+QString saveDialogFolder(NativePath folder, const QString& fileName) {
+    while (!folder.isEmpty() && QFile::encodeName(QFile::decodeName(folder)) != folder) {
+        const qsizetype cut = folder.lastIndexOf('/');
+        folder.truncate(cut > 0 ? cut : cut == 0 ? 1 : 0);
+    }
+    if (folder.isEmpty() || !answeringFolder(folder, fileName))
+        return QDir::homePath();
+    return QFile::decodeName(folder);
+}
 
 } // namespace
 
@@ -63,8 +95,9 @@ void Form1::Command2_Click() {
     SaveDialogRequest request;
     request.title = QStringLiteral("Kestrix save");
     request.filter = QStringLiteral("*.txt (*.txt)");
-    request.initialFolder = state_.ListFolder;
     request.fileName = kListFileName;
+    if (!listFolderPath_.isEmpty())
+        request.initialFolder = saveDialogFolder(listFolderPath_, request.fileName);
     request.promptBeforeReplacing = true;
     request.promptBeforeCreating = true;
 
@@ -83,9 +116,18 @@ void Form1::Command2_Click() {
     state_.ViewFilePath = state_.ListFilePath;
 
     // When the free space cannot be had, creating the file decides, and says why if not.
-    const std::optional<quint64> freeSpace =
-        controls_.DiskInfo1->FreeSpace(QFileInfo(state_.ListFilePath).absolutePath());
-    if (freeSpace && *freeSpace < kLeastFreeSpace) {
+    // A folder that does not answer at all is said so at once; the user may choose again.
+    const QString folder = QFileInfo(state_.ListFilePath).absolutePath();
+    const std::shared_ptr<DiskInfo> disk = controls_.DiskInfo1;
+    const std::optional<std::optional<quint64>> freeSpace = askWithin<std::optional<quint64>>(
+        kFileSystemAnswerLimit, [disk, folder] { return disk->FreeSpace(folder); });
+    if (!freeSpace) {
+        fail();
+        showError(QStringLiteral("%1 does not answer.")
+                      .arg(listfields::shownName(QDir::toNativeSeparators(folder))));
+        return Command2_Click();
+    }
+    if (*freeSpace && **freeSpace < kLeastFreeSpace) {
         fail();
         showError(QStringLiteral("Read-only drive, pick another"));
     }

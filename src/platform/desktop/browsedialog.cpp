@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QStandardItemModel>
 #include <QTreeView>
@@ -20,7 +21,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -70,26 +75,24 @@ QStandardItem* folderItem(const QByteArray& path, const QString& shown) {
     item->setEditable(false);
     item->setData(path, kPathRole);
     item->setData(false, kReadRole);
-    item->appendRow(new QStandardItem); // stands in until the folder is opened
+    auto* unread = new QStandardItem; // stands in until the folder is read
+    unread->setFlags(Qt::NoItemFlags);
+    item->appendRow(unread);
     return item;
 }
 
-// The sub-folders of the folder at `item`, read once, by name as the system gives them.
-// Hidden ones are left out, as a file manager does.
-void readSubFolders(QStandardItem* item) {
-    if (!item || item->data(kReadRole).toBool())
-        return;
-    item->setData(true, kReadRole);
-    item->removeRows(0, item->rowCount());
-    const QByteArray path = item->data(kPathRole).toByteArray();
+struct Entry {
+    QByteArray name;
+    QString shown;
+};
+
+// The sub-folders of `path`, by name as the system gives them, in the order shown.
+// Hidden ones are left out, as a file manager does. Runs on a thread of its own.
+std::vector<Entry> subFoldersOf(const QByteArray& path) {
+    std::vector<Entry> folders;
     const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.constData()), &::closedir);
     if (!dir)
-        return;
-    struct Entry {
-        QByteArray name;
-        QString shown;
-    };
-    std::vector<Entry> folders;
+        return folders;
     while (const dirent* entry = ::readdir(dir.get())) {
         if (entry->d_name[0] == '.')
             continue;
@@ -108,34 +111,64 @@ void readSubFolders(QStandardItem* item) {
     std::sort(folders.begin(), folders.end(), [&](const Entry& a, const Entry& b) {
         return collator.compare(a.shown, b.shown) < 0;
     });
-    const QByteArray prefix = path.endsWith('/') ? path : path + '/';
-    for (const Entry& folder : folders)
-        item->appendRow(folderItem(prefix + folder.name, folder.shown));
-}
-
-// Opens the tree down to `path` and returns the deepest folder of it that is there.
-QModelIndex openDownTo(QTreeView& tree, QStandardItemModel& model, const QByteArray& path) {
-    QStandardItem* at = model.item(0);
-    QByteArray reached;
-    for (const QByteArray& part : path.split('/')) {
-        if (part.isEmpty())
-            continue;
-        reached += '/' + part;
-        tree.expand(at->index());
-        readSubFolders(at);
-        QStandardItem* next = nullptr;
-        for (int row = 0; row < at->rowCount() && !next; ++row) {
-            if (at->child(row)->data(kPathRole).toByteArray() == reached)
-                next = at->child(row);
-        }
-        if (!next)
-            break;
-        at = next;
-    }
-    return at->index();
+    return folders;
 }
 
 } // namespace
+
+// Folders are read on threads of their own: one on a file server that has stopped
+// answering holds its thread for as long as it likes, but not the picker, nor the window.
+// Such a thread may outlive the picker; its answer then goes nowhere.
+class BrowseDialog::Reader {
+public:
+    explicit Reader(QStandardItemModel* model) : model_(model) {}
+
+    // Called when the picker goes, before its model does.
+    void cut() {
+        const std::lock_guard lock(mutex_);
+        model_ = nullptr;
+    }
+
+    // Reads the sub-folders of the folder at `item` once; `then` runs when they are in.
+    void read(const std::shared_ptr<Reader>& self, QStandardItem* item,
+              std::function<void(QStandardItem*)> then) {
+        if (!item || item->data(kReadRole).toBool())
+            return;
+        item->setData(true, kReadRole);
+        if (item->rowCount() > 0)
+            item->child(0)->setText(QStringLiteral("\u2026")); // stands in while it is read
+        const QByteArray path = item->data(kPathRole).toByteArray();
+        try {
+            // The item is touched only on this thread, while the model lasts: folder items
+            // stay as long as it does.
+            std::thread([self, path, item, then = std::move(then)] {
+                std::vector<Entry> folders = subFoldersOf(path);
+                const std::lock_guard lock(self->mutex_);
+                if (!self->model_)
+                    return;
+                QStandardItemModel* model = self->model_;
+                // A call posted to the model is dropped should the model go first.
+                QMetaObject::invokeMethod(
+                    model,
+                    [path, item, then, folders = std::move(folders)] {
+                        item->removeRows(0, item->rowCount());
+                        const QByteArray prefix = path.endsWith('/') ? path : path + '/';
+                        for (const Entry& folder : folders)
+                            item->appendRow(folderItem(prefix + folder.name, folder.shown));
+                        if (then)
+                            then(item);
+                    },
+                    Qt::QueuedConnection);
+            }).detach();
+        } catch (const std::system_error&) {
+            item->removeRows(0, item->rowCount()); // shown without sub-folders
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    QStandardItemModel* model_;
+};
 
 BrowseDialog::BrowseDialog(const QString& prompt1, QObject* parent)
     : FolderPicker(parent), prompt1_(prompt1),
@@ -163,13 +196,15 @@ bool BrowseDialog::Show(QWidget* owner) {
 
     auto* model = new QStandardItemModel(&dialog);
     model->appendRow(folderItem(QByteArrayLiteral("/"), QStringLiteral("/")));
+    const auto reader = std::make_shared<Reader>(model);
+    const auto cutting = qScopeGuard([reader] { reader->cut(); });
 
     auto* tree = new QTreeView(&dialog);
     tree->setObjectName(QStringLiteral("folders"));
     tree->setModel(model);
     tree->header()->hide();
-    QObject::connect(tree, &QTreeView::expanded, tree, [model](const QModelIndex& index) {
-        readSubFolders(model->itemFromIndex(index));
+    QObject::connect(tree, &QTreeView::expanded, tree, [model, reader](const QModelIndex& index) {
+        reader->read(reader, model->itemFromIndex(index), nullptr);
     });
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
@@ -194,9 +229,32 @@ bool BrowseDialog::Show(QWidget* owner) {
                                                current.data(Qt::DisplayRole).toString());
                      });
 
-    const QModelIndex start = openDownTo(*tree, *model, selectedFolder_);
-    tree->setCurrentIndex(start);
-    tree->scrollTo(start);
+    // The tree opens down to the folder last confirmed as its folders come in, for as
+    // long as the user leaves the selection where this put it.
+    const QByteArray goal = selectedFolder_;
+    std::function<void(QStandardItem*)> goDown = [&](QStandardItem* at) {
+        if (tree->currentIndex() != at->index())
+            return;
+        const QByteArray prefix = at->data(kPathRole).toByteArray();
+        for (int row = 0; row < at->rowCount(); ++row) {
+            QStandardItem* child = at->child(row);
+            const QByteArray path = child->data(kPathRole).toByteArray();
+            if (path != goal && !goal.startsWith(path + '/'))
+                continue;
+            tree->setCurrentIndex(child->index());
+            tree->scrollTo(child->index());
+            if (path != goal) {
+                reader->read(reader, child, goDown);
+                tree->expand(child->index());
+            }
+            return;
+        }
+    };
+    tree->setCurrentIndex(model->item(0)->index());
+    if (goal != "/") {
+        reader->read(reader, model->item(0), goDown);
+        tree->expand(model->item(0)->index());
+    }
 
     const bool confirmed = dialog.exec() == QDialog::Accepted && tree->currentIndex().isValid();
     if (confirmed)

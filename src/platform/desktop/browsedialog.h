@@ -11,7 +11,8 @@ class QLabel;
 // second prompt line. It starts in the user's home folder and then where it was last
 // confirmed. Folders are read by their names as the system gives them, so that every
 // folder can be chosen, whatever bytes its name is made of; names that do not decode
-// show U+FFFD, and control characters "?".
+// show U+FFFD, and control characters "?". Folders are read beside the picker and come
+// into the tree when they answer: one that never does holds up neither it nor the window.
 class BrowseDialog final : public FolderPicker {
     Q_OBJECT
 public:
@@ -22,6 +23,8 @@ public:
     void setPrompt2(const QString& text) override;
 
 private:
+    class Reader;
+
     QString prompt1_;
     QString prompt2_;
     QByteArray selectedFolder_;

@@ -15,7 +15,8 @@
 struct OutsideControls {
     std::unique_ptr<FolderPicker> BrowseDialog1;
     std::unique_ptr<SaveDialog> CommonDialog1;
-    std::unique_ptr<DiskInfo> DiskInfo1;
+    // Shared: a question to it that does not come back is left to a thread that keeps it.
+    std::shared_ptr<DiskInfo> DiskInfo1;
     std::unique_ptr<MessageBoxes> messageBoxes;
     // The folder that holds the program, without a trailing separator but for the root.
     QString programFolder;

@@ -7,6 +7,8 @@
 
 #include <thread>
 
+class OpenedListFile;
+
 // The list file while it is written. Emptying an old list can take milliseconds (its
 // blocks are given back to the disk), so it goes on beside the listing; nothing is
 // written, and the file is not closed, before it is done.
@@ -20,7 +22,7 @@ protected:
     qint64 writeData(const char* data, qint64 length) override;
 
 private:
-    friend QString openListFile(ListFile& file, const NativePath& path);
+    friend QString takeOverListFile(ListFile& file, OpenedListFile opened);
     // Empties the open file at `fd` from a thread of its own, or here when none is had.
     void emptyBeside(int fd);
     // False when emptying failed; the reason is then the file's error text.
@@ -39,3 +41,26 @@ private:
 // anywhere else either. Returns an empty text on success, else why the file could not
 // be opened, naming the entry refused when it is not the path given.
 QString openListFile(ListFile& file, const NativePath& path);
+
+// openListFile in two steps, for a caller that must not wait on the file system for
+// long: openListFileAside() walks the path and opens the file, on any thread, and waits
+// as long as the file system does; takeOverListFile() then makes it `file`'s, on the
+// caller's thread, and answers as openListFile does. A file opened and never taken over
+// is closed, unwritten, when its OpenedListFile goes (a new one stays, empty).
+class OpenedListFile {
+public:
+    OpenedListFile() = default;
+    OpenedListFile(OpenedListFile&& other) noexcept;
+    OpenedListFile& operator=(OpenedListFile&& other) noexcept;
+    ~OpenedListFile();
+
+private:
+    friend OpenedListFile openListFileAside(const NativePath& path);
+    friend QString takeOverListFile(ListFile& file, OpenedListFile opened);
+    int fd_ = -1;
+    qint64 oldSize_ = 0;
+    QString why_;
+};
+
+OpenedListFile openListFileAside(const NativePath& path);
+QString takeOverListFile(ListFile& file, OpenedListFile opened);

@@ -289,17 +289,44 @@ QString PathWalk::open(Descriptor& file, off_t& oldSize) {
 
 } // namespace
 
-QString openListFile(ListFile& file, const NativePath& path) {
-    file.emptied(); // a list written before with the same file is done with
-    file.emptyingError_ = 0;
+OpenedListFile::OpenedListFile(OpenedListFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), oldSize_(other.oldSize_), why_(std::move(other.why_)) {}
+
+OpenedListFile& OpenedListFile::operator=(OpenedListFile&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    std::swap(oldSize_, other.oldSize_);
+    std::swap(why_, other.why_);
+    return *this;
+}
+
+OpenedListFile::~OpenedListFile() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+OpenedListFile openListFileAside(const NativePath& path) {
+    OpenedListFile opened;
     Descriptor fd;
     off_t oldSize = 0;
-    if (const QString why = PathWalk(path).open(fd, oldSize); !why.isEmpty())
-        return why;
-    const int handle = fd.release();
+    opened.why_ = PathWalk(path).open(fd, oldSize);
+    opened.fd_ = fd.release();
+    opened.oldSize_ = oldSize;
+    return opened;
+}
+
+QString takeOverListFile(ListFile& file, OpenedListFile opened) {
+    file.emptied(); // a list written before with the same file is done with
+    file.emptyingError_ = 0;
+    if (!opened.why_.isEmpty())
+        return opened.why_;
+    const int handle = std::exchange(opened.fd_, -1);
     if (const QString why = adopt(file, handle); !why.isEmpty())
         return why;
-    if (oldSize > 0)
+    if (opened.oldSize_ > 0)
         file.emptyBeside(handle);
     return QString();
+}
+
+QString openListFile(ListFile& file, const NativePath& path) {
+    return takeOverListFile(file, openListFileAside(path));
 }
