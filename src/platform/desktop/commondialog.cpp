@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -137,6 +138,23 @@ std::optional<QString> CommonDialog::ShowSave(QWidget* owner, const SaveDialogRe
                 QObject::connect(name, &QLineEdit::textChanged, save, [save](const QString& text) {
                     save->setEnabled(!text.isEmpty());
                 });
+        }
+        // So it does too when the selection in its list moves, entering a folder included:
+        // here a file picked in the list gives its name, from what the list already holds.
+        auto* list = dialog->findChild<QListView*>(QStringLiteral("listView"));
+        auto* model = dialog->findChild<QFileSystemModel*>();
+        if (list && list->selectionModel() && model) {
+            QItemSelectionModel* selection = list->selectionModel();
+            selection->disconnect(dialog);
+            QObject::connect(selection, &QItemSelectionModel::selectionChanged, name,
+                             [selection, model, name] {
+                                 const QModelIndexList rows = selection->selectedRows();
+                                 if (rows.size() != 1 || name->hasFocus())
+                                     return;
+                                 const QModelIndex file = rows.front();
+                                 if (file.model() == model && !model->isDir(file))
+                                     name->setText(model->fileName(file));
+                             });
         }
     }
     if (!request.initialFolder.isEmpty())
