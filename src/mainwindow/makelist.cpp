@@ -9,7 +9,6 @@
 #include "ui_form1.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QScopeGuard>
 
 namespace {
@@ -108,15 +107,18 @@ Form1::RunEnd Form1::writeList() {
     sincePump_.invalidate(); // the chosen folder shows at once
     ListOutcome outcome;
     // Opened from another thread: a folder on a file server that has stopped answering
-    // would hold this one, and the window with it, for good.
-    std::optional<OpenedListFile> opened = askWithin<OpenedListFile>(
-        kFileSystemAnswerLimit,
+    // would hold this one, and the window with it, for good. One that is waking up is
+    // waited for, with Abort at hand.
+    std::optional<OpenedListFile> opened = askWhile<OpenedListFile>(
+        [this] { return pumpEvents(); },
         [path = QFile::encodeName(state_.ListFilePath)] { return openListFileAside(path); });
+    if (unloaded_)
+        return {kDone, {}};
+    if (!opened && (!state_.RunActive || state_.AbortRequested))
+        return {kNotWritten, {}}; // stopped before the file could be had: nothing written
     if (!opened)
         outcome = {ListOutcome::Status::CreateFailed,
-                   QStringLiteral("%1 does not answer.")
-                       .arg(listfields::shownName(
-                           QDir::toNativeSeparators(QFileInfo(state_.ListFilePath).path())))};
+                   QStringLiteral("The system could not start a thread to open it.")};
     else if (const QString why = takeOverListFile(listFile_, std::move(*opened)); !why.isEmpty())
         outcome = {ListOutcome::Status::CreateFailed, why};
     else
