@@ -23,19 +23,34 @@ constexpr int kNamedUnreadable = 100;
 // Less of the path than this is no use: the counts give way first.
 constexpr int kLeastPathShown = 13;
 
-// The columns that characters from..to take on a terminal: two for a wide East Asian one,
-// none for one that combines with the one before. Measured as in UTF-8, which Qt writes
-// whatever the locale says.
-int terminalColumns(const QList<uint>& text, qsizetype from, qsizetype to = -1) {
-    static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(nullptr));
-    const locale_t before = utf8 ? ::uselocale(utf8) : locale_t(nullptr);
-    int columns = 0;
-    for (qsizetype i = from; i < (to < 0 ? text.size() : to); ++i)
-        columns += std::max(utf8 ? ::wcwidth(wchar_t(text[i])) : 1, 0);
-    if (before)
-        ::uselocale(before);
-    return columns;
-}
+// Terminal columns, as wcwidth() counts them in a UTF-8 locale, which this thread uses
+// while the object lives: Qt writes UTF-8 whatever the locale says. Two for a wide East
+// Asian character, none for one that combines with the one before.
+class TerminalColumns {
+public:
+    TerminalColumns() : before_(utf8() ? ::uselocale(utf8()) : locale_t(nullptr)) {}
+    ~TerminalColumns() {
+        if (before_)
+            ::uselocale(before_);
+    }
+    TerminalColumns(const TerminalColumns&) = delete;
+    TerminalColumns& operator=(const TerminalColumns&) = delete;
+
+    int of(uint c) const { return before_ ? std::max(::wcwidth(wchar_t(c)), 0) : 1; }
+    int of(const QList<uint>& text) const {
+        int columns = 0;
+        for (const uint c : text)
+            columns += of(c);
+        return columns;
+    }
+
+private:
+    static locale_t utf8() {
+        static const locale_t locale = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(nullptr));
+        return locale;
+    }
+    const locale_t before_;
+};
 
 } // namespace
 
@@ -91,22 +106,18 @@ void TerminalHost::showLine(const QString& text, const QString& tail) {
     if (room < 4)
         return;
     const QList<uint> path = listfields::shownName(text).toUcs4();
-    const QList<uint> counts = tail.toUcs4();
-    const int countsWidth = terminalColumns(counts, 0);
+    const TerminalColumns columns;
+    const int pathWidth = columns.of(path);
+    const int countsWidth = columns.of(tail.toUcs4());
     const bool withCounts =
-        terminalColumns(path, 0) + countsWidth <= room || countsWidth + kLeastPathShown <= room;
+        pathWidth + countsWidth <= room || countsWidth + kLeastPathShown <= room;
     const int pathRoom = room - (withCounts ? countsWidth : 0);
     qsizetype from = 0;
-    if (terminalColumns(path, 0) > pathRoom) {
+    if (pathWidth > pathRoom) {
         int used = 3; // for the "..." before it
         from = path.size();
-        while (from > 0) {
-            const int next = terminalColumns(path, from - 1, from);
-            if (used + next > pathRoom)
-                break;
-            used += next;
-            --from;
-        }
+        while (from > 0 && used + columns.of(path[from - 1]) <= pathRoom)
+            used += columns.of(path[--from]);
     }
     QString shown = from > 0 ? QStringLiteral("...") : QString();
     shown += QString::fromUcs4(reinterpret_cast<const char32_t*>(path.constData()) + from,

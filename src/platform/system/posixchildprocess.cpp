@@ -2,6 +2,7 @@
 
 #include "platform/system/interrupt.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -16,8 +17,8 @@
 namespace {
 
 pid_t child = 0;
-int statusPipe = -1; // in the child: where its status goes
-int requestsPassedOn = 0;
+int statusPipe = -1;                   // in the child: where its status goes
+std::atomic<int> requestsPassedOn = 0; // the three requests may interrupt each other
 
 extern "C" void passOn(int signal, siginfo_t* info, void*) {
     // What the terminal sends reaches the child too. Any other request is passed on,
