@@ -9,6 +9,7 @@
 #include <QLocale>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 
 #include <gtest/gtest.h>
@@ -718,7 +719,8 @@ TEST(cli, PathsKeepTheirBytes) {
 struct TargetCase {
     const char* name;
     const char* planted; // at out/list.txt before the run: "", "file", "link", "dangling",
-                         // "fifo", "folder", "uplink" (a link to ..), "hardlink" (to victim)
+                         // "fifo", "folder", "uplink" (a link to ..), "hardlink" (to victim),
+                         // "deleted" (open in the run, as /dev/fd/N, and removed)
     bool sharedFolder;   // world-writable and sticky, as /tmp
     bool byStranger;     // planted by another user
     const char* writes;  // the file that gets the list; nullptr: refused, nothing written
@@ -742,12 +744,22 @@ TEST_P(CliOutputTarget, WritesOnlyWhereItMay) {
     t.folder("out", c.sharedFolder ? 01777 : 0755);
     const Bytes planted = c.planted;
     const char* at = "out/list.txt";
+    int held = -1;
+    const auto closeHeld = qScopeGuard([&held] {
+        if (held >= 0)
+            ::close(held);
+    });
     SYS_OK(::symlinkat("list.txt", t.fd(), "out/mine"));
     SYS_OK(::symlinkat("out/list.txt", t.fd(), "mine.txt"));
     if (planted == "file") {
         TempTree::makeFile(t.fd(), at, 3);
     } else if (planted == "folder") {
         t.folder(at);
+    } else if (planted == "deleted") {
+        held = ::openat(t.fd(), at, O_RDWR | O_CREAT, 0644); // the run inherits it
+        SYS_OK(held);
+        SYS_OK(::write(held, "old", 3));
+        SYS_OK(::unlinkat(t.fd(), at, 0));
     } else if (planted == "hardlink") {
         SYS_OK(::linkat(t.fd(), "victim", t.fd(), at, 0));
     } else if (!planted.empty()) {
@@ -758,14 +770,15 @@ TEST_P(CliOutputTarget, WritesOnlyWhereItMay) {
                                                t.fd(), at));
     }
     const uid_t owner = c.byStranger ? kNobody : ::geteuid();
-    if (!planted.empty() && planted != "hardlink") {
+    if (!planted.empty() && planted != "hardlink" && planted != "deleted") {
         SYS_OK(::fchownat(t.fd(), at, owner, owner, AT_SYMLINK_NOFOLLOW));
     }
     if (c.strangersFolder) {
         SYS_OK(::fchownat(t.fd(), "out", kNobody, kNobody, 0));
     }
 
-    const Result run = runList({"-o", t.qpath(c.output), t.qpath("Tree")});
+    const QString output = held >= 0 ? QStringLiteral("/dev/fd/%1").arg(held) : t.qpath(c.output);
+    const Result run = runList({"-o", output, t.qpath("Tree")});
     ASSERT_FALSE(run.crashed);
     if (!c.writes) {
         EXPECT_EQ(run.exitCode, 1);
@@ -775,8 +788,18 @@ TEST_P(CliOutputTarget, WritesOnlyWhereItMay) {
         return;
     }
     EXPECT_EQ(run.exitCode, 0) << run.err.data();
-    expectList(run, readFile(t.qpath(c.writes)),
-               expectedList(scanTree(t, "Tree"), t.path("Tree"), false));
+    QByteArray written;
+    if (held >= 0) {
+        const QDir out(t.qpath("out")); // no file named after the link's text
+        EXPECT_EQ(out.entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System),
+                  QStringList{QStringLiteral("mine")});
+        char buffer[4096];
+        for (ssize_t got; (got = ::pread(held, buffer, sizeof buffer, written.size())) > 0;)
+            written.append(buffer, got);
+    } else {
+        written = readFile(t.qpath(c.writes));
+    }
+    expectList(run, written, expectedList(scanTree(t, "Tree"), t.path("Tree"), false));
     struct stat st;
     const mode_t umask = ::umask(0);
     ::umask(umask);
@@ -803,7 +826,10 @@ INSTANTIATE_TEST_SUITE_P(cli, CliOutputTarget, ::testing::Values(
                "out/list.txt/victim"},
     TargetCase{"StrangersLinkInStrangersShared", "link", true, true, nullptr, "out/list.txt",
                true},
-    TargetCase{"HardLinkInShared", "hardlink", true, false, nullptr}),
+    TargetCase{"HardLinkInShared", "hardlink", true, false, nullptr},
+    TargetCase{"StrangersLinkInStrangersFolder", "link", false, true, nullptr, "out/list.txt",
+               true},
+    TargetCase{"OpenDescriptorOfRemovedFile", "deleted", false, false, "(held)"}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
@@ -1035,7 +1061,9 @@ struct InterruptCase {
     bool toStdout; // a pipe that is not read holds the tool back until the signal is sent
     bool ignoredAtStart = false; // as for a background job: the run must not hear it
     bool beforeStart = false;    // sent while blocked, before the program starts
-    bool toGroup = false;        // to each of its processes, as kill(1) of a job does
+    // Each letter one sending: 'p' to the process started, 'g' to each of its processes,
+    // as kill(1) of a job does. One event often comes so, twice.
+    const char* sends = "p";
 };
 void PrintTo(const InterruptCase& c, std::ostream* os) {
     *os << c.name;
@@ -1066,7 +1094,7 @@ TEST_P(CliInterrupt, ListEndsWithTheTotalOfTheLinesWritten) {
     result.dates << today();
     QProcess process;
     startList(process, args, false, {}, [&c] {
-        if (c.toGroup)
+        if (std::strchr(c.sends, 'g'))
             ::setpgid(0, 0);
         if (c.ignoredAtStart)
             ::signal(c.signal, SIG_IGN);
@@ -1089,8 +1117,9 @@ TEST_P(CliInterrupt, ListEndsWithTheTotalOfTheLinesWritten) {
              ++i)
             ::usleep(1000);
     }
-    if (process.state() == QProcess::Running && !c.beforeStart)
-        ::kill(pid_t(process.processId()) * (c.toGroup ? -1 : 1), c.signal);
+    for (const char* to = c.sends; process.state() == QProcess::Running && !c.beforeStart && *to;
+         ++to)
+        ::kill(pid_t(process.processId()) * (*to == 'g' ? -1 : 1), c.signal);
     result = finish(process, result);
     ASSERT_FALSE(result.crashed) << result.err.data();
     const QByteArray bytes = c.toStdout ? result.out : readFile(listPath);
@@ -1108,6 +1137,7 @@ TEST_P(CliInterrupt, ListEndsWithTheTotalOfTheLinesWritten) {
     }
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     cli, CliInterrupt,
     ::testing::Values(InterruptCase{"SigintStdout", SIGINT, true},
@@ -1117,7 +1147,11 @@ INSTANTIATE_TEST_SUITE_P(
                       InterruptCase{"SighupStdout", SIGHUP, true},
                       InterruptCase{"IgnoredSigint", SIGINT, true, true},
                       InterruptCase{"SigtermBeforeStart", SIGTERM, true, false, true},
-                      InterruptCase{"SigtermToGroup", SIGTERM, false, false, false, true}),
+                      InterruptCase{"SigtermToGroup", SIGTERM, false, false, false, "g"},
+                      // timeout(1); bash and then the kernel on a closed terminal
+                      InterruptCase{"SigtermToProcessThenGroup", SIGTERM, false, false, false, "pg"},
+                      InterruptCase{"SighupToGroupTwice", SIGHUP, true, false, false, "gg"}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 } // namespace

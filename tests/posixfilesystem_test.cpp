@@ -5,6 +5,7 @@
 #include "posixscan/scanthreads.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -508,16 +509,23 @@ TEST(ScanThreads, MoreOnlyWhileMostOfTheTimeGoesToWaitingOnTheFileSystem) {
     }
 }
 
-TEST(PosixPaths, ChosenFoldersAreNormalisedByName) {
+TEST(PosixPaths, ChosenFoldersAreNormalisedAsTheSystemGoesUp) {
     struct Case {
         QByteArray given;
         QByteArray expected;
     };
     const QByteArray current = QFile::encodeName(QDir::currentPath());
+    QTemporaryDir scratch;
+    ASSERT_TRUE(scratch.isValid());
+    const QByteArray t = QFile::encodeName(QFileInfo(scratch.path()).canonicalFilePath());
+    ASSERT_TRUE(QDir(scratch.path()).mkpath(QStringLiteral("x/y/z")));
+    ASSERT_EQ(::symlink("x/y/z", t + "/L"), 0);
     const Case cases[] = {
         {"/", "/"},
         {"/srv/data/", "/srv/data"},
-        {"/srv//data/./x/..", "/srv/data"},
+        {t + "//L/./..", t + "/x/y"}, // from where the link leads, as ls and cd -P go
+        {t + "/L/../../y", t + "/x/y"},
+        {t + "/none/..", t + "/none/.."}, // left for the open to refuse
         {"/../..", "/"},
         {"rel", current + "/rel"},
         {"bad\xff\xfename/.", current + "/bad\xff\xfename"}, // kept as bytes

@@ -2,13 +2,16 @@
 #include "cli/terminalhost.h"
 #include "listing/listfields.h"
 #include "listing/listingrun.h"
+#include "platform/system/boundedcall.h"
 #include "platform/system/childprocess.h"
 #include "platform/system/interrupt.h"
 #include "platform/system/listfile.h"
 #include "platform/system/terminal.h"
 #include "posixscan/filesystem.h"
+#include "posixscan/requestsheldback.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 
 #include <cerrno>
 #include <cstdio>
@@ -58,6 +61,23 @@ ListFormat listFormat(const CliOptions& options) {
     return options.nullEnded ? ListFormat::TsvNullEnded : ListFormat::Tsv;
 }
 
+// The top folder and the list file are looked up on a thread of their own, which may wait
+// for good on a file server that stopped answering; this one goes on hearing requests.
+// Nothing when one came and the answer did not follow within moments (one that answers
+// still gets a list with its total).
+template <typename T> std::optional<T> askAside(std::function<T()> ask) {
+    std::optional<QDeadlineTimer> giveUp;
+    const auto keepWaiting = [&giveUp] {
+        if (interruptRequested() && !giveUp)
+            giveUp.emplace(50);
+        return !giveUp || !giveUp->hasExpired();
+    };
+    return askWhile<T>(keepWaiting, [ask = std::move(ask)] {
+        const RequestsHeldBack held;
+        return ask();
+    });
+}
+
 } // namespace
 
 // Before the libraries' own start-up code, which takes milliseconds, and main(): a
@@ -95,8 +115,19 @@ int listMain(int argc, char* argv[], int closedAtStart) {
 
     setScanThreads(options.threads);
     const std::shared_ptr<FileSystemInfo> fileSystem = createFileSystemInfo();
-    const NativePath folder = absoluteFolderPath(options.folder);
-    const int folderError = folder.isEmpty() ? errno : folderOpenError(folder);
+    struct Top {
+        NativePath folder;
+        int error = 0;
+    };
+    const std::optional<Top> top = askAside<Top>([given = options.folder] {
+        Top found{absoluteFolderPath(given), 0};
+        found.error = found.folder.isEmpty() ? errno : folderOpenError(found.folder);
+        return found;
+    });
+    if (!top)
+        return kInterrupted;
+    const NativePath& folder = top->folder;
+    const int folderError = top->error;
     if (folderError == ENOENT || folderError == ENOTDIR) {
         printError(
             QStringLiteral("%1: no such folder").arg(fileSystem->decodePath(options.folder)));
@@ -143,7 +174,11 @@ int listMain(int argc, char* argv[], int closedAtStart) {
             outcome = {ListOutcome::Status::CreateFailed, out.errorString()};
         else
             outcome = run.write(out, request);
-    } else if (const QString why = openListFile(out, options.outputFile); !why.isEmpty()) {
+    } else if (std::optional<OpenedListFile> opened = askAside<OpenedListFile>(
+                   [path = options.outputFile] { return openListFileAside(path); });
+               !opened) {
+        return kInterrupted; // nothing written, nothing to end
+    } else if (const QString why = takeOverListFile(out, std::move(*opened)); !why.isEmpty()) {
         outcome = {ListOutcome::Status::CreateFailed, why};
     } else {
         outcome = run.writeAndClose(out, request);

@@ -10,9 +10,11 @@
 // that reads the tree, which may outlive the run.
 std::shared_ptr<FileSystemInfo> createFileSystemInfo();
 
-// The absolute, lexically normalised form of a folder path (".." and "." resolved by
-// name, links left as they are), without a trailing separator unless it is a root.
-// Empty when the current folder cannot be had for a relative path.
+// The absolute form of a folder path, without "." and without a trailing separator unless
+// it is a root. Links are left as they are, except that ".." goes up from where the path
+// so far really leads, as the system resolves it (so the part before it is resolved).
+// Empty when the current folder cannot be had for a relative path. May wait on the file
+// system when the path holds "..".
 NativePath absoluteFolderPath(const NativePath& path);
 
 // 0 when the path names a folder that can be opened (following links, as a chosen folder

@@ -2,6 +2,7 @@
 
 #include "posixscan/filesystem.h"
 #include "posixscan/posixdirstack.h"
+#include "posixscan/requestsheldback.h"
 
 #include <QFile>
 
@@ -32,8 +33,18 @@ NativePath absoluteFolderPath(const NativePath& path) {
     QList<NativePath> kept;
     for (const NativePath& part : full.split('/')) {
         if (part == "..") {
-            if (!kept.isEmpty())
-                kept.removeLast();
+            // The parent of the folder reached, as the system goes up: from where a link
+            // led, not from the link's name. Where that cannot be had, ".." stays, and the
+            // open tells why.
+            if (char* real = ::realpath(('/' + kept.join('/')).constData(), nullptr)) {
+                kept = NativePath(real).split('/');
+                kept.removeAll(NativePath());
+                std::free(real);
+                if (!kept.isEmpty())
+                    kept.removeLast();
+            } else {
+                kept.append(part);
+            }
         } else if (!part.isEmpty() && part != ".")
             kept.append(part);
     }
@@ -177,7 +188,8 @@ public:
     bool next() override {
         if (!started_) {
             started_ = true;
-            return record_.nodeCount() > 0; // the top
+            // The top, unless the exclude patterns left it out.
+            return record_.nodeCount() > 0 && record_.node(0).isFolder;
         }
         if (!skipBelow_)
             descendFrom(current_);
@@ -264,6 +276,7 @@ private:
 
 std::unique_ptr<RecordedFolders> PosixFileSystem::recordedFolders(const NativePath& folder,
                                                                   const KeepGoing& keepGoing) {
+    const RequestsHeldBack held;
     const NativePath top = withoutTrailingSeparators(folder);
     std::unique_ptr<FolderTree> tree = recordFrom(top, keepGoing, true);
     if (!tree)
@@ -381,6 +394,7 @@ private:
 
 bool PosixFileSystem::listSubFolders(const NativePath& folder, const KeepGoing& keepGoing,
                                      const SubFolderRead& read) {
+    const RequestsHeldBack held;
     const NativePath top = withoutTrailingSeparators(folder);
     DirStack base;
     if (!base.openBase(top))

@@ -9,12 +9,16 @@
 // status, passes on a termination request that did not come from the terminal (whose
 // Ctrl+C reaches both), and ends as soon as the child has its status, whatever is still
 // stuck in the child. A second request to the parent, or its end by SIGKILL, ends the
-// child too.
+// child too. So does a request the child has not answered within a second (a child held
+// where it cannot look, such as a write to a file server that stopped answering): the
+// parent then ends with kInterruptedStatus.
 
 // Call once, early in main(), before any thread is started. Returns in the child (or,
 // when no child can be had, in this process); in the parent it does not return, but
 // ends the process with the child's status.
 void continueInChildProcess();
+
+inline constexpr int kInterruptedStatus = 130;
 
 // The child's last step: hands `status` to the waiting parent and lets go of the standard
 // streams, so that a reader sees their end now. Returns `status`.

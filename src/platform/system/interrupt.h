@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <sys/types.h>
 
 // Turns the system's interrupt, termination and hangup requests (Ctrl+C, kill, a closed
@@ -14,3 +15,13 @@ bool interruptRequested();
 // Hands a request on to another process of this program, marked so that it counts there
 // as the same request, not a second one: the sender may have sent it to both.
 void passRequestOn(pid_t to, int signal);
+
+// One event often comes as several signals: to a process and to its group (timeout,
+// kill of a job), from the shell and from the kernel on a hang-up. Requests that come
+// within this time of the first are that same request; a later one is the user's second.
+inline constexpr std::chrono::milliseconds kSameRequestWithin{1000};
+// For signal handlers: notes a request, and says whether it is a second one.
+bool isSecondRequest();
+// Ends the process by `signal`, as if no handler had been installed (from a handler: as
+// soon as it returns).
+void endByDefault(int signal);

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <initializer_list>
 #include <poll.h>
@@ -17,22 +18,21 @@
 namespace {
 
 pid_t child = 0;
-int statusPipe = -1;                   // in the child: where its status goes
-std::atomic<int> requestsPassedOn = 0; // the three requests may interrupt each other
+int statusPipe = -1;                 // in the child: where its status goes
+std::atomic<bool> requested = false; // the three requests may interrupt each other
 
 extern "C" void passOn(int signal, siginfo_t* info, void*) {
+    if (child <= 0)
+        return;
+    if (isSecondRequest())
+        return endByDefault(signal); // and the child with us
+    if (requested.exchange(true))
+        return; // the same event again
     // What the terminal sends reaches the child too. Any other request is passed on,
     // marked, as it may have reached the child as well (a kill of the process group):
-    // there it is one request, not two. A second one here ends this process, and the
-    // child with it.
-    if (info->si_code == SI_KERNEL || child <= 0)
-        return;
-    if (requestsPassedOn++ == 0) {
+    // there it is one request, not two.
+    if (info->si_code != SI_KERNEL)
         passRequestOn(child, signal);
-        return;
-    }
-    ::signal(signal, SIG_DFL);
-    ::raise(signal);
 }
 
 [[noreturn]] void endAsChildEnded(pid_t pid) {
@@ -59,6 +59,37 @@ void reapIfEnding(pid_t pid) {
     }
     int status = 0;
     ::waitpid(pid, &status, WNOHANG);
+}
+
+// The child answers a request itself, with the end of its list, within moments. Should it
+// be held where it cannot (a write to a file server that stopped answering), the request
+// still ends the run: this process ends, and the child with it.
+constexpr int kChildAnswersWithinMs = 1000;
+
+ssize_t waitForStatus(int from, unsigned char& status) {
+    timespec heard = {};
+    for (;;) {
+        int timeout = -1;
+        if (requested) {
+            timespec now = {};
+            ::clock_gettime(CLOCK_MONOTONIC, &now);
+            if (heard.tv_sec == 0 && heard.tv_nsec == 0)
+                heard = now;
+            const long long waited =
+                (now.tv_sec - heard.tv_sec) * 1000LL + (now.tv_nsec - heard.tv_nsec) / 1'000'000;
+            if (waited >= kChildAnswersWithinMs)
+                ::_exit(kInterruptedStatus);
+            timeout = int(kChildAnswersWithinMs - waited);
+        }
+        pollfd ready = {from, POLLIN, 0};
+        const int events = ::poll(&ready, 1, timeout);
+        if (events == 0 || (events < 0 && errno == EINTR))
+            continue;
+        ssize_t got;
+        while ((got = ::read(from, &status, 1)) < 0 && errno == EINTR) {
+        }
+        return got;
+    }
 }
 
 } // namespace
@@ -106,9 +137,7 @@ void continueInChildProcess() {
     }
     ::sigprocmask(SIG_SETMASK, &maskBefore, nullptr);
     unsigned char status = 0;
-    ssize_t got;
-    while ((got = ::read(fds[0], &status, 1)) < 0 && errno == EINTR) {
-    }
+    const ssize_t got = waitForStatus(fds[0], status);
     if (got == 1) {
         reapIfEnding(pid);
         ::_exit(status);

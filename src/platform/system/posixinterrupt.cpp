@@ -2,14 +2,15 @@
 
 #include <atomic>
 #include <csignal>
+#include <ctime>
 #include <signal.h>
 
 namespace {
 
 // The signal may land on any thread.
 std::atomic<int> interrupted = 0;
-std::atomic<int> heardDirectly = 0; // not counting those handed on
-static_assert(std::atomic<int>::is_always_lock_free);
+std::atomic<long long> firstRequestAt = 0; // CLOCK_MONOTONIC, in ns; 0: none yet
+static_assert(std::atomic<long long>::is_always_lock_free);
 
 // Marks a request handed on by the program's other process.
 constexpr int kPassedOn = 0x6b78;
@@ -17,13 +18,27 @@ constexpr int kPassedOn = 0x6b78;
 extern "C" void onInterrupt(int signal, siginfo_t* info, void*) {
     interrupted.store(1, std::memory_order_relaxed);
     const bool passedOn = info->si_code == SI_QUEUE && info->si_value.sival_int == kPassedOn;
-    if (!passedOn && heardDirectly.fetch_add(1, std::memory_order_relaxed) > 0) {
-        ::signal(signal, SIG_DFL);
-        ::raise(signal);
-    }
+    const bool second = isSecondRequest(); // a passed-on one is noted all the same
+    if (second && !passedOn)
+        endByDefault(signal);
 }
 
 } // namespace
+
+bool isSecondRequest() {
+    timespec now = {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now); // safe in a signal handler
+    const long long at = now.tv_sec * 1'000'000'000LL + now.tv_nsec + 1;
+    long long first = 0;
+    if (firstRequestAt.compare_exchange_strong(first, at))
+        return false;
+    return at - first >= kSameRequestWithin.count() * 1'000'000LL;
+}
+
+void endByDefault(int signal) {
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
 
 void passRequestOn(pid_t to, int signal) {
     sigval value = {};

@@ -6,7 +6,9 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <system_error>
 #include <unistd.h>
 #include <utility>
@@ -32,11 +34,21 @@ bool sharedFolder(const struct stat& folder) {
     return (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
 }
 
-// Entries of the user or of the system there. The kernel's protected_symlinks and
-// protected_regular settings also allow the folder's owner's, but the owner of such a
+// Entries of the user or of the system. The kernel's protected_symlinks and
+// protected_regular settings also allow a shared folder's owner's, but the owner of such a
 // folder below the temporary one is just another user, who may have made it to plant in.
+// Links are trusted only so in every folder: another user's folder that is not shared
+// may still be one made inside a shared one, to plant links in.
 bool trusted(const struct stat& entry) {
     return entry.st_uid == ::geteuid() || entry.st_uid == 0;
+}
+
+// The links of /proc (/proc/self/fd/1, and /dev/stdout by way of it) stand for what a
+// process has open: their text only describes it ("pipe:[12]", "/tmp/x (deleted)"), and
+// only the kernel can follow them.
+bool inProc(int folder) {
+    struct statfs fs;
+    return ::fstatfs(folder, &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
 }
 
 constexpr int kMaxLinks = 40; // as many as the kernel follows in one path
@@ -126,6 +138,8 @@ private:
     QString enter(int fd);
     QString follow(const Descriptor& link, const struct stat& st, qsizetype start, qsizetype end);
     QString who(qsizetype end) const;
+    static QString openThroughProc(Descriptor& file, off_t& oldSize, int at,
+                                   const NativePath& name);
 
     // Before pos_, the way the walk came as the links spelled it; from pos_, what is left.
     NativePath text_;
@@ -154,10 +168,8 @@ QString PathWalk::who(qsizetype end) const {
 
 QString PathWalk::follow(const Descriptor& link, const struct stat& st, qsizetype start,
                          qsizetype end) {
-    if (sharedFolder(folderStat_) && !trusted(st))
-        return QStringLiteral("%1 is a symbolic link of another user, in a folder that every "
-                              "user may write to")
-            .arg(who(end));
+    if (!trusted(st))
+        return QStringLiteral("%1 is a symbolic link of another user").arg(who(end));
     if (++links_ > kMaxLinks)
         return systemReason(ELOOP);
     // The system keeps a link's text shorter than PATH_MAX; whatever says otherwise is
@@ -178,6 +190,23 @@ QString PathWalk::follow(const Descriptor& link, const struct stat& st, qsizetyp
     }
     text_ = text_.left(start) + target + text_.mid(end);
     pos_ = start;
+    return QString();
+}
+
+// What the link stands for is what the user has open already; only a plain file is
+// written to, as at any other path.
+QString PathWalk::openThroughProc(Descriptor& file, off_t& oldSize, int at,
+                                  const NativePath& name) {
+    Descriptor fd(::openat(at, name.constData(), kWriteFlags));
+    if (fd.get() < 0)
+        return errno == ENXIO ? notAPlainFile(S_IFIFO) : systemReason(errno);
+    struct stat opened;
+    if (::fstat(fd.get(), &opened) != 0)
+        return systemReason(errno);
+    if (!S_ISREG(opened.st_mode))
+        return notAPlainFile(opened.st_mode);
+    file = std::move(fd);
+    oldSize = opened.st_size;
     return QString();
 }
 
@@ -242,6 +271,16 @@ QString PathWalk::open(Descriptor& file, off_t& oldSize) {
         }
         if (entry.get() < 0 || ::fstat(entry.get(), &st) != 0)
             return systemReason(errno);
+        if (S_ISLNK(st.st_mode) && inProc(at)) {
+            if (!last) {
+                if (const QString why =
+                        enter(::openat(at, name.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+                    !why.isEmpty())
+                    return why;
+                continue;
+            }
+            return openThroughProc(file, oldSize, at, name);
+        }
         if (S_ISLNK(st.st_mode)) {
             if (const QString why = follow(entry, st, start, pos_); !why.isEmpty())
                 return why;
