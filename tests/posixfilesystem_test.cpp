@@ -3,6 +3,7 @@
 #include "posixscan/posixfoldertree.h"
 #include "posixscan/posixmounts.h"
 #include "posixscan/scanthreads.h"
+#include "posixscan/vanishedfolders.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -12,10 +13,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -325,6 +329,49 @@ TEST_F(PosixFileSystemTest, MemoryRunningOutStopsTheScanAndSaysSo) {
         fs.setMemoryLimit(room);
         EXPECT_TRUE(walked(fs, base).empty()); // nothing of a record half made
         EXPECT_EQ(fs.exhaustedResource(), ENOMEM);
+    }
+}
+
+TEST_F(PosixFileSystemTest, FolderMovedAwayBeforeItIsOpenedIsLookedForAgainOrNamed) {
+    makeFolder(base + "/a");
+    makeFile(base + "/a/f", 5);
+    makeFile(base + "/top", 2);
+    using Told = std::vector<std::pair<QByteArray, int>>;
+    struct Case {
+        const char* name;
+        int backBefore; // the open of "a" before which it is moved back; 0: never
+        Walked expected;
+        Told told;
+    };
+    const Case cases[] = {
+        {"moved away and back", 2, {{"", 7}, {"a", 5}}, {}},
+        {"gone for good", 0, {{"", std::nullopt}, {"a", std::nullopt}}, {{base + "/a", ENOENT}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Between the listing of "a" and its open, as another program may move it.
+        std::atomic<int> opens = 0;
+        setBeforeListedFolderOpen([&](int parentFd, const char* name) {
+            const int open = std::strcmp(name, "a") == 0 ? ++opens : 0;
+            if (open == 1)
+                ::renameat(parentFd, "a", parentFd, "a.x");
+            if (open > 0 && open == c.backBefore)
+                ::renameat(parentFd, "a.x", parentFd, "a");
+        });
+        std::mutex mutex;
+        Told told;
+        ScanOptions options;
+        options.unreadable = [&](const NativePath& folder, int error) {
+            const std::lock_guard lock(mutex);
+            told.emplace_back(folder, error);
+        };
+        PosixFileSystem fs;
+        fs.setScanOptions(options);
+        const Walked folders = walked(fs, base);
+        setBeforeListedFolderOpen(nullptr);
+        ::rename((base + "/a.x").constData(), (base + "/a").constData());
+        EXPECT_EQ(folders, c.expected);
+        EXPECT_EQ(told, c.told);
     }
 }
 

@@ -32,12 +32,15 @@ struct ScanProgress {
 struct ScanOptions {
     // Folders on another file system than the scanned folder's are passed over.
     bool oneFileSystem = false;
-    // Shell patterns (fnmatch) matched against each folder's and file's own name: what
-    // matches is neither listed nor counted. The scanned folder itself is not matched.
+    // Shell patterns (fnmatch, '\' escaping) matched as du --exclude matches them: against
+    // each folder's and file's path from the scanned folder's own name down ("work/a/f"
+    // for a file f below "/home/work/a"), and against each end of it after a '/'; '*'
+    // matches a '/' and a leading '.' too. What matches is neither listed nor counted;
+    // the scanned folder itself too, and then nothing is listed.
     std::vector<QByteArray> excludePatterns;
-    // Told of each folder that could not be read, by its path and the system's error
-    // number; the same folder may be told again. Called from the scanning threads, at
-    // times from two at once.
+    // Told of each folder that could not be read, or that was gone when the scan came to
+    // it, by its path and the system's error number; the same folder may be told again.
+    // Called from the scanning threads, at times from two at once.
     std::function<void(const NativePath& folder, int error)> unreadable;
 };
 
@@ -102,11 +105,15 @@ public:
     // - a folder that cannot be read, whole or in part, is there without a size, and so
     //   are the folders above it; a chosen folder that cannot be opened is a record of
     //   that one folder without a size;
-    // - a folder that vanishes before it is opened is not there; one that vanishes while
-    //   it is read keeps what was read;
+    // - a folder that is gone or no folder any more when the pass comes to open it, or
+    //   that the pass cannot find again on its way down to it or back up to it (moved
+    //   away meanwhile), is looked for once more by its name; not found again, it is
+    //   told of as unreadable and is there without a size. One that vanishes while it
+    //   is read keeps what was read;
     // - a folder reached again below itself (a loop) is not there, and a folder above
     //   such a loop has the size counted from itself, as if it had been chosen;
-    // - a folder of a kernel file system holds nothing on a drive: it is not there.
+    // - a folder of a kernel file system holds nothing on a drive: it is not there;
+    // - a chosen folder that the exclude patterns match is not there: nothing is.
     // Nothing when `keepGoing` said to stop, or when the system ran out of descriptors or
     // memory: then exhaustedResource() says so, and the service is done with, as any
     // answer from it could fall short.

@@ -1,10 +1,12 @@
 #include "posixscan/posixfoldertree.h"
 
 #include "posixscan/descriptorlimit.h"
+#include "posixscan/excludepatterns.h"
 #include "posixscan/loopfigures.h"
 #include "posixscan/posixdirstack.h"
 #include "posixscan/posixmounts.h"
 #include "posixscan/scanthreads.h"
+#include "posixscan/vanishedfolders.h"
 
 #include <QElapsedTimer>
 
@@ -15,7 +17,6 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <mutex>
 #include <new>
 #include <sched.h>
@@ -49,12 +50,6 @@ qint64 nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-// An entry that vanished, or that is a link or no folder after all, has nothing to list.
-Reached failedToOpen(int error) {
-    return error == ENOENT || error == ENOTDIR || error == ELOOP ? Reached::NotAFolder
-                                                                 : Reached::Unreadable;
 }
 
 // Kernel file systems hold nothing on a drive, and a folder that is one of its own
@@ -143,19 +138,13 @@ struct FolderTree::Shared {
     Shared(FolderRecord& record, const PseudoMounts& pseudoMounts, int topFd, FolderId topId,
            bool hiddenAtTop, const ScanOptions* options, const NativePath& top)
         : record(record), pseudoMounts(pseudoMounts), topFd(topFd), topId(topId),
-          hiddenAtTop(hiddenAtTop), options(options ? *options : ScanOptions()), top(top) {}
+          hiddenAtTop(hiddenAtTop), options(options ? *options : ScanOptions()), top(top),
+          exclude(this->options.excludePatterns, top) {}
 
     void fail(int error) {
         int none = 0;
         exhausted.compare_exchange_strong(none, error);
         stopAll();
-    }
-    bool excluded(const char* name) const {
-        for (const QByteArray& pattern : options.excludePatterns) {
-            if (::fnmatch(pattern.constData(), name, 0) == 0)
-                return true;
-        }
-        return false;
     }
     // `below`: the folder's path below the top, each name followed by "/".
     void unreadable(QByteArrayView below, int error) const {
@@ -196,6 +185,7 @@ struct FolderTree::Shared {
     const bool hiddenAtTop;
     const ScanOptions options;
     const NativePath top;
+    const ExcludePatterns exclude;
     std::optional<FolderId> listFile;
     std::chrono::milliseconds interval{50};
     const std::function<void(quint32)>* subFolderRead = nullptr;
@@ -263,7 +253,7 @@ public:
         record_.node(record_.addNodes(1)) = Node();
         readFolder(0, true);
         const Node& top = record_.node(0);
-        levels_.assign(1, {0, top.firstChild, top.firstChild + top.childCount});
+        levels_.assign(1, {0, top.firstChild, top.firstChild + top.childCount, s_.topId});
         floor_ = 0;
         if (s_.subFolderRead) {
             s_.topFirst = top.firstChild;
@@ -291,6 +281,7 @@ private:
         quint32 node;
         quint32 next;
         quint32 end;
+        FolderId id; // what the folder was when entered, to find it again
     };
 
     bool openBase() {
@@ -390,8 +381,7 @@ private:
             levels_.pop_back();
             if (levels_.size() == 1)
                 s_.letGo(done);
-            if (!dirs_.pop()) {
-                lost(errno);
+            if (!dirs_.pop() && !foundAgain(errno)) {
                 if (floor_ > 0)
                     s_.letGo(levels_[1].node); // the job is over
                 return;
@@ -407,16 +397,16 @@ private:
             node.isFolder = false;
             return;
         }
-        if (!dirs_.push(name)) {
+        if (!openListedFolder(dirs_, name)) {
+            // Gone for good, no folder any more, or not to be read: never left out in
+            // silence, as the folder above would be sized as it never was.
             const int error = errno;
             if (isExhaustion(error)) {
                 s_.fail(error);
                 return;
             }
-            const Reached reached = failedToOpen(error);
-            if (reached == Reached::Unreadable)
-                s_.unreadable(dirs_.pathBelowBase('/') + name, error);
-            note(node, reached);
+            s_.unreadable(dirs_.pathBelowBase('/') + name, error);
+            note(node, Reached::Unreadable);
             return;
         }
         const DirStack::Frame& folder = dirs_.top();
@@ -433,7 +423,7 @@ private:
             if (reached == Reached::Loop)
                 node.firstChild = levels_[*again].node;
             if (!dirs_.pop())
-                lost(errno);
+                foundAgain(errno);
             return;
         }
         if (folder.mountRoot) {
@@ -441,7 +431,8 @@ private:
             s_.mountRoots.push_back(index);
         }
         readFolder(index, false);
-        levels_.push_back({index, node.firstChild, node.firstChild + node.childCount});
+        levels_.push_back(
+            {index, node.firstChild, node.firstChild + node.childCount, {folder.dev, folder.ino}});
         counts_.folders.store(counts_.folders.load(std::memory_order_relaxed) + 1,
                               std::memory_order_relaxed);
         if (s_.wantPath.load(std::memory_order_relaxed))
@@ -457,7 +448,9 @@ private:
         quint64 files = 0;
         bool readable = true;
         int error = 0; // why an entry could not be looked at
-        const bool excluding = !s_.options.excludePatterns.empty();
+        const bool excluding = !s_.exclude.empty();
+        QByteArray path = excluding ? s_.exclude.pathFor(dirs_.pathBelowBase('/')) : QByteArray();
+        const qsizetype pathLength = path.size();
         found_.clear();
         unsigned read = 0;
         while (entries.next()) {
@@ -467,8 +460,12 @@ private:
                 break;
             }
             const char* name = entries.name();
-            if (excluding && s_.excluded(name))
+            if (excluding && s_.exclude.matches(path.append(name).constData())) {
+                path.truncate(pathLength);
                 continue;
+            }
+            if (excluding)
+                path.truncate(pathLength);
             bool folder = entries.type() == DT_DIR;
             if (entries.type() == DT_REG || entries.type() == DT_UNKNOWN) {
                 struct stat st;
@@ -514,21 +511,43 @@ private:
                             std::memory_order_relaxed);
     }
 
-    // The way back up is gone: what this thread had still to read below the folders it
-    // cannot reach again has no size, nor have the folders above it.
-    void lost(int error) {
+    // The way back up is gone (a folder on it was moved, maybe only for a moment): down
+    // to the folder to go on in again, once more by the names. False when that fails too;
+    // then what this thread had still to read below the folders it cannot reach again
+    // has no size, nor have the folders above it, and each such folder is told of.
+    bool foundAgain(int error) {
+        if (!isExhaustion(error)) {
+            std::vector<WayStep> steps;
+            for (std::size_t i = 1; i < levels_.size(); ++i)
+                steps.push_back({record_.nameOf(record_.node(levels_[i].node)), levels_[i].id.dev,
+                                 levels_[i].id.ino});
+            error = openWayAgain(dirs_, s_.topFd, s_.topId.dev, s_.topId.ino, steps, 1);
+            if (error == 0)
+                return true;
+        }
         if (isExhaustion(error)) {
             s_.fail(error);
-            return;
+            return false;
         }
         if (floor_ == 0 && levels_.size() > 1)
             s_.letGo(levels_[1].node);
         for (std::size_t i = floor_; i < levels_.size(); ++i) {
+            if (levels_[i].next < levels_[i].end)
+                s_.unreadable(pathBelowTop(i), error);
             for (quint32 c = levels_[i].next; c < levels_[i].end; ++c)
                 record_.node(c).sizeKnown = false;
         }
         levels_.resize(floor_ + 1);
         levels_.back().next = levels_.back().end;
+        return false;
+    }
+
+    // The path of the folder of level `level` below the top, each name followed by "/".
+    QByteArray pathBelowTop(std::size_t level) const {
+        QByteArray path;
+        for (std::size_t i = 1; i <= level; ++i)
+            path.append(record_.name(record_.node(levels_[i].node))).append('/');
+        return path;
     }
 
     // Half of the sub-folders still to do at the shallowest level that has some: the
@@ -615,24 +634,25 @@ private:
     }
 
     // Opens the way down to the job's folder, each step checked against what the other
-    // thread found there.
+    // thread found there; once more when a folder on it was moved meanwhile.
     bool openWayDown(const Job& job) {
-        levels_.clear();
-        if (!openBase())
-            return false;
-        levels_.push_back({0, 0, 0});
+        levels_.assign(1, {0, 0, 0, s_.topId});
+        std::vector<WayStep> steps;
         for (std::size_t i = 1; i < job.nodes.size(); ++i) {
-            const bool pushed = dirs_.push(record_.nameOf(record_.node(job.nodes[i])));
-            if (!pushed && isExhaustion(errno)) {
-                s_.fail(errno);
-                return false;
-            }
-            if (!pushed || dirs_.top().dev != job.ids[i].dev || dirs_.top().ino != job.ids[i].ino) {
-                for (quint32 c = job.first; c < job.end; ++c)
-                    record_.node(c).sizeKnown = false; // moved away meanwhile
-                return false;
-            }
-            levels_.push_back({job.nodes[i], 0, 0});
+            steps.push_back(
+                {record_.nameOf(record_.node(job.nodes[i])), job.ids[i].dev, job.ids[i].ino});
+            levels_.push_back({job.nodes[i], 0, 0, job.ids[i]});
+        }
+        const int error = openWayAgain(dirs_, s_.topFd, s_.topId.dev, s_.topId.ino, steps, 2);
+        if (isExhaustion(error)) {
+            s_.fail(error);
+            return false;
+        }
+        if (error != 0) {
+            s_.unreadable(pathBelowTop(levels_.size() - 1), error);
+            for (quint32 c = job.first; c < job.end; ++c)
+                record_.node(c).sizeKnown = false; // moved away for good
+            return false;
         }
         levels_.back().next = job.first;
         levels_.back().end = job.end;
@@ -734,6 +754,11 @@ bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing&
     struct stat top;
     if (::fstat(fd, &top) != 0) {
         recordEmptyFolder(false);
+        return true;
+    }
+    if (options_ && ExcludePatterns(options_->excludePatterns, optionsTop_).matchesTop()) {
+        recordEmptyFolder(); // left out, and all below it with it
+        record_.node(0).isFolder = false;
         return true;
     }
     Shared shared(record_, pseudoMounts, fd, {top.st_dev, top.st_ino}, hiddenAtTop, options_,

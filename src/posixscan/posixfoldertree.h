@@ -44,9 +44,10 @@ public:
     // all of them sharing what descriptors are left; the calling thread is one of them.
     // `keepGoing` is only called on the calling thread. False when it said to stop, or
     // when descriptors or memory ran out (see exhausted()); the record is then empty.
-    // A folder found moved away when a thread comes back down to it is recorded
-    // without a size; one gone by the time it is opened counts as deleted, as a file
-    // that vanished does. Without
+    // A folder gone by the time it is opened, or found moved away when a thread goes down
+    // to it or back up to it, is looked for once more (see vanishedfolders.h); not found
+    // again, it is recorded without a size and told of as unreadable. A top that the
+    // exclude patterns match is recorded as one node that is no folder. Without
     // `hiddenAtTop`, the folders directly inside whose names begin with "." are passed
     // over, and the top itself is left without a size.
     // `subFolderRead`, when given, is called on a scanning thread with the node of each
