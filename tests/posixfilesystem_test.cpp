@@ -1,3 +1,4 @@
+#include "posixscan/excludepatterns.h"
 #include "posixscan/filesystem.h"
 #include "posixscan/posixfilesystem.h"
 #include "posixscan/posixfoldertree.h"
@@ -372,6 +373,25 @@ TEST_F(PosixFileSystemTest, FolderMovedAwayBeforeItIsOpenedIsLookedForAgainOrNam
         ::rename((base + "/a.x").constData(), (base + "/a").constData());
         EXPECT_EQ(folders, c.expected);
         EXPECT_EQ(told, c.told);
+    }
+}
+
+TEST(ExcludePatterns, MatchWhereDuExcludeMatches) {
+    struct Case {
+        QByteArray pattern;
+        QByteArray below; // below the chosen folder "/srv/Tree"
+        bool excluded;    // as du --exclude found, given "Tree"
+    };
+    const Case cases[] = {
+        {"\\", "\\", true},         // a '\' at the end stands for itself
+        {"y\\\\\\", "y\\\\", true}, // an escaped '\', then one at the end
+        {"b*", "bdir/x", true},     // matched on "bdir/x", an end after a '/'
+        {"T*x", "bdir/x", true},    // '*' goes across '/', from the folder's own name
+    };
+    for (const Case& c : cases) {
+        const ExcludePatterns patterns({c.pattern}, "/srv/Tree");
+        EXPECT_EQ(patterns.matches(patterns.pathFor(c.below).constData()), c.excluded)
+            << c.pattern.constData() << " on " << c.below.constData();
     }
 }
 
