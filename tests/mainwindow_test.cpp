@@ -207,6 +207,10 @@ private slots:
         QCOMPARE(control(form, "centralwidget")->size(), QSize(270, 169));
         QCOMPARE(form.minimumSize(), form.maximumSize());
         QVERIFY(!(form.windowFlags() & Qt::WindowMaximizeButtonHint));
+        for (const Qt::WindowState asked : {Qt::WindowFullScreen, Qt::WindowMaximized}) {
+            form.setWindowState(asked); // as the window manager's own command gives it
+            QTRY_COMPARE(form.windowState(), Qt::WindowNoState);
+        }
         QVERIFY(form.windowFlags() & Qt::WindowMinimizeButtonHint);
         QCOMPARE(form.windowTitle(), QStringLiteral("Kestrix"));
         // The File list button lies below the client area, out of sight but focused.

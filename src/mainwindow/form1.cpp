@@ -155,6 +155,17 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseButtonPress:
     case QEvent::MouseMove:
         return dispatchMouseEvent(watched, event);
+    case QEvent::WindowStateChange:
+        // A fixed window: a maximised or full-screen state that the window manager's own
+        // commands give it is taken back.
+        if (watched == this && (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    setWindowState(windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
+                },
+                Qt::QueuedConnection);
+        return false;
     default:
         return false;
     }

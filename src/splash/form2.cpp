@@ -36,8 +36,9 @@ Form2::Form2(MainWindow& mainWindow)
     setWindowFlags(Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setFixedSize(398, 298);
-    // Its caption stays empty; screen readers still say whose window it is.
-    setAccessibleName(QStringLiteral("Kestrix"));
+    // No title bar shows its title, but window switchers and screen readers name it by
+    // the program's name, never by the program's id.
+    setAccessibleName(windowTitle());
     setLook(*ui->Label1, 27.75, QColor(224, 224, 224));
     setLook(*ui->Label2, 0, QColor(224, 224, 224));
     setLook(*ui->Label3, 20.25, QColor(192, 192, 255));
