@@ -28,7 +28,9 @@ namespace {
 const QByteArray kComeForward = QByteArrayLiteral("come forward\n");
 const QByteArray kDone = QByteArrayLiteral("done\n");
 
-constexpr int kConnectMs = 1000;
+// How long a copy looks for the running one, all names together: a busy listener (its
+// backlog full) is not waited on beyond it.
+constexpr int kConnectMs = 500;
 // Long enough for a copy that is busy with a long event (its About thunder, say).
 constexpr int kAnswerMs = 8000;
 // A peer that connects and says nothing is not kept waiting on.
@@ -37,8 +39,9 @@ constexpr int kPeerMs = 2000;
 // longest goes when another comes, so that idle connections cannot use up descriptors nor
 // crowd out a copy that asks.
 constexpr int kMostPeers = 8;
-// Names tried in turn where another user may have taken one first (the abstract namespace
-// is open to all): the first that is free or held by this user is this user's.
+// Names tried in turn when no private folder can be had, where another user may have taken
+// one first (the abstract namespace is open to all): the first that is free or held by
+// this user is this user's.
 constexpr int kNames = 8;
 // Out of descriptors, the server rests this long before it accepts again.
 constexpr int kRestMs = 200;
@@ -47,7 +50,50 @@ constexpr int kRestMs = 200;
 bool isPrivateFolder(const QByteArray& folder) {
     struct stat st;
     return folder.startsWith('/') && ::lstat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
-           st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+           st.st_uid == ::geteuid() && (st.st_mode & 077) == 0 && (st.st_mode & S_IRWXU) == S_IRWXU;
+}
+
+// Whether a socket of this program still fits in the address there, its turn included.
+bool fitsSocketNames(const QByteArray& folder) {
+    constexpr qsizetype kLongestName = 48; // "/kestrix-UID-HASH-N", with room to spare
+    return folder.size() + kLongestName < qsizetype(sizeof(sockaddr_un::sun_path));
+}
+
+// `name` in `parent`, made private to this user when it is not there yet. Empty when
+// another user holds that name (in a folder such as /tmp, anyone can take it first).
+QByteArray ownFolderIn(const QByteArray& parent, const QByteArray& name) {
+    const QByteArray folder = parent + '/' + name;
+    if (!fitsSocketNames(folder))
+        return {};
+    if (::mkdir(folder.constData(), 0700) == 0)
+        ::chmod(folder.constData(), 0700); // whatever the umask took away
+    return isPrivateFolder(folder) ? folder : QByteArray();
+}
+
+// Where copies meet: the runtime folder when it is private to the user, otherwise one
+// of this user's own; empty only when none can be had at all.
+QByteArray socketFolder(const QByteArray& runtime) {
+    const QByteArray user = QByteArray::number(::geteuid());
+    for (const QByteArray& folder : {runtime, "/run/user/" + user}) {
+        if (isPrivateFolder(folder) && fitsSocketNames(folder))
+            return folder;
+    }
+    if (QByteArray own = ownFolderIn("/tmp", "kestrix-" + user); !own.isEmpty())
+        return own;
+    // Taken by another user in /tmp: the home folder is the user's alone. A home shared
+    // by several machines holds one folder for each.
+    QByteArray cache = qgetenv("XDG_CACHE_HOME");
+    if (!cache.startsWith('/'))
+        cache = qgetenv("HOME") + "/.cache";
+    if (!cache.startsWith('/'))
+        return {};
+    ::mkdir(cache.constData(), 0700);
+    struct stat st;
+    char host[256] = {};
+    if (::stat(cache.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
+        (st.st_mode & 022) != 0 || ::gethostname(host, sizeof host - 1) != 0)
+        return {};
+    return ownFolderIn(cache, "kestrix-" + QByteArray(host));
 }
 
 bool toSocketAddress(const QByteArray& at, sockaddr_un& address, socklen_t& length) {
@@ -79,14 +125,14 @@ bool waitFor(int fd, short events, const QDeadlineTimer& deadline) {
 
 enum class Holder { Nobody, ThisUser, Other };
 
-// Who listens at `at`; when it is this user, `fd` is a connection to that copy.
-Holder connectTo(const QByteArray& at, int& fd) {
+// Who listens at `at`; when it is this user, `fd` is a connection to that copy. A busy
+// copy is waited for until `deadline`, which all the names tried share.
+Holder connectTo(const QByteArray& at, int& fd, const QDeadlineTimer& deadline) {
     fd = -1;
     sockaddr_un address;
     socklen_t length;
     if (!toSocketAddress(at, address, length))
         return Holder::Nobody;
-    const QDeadlineTimer deadline(kConnectMs);
     while (true) {
         fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0)
@@ -115,9 +161,8 @@ Holder connectTo(const QByteArray& at, int& fd) {
 } // namespace
 
 LocalInstanceLink::LocalInstanceLink(QString folder, QObject* parent) : InstanceLink(parent) {
-    folder_ = folder.isEmpty() ? qgetenv("XDG_RUNTIME_DIR") : QFile::encodeName(folder);
-    if (!isPrivateFolder(folder_))
-        folder_.clear();
+    folder_ =
+        socketFolder(folder.isEmpty() ? qgetenv("XDG_RUNTIME_DIR") : QFile::encodeName(folder));
 }
 
 LocalInstanceLink::~LocalInstanceLink() {
@@ -166,11 +211,7 @@ QByteArray LocalInstanceLink::address(const QString& title, int turn) const {
     QByteArray name = "kestrix-" + QByteArray::number(::geteuid()) + '-' + titleHash;
     if (turn > 0)
         name += '-' + QByteArray::number(turn);
-    const QByteArray path = folder_ + '/' + name;
-    // A runtime folder too deep for a socket path leaves only the abstract namespace.
-    if (!folder_.isEmpty() && std::size_t(path.size()) < sizeof(sockaddr_un::sun_path))
-        return path;
-    return '\0' + name;
+    return folder_.isEmpty() ? '\0' + name : folder_ + '/' + name;
 }
 
 QString LocalInstanceLink::serverName(const QString& title) const {
@@ -180,10 +221,11 @@ QString LocalInstanceLink::serverName(const QString& title) const {
 
 int LocalInstanceLink::connectToOwn(const QString& title, QByteArray& freeName) const {
     freeName.clear();
+    const QDeadlineTimer deadline(kConnectMs);
     for (int turn = 0; turn < kNames; ++turn) {
         const QByteArray at = address(title, turn);
         int fd;
-        switch (connectTo(at, fd)) {
+        switch (connectTo(at, fd, deadline)) {
         case Holder::ThisUser:
             return fd;
         case Holder::Nobody:

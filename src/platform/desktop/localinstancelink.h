@@ -9,16 +9,20 @@
 class QLocalSocket;
 class QSocketNotifier;
 
-// Copies meet on a local socket named after the user and the application title: in the
-// user's runtime folder when it is private to the user, otherwise in the abstract socket
-// namespace, where another user may take the name first; then the next of a few names is
-// tried, and the first that is free or held by this user is this user's. Either way each
-// side checks that the other runs as the same user. A request is answered as soon as it
-// is accepted, so that idle connections cannot keep a new copy waiting.
+// Copies meet on a local socket named after the user, the display and the application
+// title, in a folder that only the user can change: the runtime folder when it is private
+// to the user (or /run/user/UID), otherwise /tmp/kestrix-UID, made mode 0700 and checked
+// to be the user's, or, when another user has taken that name, kestrix-HOST in the user's
+// cache folder. Only with none of them (no home to write to) is the abstract socket
+// namespace used, where another user may take a name first: then the next of a few names
+// is tried, and the first that is free or held by this user is this user's. Either way
+// each side checks that the other runs as the same user, and the running copy is looked
+// for for at most half a second in all. A request is answered as soon as it is accepted,
+// so that idle connections cannot keep a new copy waiting.
 class LocalInstanceLink final : public InstanceLink {
     Q_OBJECT
 public:
-    // `folder` holds the sockets; empty means the user's runtime folder.
+    // `folder` is the runtime folder to try first; empty means $XDG_RUNTIME_DIR.
     explicit LocalInstanceLink(QString folder = QString(), QObject* parent = nullptr);
     ~LocalInstanceLink() override;
 
