@@ -21,6 +21,13 @@ QByteArray ExcludePatterns::pathFor(QByteArrayView below) const {
     return path += below;
 }
 
+bool ExcludePatterns::matches(QByteArray& folderPath, const char* name) const {
+    const qsizetype length = folderPath.size();
+    const bool matched = matches(folderPath.append(name).constData());
+    folderPath.truncate(length);
+    return matched;
+}
+
 bool ExcludePatterns::matches(const char* path) const {
     for (const QByteArray& pattern : patterns_) {
         for (const char* end = path; end;) {

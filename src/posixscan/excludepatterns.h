@@ -23,6 +23,9 @@ public:
     // Whether the top itself is left out.
     bool matchesTop() const { return matches(topName_.constData()); }
     bool matches(const char* path) const;
+    // Whether `folderPath` (from pathFor()) followed by `name` matches; the path is left
+    // as it was.
+    bool matches(QByteArray& folderPath, const char* name) const;
 
 private:
     std::vector<QByteArray> patterns_;

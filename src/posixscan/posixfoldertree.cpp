@@ -450,7 +450,6 @@ private:
         int error = 0; // why an entry could not be looked at
         const bool excluding = !s_.exclude.empty();
         QByteArray path = excluding ? s_.exclude.pathFor(dirs_.pathBelowBase('/')) : QByteArray();
-        const qsizetype pathLength = path.size();
         found_.clear();
         unsigned read = 0;
         while (entries.next()) {
@@ -460,12 +459,8 @@ private:
                 break;
             }
             const char* name = entries.name();
-            if (excluding && s_.exclude.matches(path.append(name).constData())) {
-                path.truncate(pathLength);
+            if (excluding && s_.exclude.matches(path, name))
                 continue;
-            }
-            if (excluding)
-                path.truncate(pathLength);
             bool folder = entries.type() == DT_DIR;
             if (entries.type() == DT_REG || entries.type() == DT_UNKNOWN) {
                 struct stat st;
