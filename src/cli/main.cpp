@@ -69,7 +69,7 @@ template <typename T> std::optional<T> askAside(std::function<T()> ask) {
     std::optional<QDeadlineTimer> giveUp;
     const auto keepWaiting = [&giveUp] {
         if (interruptRequested() && !giveUp)
-            giveUp.emplace(50);
+            giveUp.emplace(20);
         return !giveUp || !giveUp->hasExpired();
     };
     return askWhile<T>(keepWaiting, [ask = std::move(ask)] {

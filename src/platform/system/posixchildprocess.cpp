@@ -21,18 +21,17 @@ pid_t child = 0;
 int statusPipe = -1;                 // in the child: where its status goes
 std::atomic<bool> requested = false; // the three requests may interrupt each other
 
-extern "C" void passOn(int signal, siginfo_t* info, void*) {
+extern "C" void passOn(int signal, siginfo_t*, void*) {
     if (child <= 0)
         return;
     if (isSecondRequest())
         return endByDefault(signal); // and the child with us
     if (requested.exchange(true))
         return; // the same event again
-    // What the terminal sends reaches the child too. Any other request is passed on,
-    // marked, as it may have reached the child as well (a kill of the process group):
-    // there it is one request, not two.
-    if (info->si_code != SI_KERNEL)
-        passRequestOn(child, signal);
+    // Passed on, marked, also where it may have reached the child as well (the terminal's
+    // Ctrl+C, a kill of the process group): there it is one request, not two. The
+    // kernel's hang-up of a terminal reaches only the session's leader, which may be us.
+    passRequestOn(child, signal);
 }
 
 [[noreturn]] void endAsChildEnded(pid_t pid) {
@@ -139,7 +138,8 @@ void continueInChildProcess() {
     unsigned char status = 0;
     const ssize_t got = waitForStatus(fds[0], status);
     if (got == 1) {
-        reapIfEnding(pid);
+        if (status != kInterruptedStatus) // then, whoever asked wants the end now
+            reapIfEnding(pid);
         ::_exit(status);
     }
     endAsChildEnded(pid); // it ended without a word: a crash, or a signal's default
