@@ -74,6 +74,15 @@ private:
     int fd_;
 };
 
+// Only a plain file opened is written to; `opened` gets what it is.
+QString whyNotToWrite(const Descriptor& fd, struct stat& opened) {
+    if (::fstat(fd.get(), &opened) != 0)
+        return systemReason(errno);
+    if (!S_ISREG(opened.st_mode))
+        return notAPlainFile(opened.st_mode);
+    return QString();
+}
+
 QString adopt(QFile& file, int fd) {
     // Only opening must not wait; writing may.
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
@@ -201,10 +210,8 @@ QString PathWalk::openThroughProc(Descriptor& file, off_t& oldSize, int at,
     if (fd.get() < 0)
         return errno == ENXIO ? notAPlainFile(S_IFIFO) : systemReason(errno);
     struct stat opened;
-    if (::fstat(fd.get(), &opened) != 0)
-        return systemReason(errno);
-    if (!S_ISREG(opened.st_mode))
-        return notAPlainFile(opened.st_mode);
+    if (const QString why = whyNotToWrite(fd, opened); !why.isEmpty())
+        return why;
     file = std::move(fd);
     oldSize = opened.st_size;
     return QString();
@@ -306,10 +313,8 @@ QString PathWalk::open(Descriptor& file, off_t& oldSize) {
             return errno == ENXIO ? notAPlainFile(S_IFIFO) : systemReason(errno);
         }
         struct stat opened;
-        if (::fstat(fd.get(), &opened) != 0)
-            return systemReason(errno);
-        if (!S_ISREG(opened.st_mode))
-            return notAPlainFile(opened.st_mode);
+        if (const QString why = whyNotToWrite(fd, opened); !why.isEmpty())
+            return why;
         if (sharedFolder(folderStat_) && !trusted(opened))
             return QStringLiteral("%1 belongs to another user, in a folder that every user may "
                                   "write to")
