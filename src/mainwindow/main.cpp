@@ -1,6 +1,7 @@
 #include "mainwindow/form1.h"
 #include "platform/desktop/instancelink.h"
 #include "platform/desktop/terminationsignals.h"
+#include "platform/system/childprocess.h"
 #include "posixscan/filesystem.h"
 
 #include <QApplication>
@@ -53,6 +54,10 @@ void whileConnecting(QtMsgType type, const QMessageLogContext& context, const QS
 int main(int argc, char* argv[]) {
     if (!hasDisplay(argc, argv))
         noDisplay("no display");
+    // The window lives in a process of its own, so that whoever waits on this one sees
+    // it end with the window, even while a thread there waits on a share that never
+    // answers (nothing can end such a process until the share does).
+    continueInChildProcess();
     raiseDescriptorLimit();
     const QtMessageHandler usual = qInstallMessageHandler(whileConnecting);
     QApplication app(argc, argv);
@@ -67,5 +72,7 @@ int main(int argc, char* argv[]) {
     // Qt would add that to the title bar of every window.
     setApplicationTitle(QStringLiteral("Kestrix"));
     closeWindowsOnTermination();
-    return runKestrix(createOutsideControls());
+    // Handed over once the window and its link to later copies are gone, before Qt is
+    // taken down.
+    return childProcessDone(runKestrix(createOutsideControls()));
 }

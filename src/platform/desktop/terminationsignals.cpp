@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QSocketNotifier>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -12,9 +13,18 @@ namespace {
 
 // The handler only wakes the event loop, which does the closing.
 int wakeUp[2] = {-1, -1};
+std::atomic<int> heard = 0;
 
-void onSignal(int) {
+extern "C" void onSignal(int signal, siginfo_t* info, void*) {
     const int saved = errno;
+    // The process that waits on this one passes on what reached it, which may have
+    // reached this one too (a kill of the process group): that is the same request.
+    const bool passedOn = info->si_code == SI_QUEUE && info->si_pid == ::getppid();
+    // A program that does not close on the first request ends on the second.
+    if (!passedOn && heard.fetch_add(1) > 0) {
+        ::signal(signal, SIG_DFL);
+        ::raise(signal);
+    }
     const char byte = 1;
     if (::write(wakeUp[1], &byte, 1) < 0) {
         // Full: a wake-up is on its way already.
@@ -39,10 +49,9 @@ void closeWindowsOnTermination() {
         if (::sigaction(signal, nullptr, &before) != 0 || before.sa_handler == SIG_IGN)
             continue;
         struct sigaction action {};
-        action.sa_handler = onSignal;
+        action.sa_sigaction = onSignal;
         sigemptyset(&action.sa_mask);
-        // Once: a program that does not close on the first request ends on the second.
-        action.sa_flags = SA_RESTART | SA_RESETHAND;
+        action.sa_flags = SA_RESTART | SA_SIGINFO;
         ::sigaction(signal, &action, nullptr);
     }
 }
