@@ -893,12 +893,17 @@ private slots:
             QCOMPARE(dialog->windowTitle(), QStringLiteral("Kestrix save"));
             auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
             QVERIFY(name);
-            QTimer::singleShot(0, &form, [&] {
+            // The name is looked up on a thread of the dialog's own: the question follows.
+            auto* answering = new QTimer(dialog);
+            QObject::connect(answering, &QTimer::timeout, dialog, [&, answering] {
                 auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-                QVERIFY(box);
+                if (!box)
+                    return;
+                answering->stop();
                 askedToCreate = box->text().contains(QStringLiteral("Create the file?"));
                 box->button(QMessageBox::Yes)->click();
             });
+            answering->start(10);
             name->setText(QStringLiteral("New List.txt"));
             closeOnFailure.dismiss();
             dialog->accept();

@@ -7,9 +7,9 @@
 #include "ui_form1.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
-
-#include <sys/stat.h>
+#include <QScopeGuard>
 
 namespace {
 
@@ -19,34 +19,21 @@ const QString kListFileName = QStringLiteral("Kestrix.txt");
 // written to.
 constexpr quint64 kLeastFreeSpace = 1000;
 
-// Whether `folder` is a folder that answers now, for a look for `name` in it, as the save
-// dialog makes at once on the window's thread. A file server that has stopped answering
-// holds the asking thread for as long as it likes, so it is asked from another.
-bool answeringFolder(const NativePath& folder, const QString& name) {
-    return askWithin<bool>(kFileSystemAnswerLimit,
-                           [folder, inside = folder + '/' + QFile::encodeName(name)] {
-                               struct stat st;
-                               if (::stat(folder.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
-                                   return false;
-                               ::lstat(inside.constData(), &st);
-                               return true;
-                           })
-        .value_or(false);
-}
-
-// Where the save dialog starts: the dialog names folders by text, so a folder whose name
-// does not come back from text the same would be another, or none (and the dialog would
-// fall back on the working folder). The nearest parent that does, when it answers; else
-// the home folder.
-QString saveDialogFolder(NativePath folder, const QString& fileName) {
+// Where the save dialog starts: the dialog is told its folder by text, so a folder whose
+// name does not come back from text the same would be another, or none. The nearest
+// parent that does; the home folder when there is no folder yet. Nothing is looked up
+// here: the dialog opens at once and tells itself when the folder does not answer.
+QString saveDialogFolder(NativePath folder) {
     while (!folder.isEmpty() && QFile::encodeName(QFile::decodeName(folder)) != folder) {
         const qsizetype cut = folder.lastIndexOf('/');
         folder.truncate(cut > 0 ? cut : cut == 0 ? 1 : 0);
     }
-    if (folder.isEmpty() || !answeringFolder(folder, fileName))
-        return QDir::homePath();
-    return QFile::decodeName(folder);
+    return folder.isEmpty() ? QDir::homePath() : QFile::decodeName(folder);
 }
+
+// The list file is being chosen: the wait for its drive's free space lets events through,
+// and a second choice must not start inside the first.
+bool choosingListFile = false;
 
 } // namespace
 
@@ -88,8 +75,10 @@ void Form1::browse_Click() {
 }
 
 void Form1::Command2_Click() {
-    if (unloaded_ || runCommitted_)
+    if (unloaded_ || runCommitted_ || choosingListFile)
         return;
+    choosingListFile = true;
+    const auto leaving = qScopeGuard([] { choosingListFile = false; });
     ui->SSPanel1->setAlignmentCode(ThreeDPanel::kLeftMiddle);
 
     SaveDialogRequest request;
@@ -97,7 +86,7 @@ void Form1::Command2_Click() {
     request.filter = QStringLiteral("*.txt (*.txt)");
     request.fileName = kListFileName;
     if (!listFolderPath_.isEmpty())
-        request.initialFolder = saveDialogFolder(listFolderPath_, request.fileName);
+        request.initialFolder = saveDialogFolder(listFolderPath_);
     request.promptBeforeReplacing = true;
     request.promptBeforeCreating = true;
 
@@ -105,31 +94,43 @@ void Form1::Command2_Click() {
         state_.ListFilePath.clear();
         state_.ViewFilePath.clear();
     };
-    // Cancel counts as a failure: it leaves no list file chosen.
-    const std::optional<QString> chosen = controls_.CommonDialog1->ShowSave(this, request);
-    takeBackKeyboard();
-    if (!chosen)
-        return fail();
-    if (chosen->isEmpty())
-        return;
-    state_.ListFilePath = *chosen;
-    state_.ViewFilePath = state_.ListFilePath;
+    // A folder that does not answer is said so, and the user chooses again.
+    while (!unloaded_) {
+        // Cancel counts as a failure: it leaves no list file chosen.
+        const std::optional<QString> chosen = controls_.CommonDialog1->ShowSave(this, request);
+        takeBackKeyboard();
+        if (!chosen)
+            return fail();
+        if (chosen->isEmpty())
+            return;
+        state_.ListFilePath = *chosen;
+        state_.ViewFilePath = state_.ListFilePath;
 
-    // When the free space cannot be had, creating the file decides, and says why if not.
-    // A folder that does not answer at all is said so at once; the user may choose again.
-    const QString folder = QFileInfo(state_.ListFilePath).absolutePath();
-    const std::shared_ptr<DiskInfo> disk = controls_.DiskInfo1;
-    const std::optional<std::optional<quint64>> freeSpace = askWithin<std::optional<quint64>>(
-        kFileSystemAnswerLimit, [disk, folder] { return disk->FreeSpace(folder); });
-    if (!freeSpace) {
-        fail();
-        showError(QStringLiteral("%1 does not answer.")
-                      .arg(listfields::shownName(QDir::toNativeSeparators(folder))));
-        return Command2_Click();
-    }
-    if (*freeSpace && **freeSpace < kLeastFreeSpace) {
-        fail();
-        showError(QStringLiteral("Read-only drive, pick another"));
+        // When the free space cannot be had, creating the file decides, and says why if
+        // not. The window goes on while the drive is asked, up to the limit.
+        const QString folder = QFileInfo(state_.ListFilePath).absolutePath();
+        const std::shared_ptr<DiskInfo> disk = controls_.DiskInfo1;
+        QElapsedTimer waited;
+        waited.start();
+        const std::optional<std::optional<quint64>> freeSpace = askWhile<std::optional<quint64>>(
+            [this, &waited] {
+                pumpEventsNow();
+                return !unloaded_ && !waited.hasExpired(kFileSystemAnswerLimit.count());
+            },
+            [disk, folder] { return disk->FreeSpace(folder); });
+        if (unloaded_)
+            return; // closed meanwhile: nobody is left to tell
+        if (!freeSpace) {
+            fail();
+            showError(QStringLiteral("%1 does not answer.")
+                          .arg(listfields::shownName(QDir::toNativeSeparators(folder))));
+            continue;
+        }
+        if (*freeSpace && **freeSpace < kLeastFreeSpace) {
+            fail();
+            showError(QStringLiteral("Read-only drive, pick another"));
+        }
+        return;
     }
 }
 

@@ -1,10 +1,21 @@
 #pragma once
 
 #include "platform/desktop/dialogs.h"
+#include "platform/desktop/savefilelookups.h"
 
-// The save dialog: Qt's own file dialog, the same on every desktop, which asks before
-// it replaces a file and, when told to, before it names a file that does not exist yet.
+#include <memory>
+
+// The save dialog: a dialog of this program's own (SaveFileDialog), the same on every
+// desktop, that asks the file system only from threads of its own, so that a file server
+// that stops answering never holds up the window. It asks before it replaces a file and,
+// when told to, before it names a file that does not exist yet.
 class CommonDialog final : public SaveDialog {
 public:
+    explicit CommonDialog(std::shared_ptr<const SaveFileLookups> lookups = systemSaveFileLookups())
+        : lookups_(std::move(lookups)) {}
+
     std::optional<QString> ShowSave(QWidget* owner, const SaveDialogRequest& request) override;
+
+private:
+    std::shared_ptr<const SaveFileLookups> lookups_;
 };
