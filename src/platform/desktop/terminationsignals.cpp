@@ -1,9 +1,10 @@
 #include "platform/desktop/terminationsignals.h"
 
+#include "platform/system/interrupt.h"
+
 #include <QApplication>
 #include <QSocketNotifier>
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -13,18 +14,15 @@ namespace {
 
 // The handler only wakes the event loop, which does the closing.
 int wakeUp[2] = {-1, -1};
-std::atomic<int> heard = 0;
 
 extern "C" void onSignal(int signal, siginfo_t* info, void*) {
     const int saved = errno;
     // The process that waits on this one passes on what reached it, which may have
     // reached this one too (a kill of the process group): that is the same request.
     const bool passedOn = info->si_code == SI_QUEUE && info->si_pid == ::getppid();
-    // A program that does not close on the first request ends on the second.
-    if (!passedOn && heard.fetch_add(1) > 0) {
-        ::signal(signal, SIG_DFL);
-        ::raise(signal);
-    }
+    // A program that does not close on the first request ends on the user's second.
+    if (isSecondRequest() && !passedOn)
+        endByDefault(signal);
     const char byte = 1;
     if (::write(wakeUp[1], &byte, 1) < 0) {
         // Full: a wake-up is on its way already.
