@@ -6,7 +6,8 @@
 
 std::optional<QString> CommonDialog::ShowSave(QWidget* owner, const SaveDialogRequest& request) {
     // On the heap: the owner may go while the dialog is open, and takes it along.
-    const QPointer<SaveFileDialog> dialog = new SaveFileDialog(owner, request, lookups_);
+    const QPointer<SaveFileDialog> dialog =
+        new SaveFileDialog(owner, request, lookups_, questions_);
     const bool saved = dialog->exec() == QDialog::Accepted;
     if (!dialog)
         return std::nullopt;

@@ -54,3 +54,12 @@ public:
     // Modal; returns when the user has closed the box.
     virtual void MsgBox(QWidget* owner, const QString& text, int style, const QString& title) = 0;
 };
+
+// A question with Yes and No, in a box over `owner`, with `yesFirst` choosing the button
+// Return gives. Modal: true for Yes. The owner may go while the box is open (when its own
+// owner closes); the box then goes with it and the answer is No.
+class QuestionBoxes {
+public:
+    virtual ~QuestionBoxes() = default;
+    virtual bool Ask(QWidget* owner, const QString& text, const QString& title, bool yesFirst) = 0;
+};

@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QFileIconProvider>
 #include <QKeyEvent>
-#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -63,9 +62,11 @@ const QIcon& iconFor(bool folder) {
 } // namespace
 
 SaveFileDialog::SaveFileDialog(QWidget* owner, const SaveDialogRequest& request,
-                               std::shared_ptr<const SaveFileLookups> lookups)
+                               std::shared_ptr<const SaveFileLookups> lookups,
+                               std::shared_ptr<QuestionBoxes> questions)
     : QDialog(owner), ui(std::make_unique<Ui::SaveFileDialog>()), lookups_(std::move(lookups)),
-      mailbox_(std::make_shared<boundedcall::Mailbox>(this)), request_(request) {
+      questions_(std::move(questions)), mailbox_(std::make_shared<boundedcall::Mailbox>(this)),
+      request_(request) {
     ui->setupUi(this);
     setWindowTitle(request.title);
     ui->upButton->setIcon(style()->standardIcon(QStyle::SP_FileDialogToParent));
@@ -331,12 +332,6 @@ void SaveFileDialog::takeAnswer(const NativePath& path, const SaveFileLookups::F
 // closed): the caller then touches nothing more.
 bool SaveFileDialog::ask(const QString& question, bool yesFirst) {
     const QPointer<SaveFileDialog> self(this);
-    const QPointer<QMessageBox> box = new QMessageBox(
-        QMessageBox::Question, windowTitle(), question, QMessageBox::Yes | QMessageBox::No, this);
-    box->setDefaultButton(yesFirst ? QMessageBox::Yes : QMessageBox::No);
-    const bool yes = box->exec() == QMessageBox::Yes;
-    if (!self)
-        return false;
-    delete box;
-    return yes;
+    const bool yes = questions_->Ask(this, question, windowTitle(), yesFirst);
+    return self && yes;
 }

@@ -30,8 +30,10 @@ class QListWidgetItem;
 class SaveFileDialog final : public QDialog {
     Q_OBJECT
 public:
+    // The replace and create questions go to `questions`.
     SaveFileDialog(QWidget* owner, const SaveDialogRequest& request,
-                   std::shared_ptr<const SaveFileLookups> lookups);
+                   std::shared_ptr<const SaveFileLookups> lookups,
+                   std::shared_ptr<QuestionBoxes> questions);
     ~SaveFileDialog() override;
 
     // After Save: the full path of the file chosen.
@@ -57,6 +59,7 @@ private:
 
     std::unique_ptr<Ui::SaveFileDialog> ui;
     std::shared_ptr<const SaveFileLookups> lookups_;
+    std::shared_ptr<QuestionBoxes> questions_;
     std::shared_ptr<boundedcall::Mailbox> mailbox_;
     SaveDialogRequest request_;
     QList<QRegularExpression> patterns_; // the filter's
