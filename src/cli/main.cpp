@@ -72,7 +72,7 @@ template <typename T> std::optional<T> askAside(std::function<T()> ask) {
             giveUp.emplace(20);
         return !giveUp || !giveUp->hasExpired();
     };
-    return askWhile<T>(keepWaiting, [ask = std::move(ask)] {
+    return aside::askWhile<T>(keepWaiting, [ask = std::move(ask)] {
         const RequestsHeldBack held;
         return ask();
     });

@@ -1,19 +1,16 @@
 #include "listing/treescan.h"
 
+#include "listing/asidecall.h"
+
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <system_error>
-#include <thread>
 
-struct TreeScan::Shared {
+struct TreeScan::Shared : aside::Meeting {
     // Declared first, so it is dropped last: what it made may point into it.
     std::shared_ptr<FileSystemInfo> fileSystem;
     std::atomic<bool> stop = false;
-    std::mutex mutex; // guards what follows
-    std::condition_variable changed;
+    // Guarded by the meeting's mutex:
     bool done = false;
     std::unique_ptr<RecordedFolders> record;
     std::deque<SubFolder> subFolders;
@@ -44,12 +41,8 @@ TreeScan::TreeScan(std::shared_ptr<FileSystemInfo> fileSystem, const NativePath&
         shared->done = true;
         shared->changed.notify_all();
     };
-    try {
-        std::thread(read).detach();
-    } catch (const std::system_error&) {
-        // No thread to be had: the tree is read here, as a last resort.
-        read();
-    }
+    if (!aside::runDetached(read))
+        read(); // no thread to be had: the tree is read here, as a last resort
 }
 
 TreeScan::~TreeScan() {
@@ -59,16 +52,10 @@ TreeScan::~TreeScan() {
 template <typename Ready>
 bool TreeScan::waitFor(std::unique_lock<std::mutex>& lock, const WhileWaiting& whileWaiting,
                        Ready ready) {
-    while (!shared_->changed.wait_for(lock, std::chrono::milliseconds(kWaitSliceMs), ready)) {
-        lock.unlock();
-        const bool goOn = whileWaiting();
-        lock.lock();
-        if (!goOn) {
-            shared_->stop = true;
-            return false;
-        }
-    }
-    return true;
+    if (shared_->waitFor(lock, whileWaiting, ready))
+        return true;
+    shared_->stop = true;
+    return false;
 }
 
 std::unique_ptr<RecordedFolders> TreeScan::takeRecord(const WhileWaiting& whileWaiting) {

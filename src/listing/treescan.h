@@ -29,9 +29,8 @@ public:
     TreeScan(const TreeScan&) = delete;
     TreeScan& operator=(const TreeScan&) = delete;
 
-    // How often at the least a wait lets its caller look up.
-    static constexpr int kWaitSliceMs = 16;
-    // Called while waiting, on the waiting thread; false ends the wait at once.
+    // Called on the waiting thread at least every aside::kWaitSlice while it waits; false
+    // ends the wait at once.
     using WhileWaiting = std::function<bool()>;
 
     // The record, once read; nothing when the wait was given up or the file system gave

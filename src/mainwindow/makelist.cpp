@@ -109,7 +109,7 @@ Form1::RunEnd Form1::writeList() {
     // Opened from another thread: a folder on a file server that has stopped answering
     // would hold this one, and the window with it, for good. One that is waking up is
     // waited for, with Abort at hand.
-    std::optional<OpenedListFile> opened = askWhile<OpenedListFile>(
+    std::optional<OpenedListFile> opened = aside::askWhile<OpenedListFile>(
         [this] { return pumpEvents(); },
         [path = QFile::encodeName(state_.ListFilePath)] { return openListFileAside(path); });
     if (unloaded_)

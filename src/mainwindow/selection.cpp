@@ -112,12 +112,13 @@ void Form1::Command2_Click() {
         const std::shared_ptr<DiskInfo> disk = controls_.DiskInfo1;
         QElapsedTimer waited;
         waited.start();
-        const std::optional<std::optional<quint64>> freeSpace = askWhile<std::optional<quint64>>(
-            [this, &waited] {
-                pumpEventsNow();
-                return !unloaded_ && !waited.hasExpired(kFileSystemAnswerLimit.count());
-            },
-            [disk, folder] { return disk->FreeSpace(folder); });
+        const std::optional<std::optional<quint64>> freeSpace =
+            aside::askWhile<std::optional<quint64>>(
+                [this, &waited] {
+                    pumpEventsNow();
+                    return !unloaded_ && !waited.hasExpired(kFileSystemAnswerLimit.count());
+                },
+                [disk, folder] { return disk->FreeSpace(folder); });
         if (unloaded_)
             return; // closed meanwhile: nobody is left to tell
         if (!freeSpace) {

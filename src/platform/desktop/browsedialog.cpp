@@ -1,6 +1,7 @@
 #include "platform/desktop/browsedialog.h"
 
 #include "listing/listfields.h"
+#include "platform/system/boundedcall.h"
 
 #include <QCollator>
 #include <QDialog>
@@ -23,9 +24,6 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -121,53 +119,38 @@ std::vector<Entry> subFoldersOf(const QByteArray& path) {
 // Such a thread may outlive the picker; its answer then goes nowhere.
 class BrowseDialog::Reader {
 public:
-    explicit Reader(QStandardItemModel* model) : model_(model) {}
+    explicit Reader(QStandardItemModel* model)
+        : mailbox_(std::make_shared<boundedcall::Mailbox>(model)) {}
 
     // Called when the picker goes, before its model does.
-    void cut() {
-        const std::lock_guard lock(mutex_);
-        model_ = nullptr;
-    }
+    void cut() { mailbox_->close(); }
 
     // Reads the sub-folders of the folder at `item` once; `then` runs when they are in.
-    void read(const std::shared_ptr<Reader>& self, QStandardItem* item,
-              std::function<void(QStandardItem*)> then) {
+    void read(QStandardItem* item, std::function<void(QStandardItem*)> then) {
         if (!item || item->data(kReadRole).toBool())
             return;
         item->setData(true, kReadRole);
         if (item->rowCount() > 0)
             item->child(0)->setText(QStringLiteral("\u2026")); // stands in while it is read
         const QByteArray path = item->data(kPathRole).toByteArray();
-        try {
-            // The item is touched only on this thread, while the model lasts: folder items
-            // stay as long as it does.
-            std::thread([self, path, item, then = std::move(then)] {
-                std::vector<Entry> folders = subFoldersOf(path);
-                const std::lock_guard lock(self->mutex_);
-                if (!self->model_)
-                    return;
-                QStandardItemModel* model = self->model_;
-                // A call posted to the model is dropped should the model go first.
-                QMetaObject::invokeMethod(
-                    model,
-                    [path, item, then, folders = std::move(folders)] {
-                        item->removeRows(0, item->rowCount());
-                        const QByteArray prefix = path.endsWith('/') ? path : path + '/';
-                        for (const Entry& folder : folders)
-                            item->appendRow(folderItem(prefix + folder.name, folder.shown));
-                        if (then)
-                            then(item);
-                    },
-                    Qt::QueuedConnection);
-            }).detach();
-        } catch (const std::system_error&) {
+        // The item is touched only on the model's thread, while the model lasts: folder
+        // items stay as long as it does.
+        const bool asked = askLater<std::vector<Entry>>(
+            mailbox_, [path] { return subFoldersOf(path); },
+            [path, item, then = std::move(then)](const std::vector<Entry>& folders) {
+                item->removeRows(0, item->rowCount());
+                const QByteArray prefix = path.endsWith('/') ? path : path + '/';
+                for (const Entry& folder : folders)
+                    item->appendRow(folderItem(prefix + folder.name, folder.shown));
+                if (then)
+                    then(item);
+            });
+        if (!asked)
             item->removeRows(0, item->rowCount()); // shown without sub-folders
-        }
     }
 
 private:
-    std::mutex mutex_;
-    QStandardItemModel* model_;
+    const std::shared_ptr<boundedcall::Mailbox> mailbox_;
 };
 
 BrowseDialog::BrowseDialog(const QString& prompt1, QObject* parent)
@@ -204,7 +187,7 @@ bool BrowseDialog::Show(QWidget* owner) {
     tree->setModel(model);
     tree->header()->hide();
     QObject::connect(tree, &QTreeView::expanded, tree, [model, reader](const QModelIndex& index) {
-        reader->read(reader, model->itemFromIndex(index), nullptr);
+        reader->read(model->itemFromIndex(index), nullptr);
     });
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
@@ -244,7 +227,7 @@ bool BrowseDialog::Show(QWidget* owner) {
             tree->setCurrentIndex(child->index());
             tree->scrollTo(child->index());
             if (path != goal) {
-                reader->read(reader, child, goDown);
+                reader->read(child, goDown);
                 tree->expand(child->index());
             }
             return;
@@ -252,7 +235,7 @@ bool BrowseDialog::Show(QWidget* owner) {
     };
     tree->setCurrentIndex(model->item(0)->index());
     if (goal != "/") {
-        reader->read(reader, model->item(0), goDown);
+        reader->read(model->item(0), goDown);
         tree->expand(model->item(0)->index());
     }
 
