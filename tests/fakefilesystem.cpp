@@ -73,7 +73,7 @@ private:
 };
 
 std::unique_ptr<RecordedFolders> FakeFileSystem::recordedFolders(const NativePath& folder,
-                                                                 const KeepGoing&) {
+                                                                 std::stop_token) {
     ++scans;
     if (onScan)
         onScan(0);
@@ -93,7 +93,7 @@ std::unique_ptr<RecordedFolders> FakeFileSystem::recordedFolders(const NativePat
     return record;
 }
 
-bool FakeFileSystem::listSubFolders(const NativePath& folder, const KeepGoing& keepGoing,
+bool FakeFileSystem::listSubFolders(const NativePath& folder, std::stop_token stop,
                                     const SubFolderRead& read) {
     ++scans;
     if (onScan)
@@ -107,7 +107,7 @@ bool FakeFileSystem::listSubFolders(const NativePath& folder, const KeepGoing& k
         read(node.name.toUtf8(), sizeBelow(node));
         if (onScan)
             onScan(++listed);
-        if (!keepGoing())
+        if (stop.stop_requested())
             return false;
     }
     return true;

@@ -40,8 +40,8 @@ public:
     QString decodePath(const NativePath& path) const override { return QString::fromUtf8(path); }
     QString pathBelowRoot(const NativePath& path) const override;
     std::unique_ptr<RecordedFolders> recordedFolders(const NativePath& folder,
-                                                     const KeepGoing& keepGoing) override;
-    bool listSubFolders(const NativePath& folder, const KeepGoing& keepGoing,
+                                                     std::stop_token stop) override;
+    bool listSubFolders(const NativePath& folder, std::stop_token stop,
                         const SubFolderRead& read) override;
     quint64 usedSpace(const NativePath& root) override;
 

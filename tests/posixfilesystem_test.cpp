@@ -44,9 +44,9 @@ const KeepGoing kAlways = [] { return true; };
 // A record's folders in the order of its walk: each path below the top ("" for the top,
 // "a/b" below) with its size.
 using Walked = std::vector<std::pair<QByteArray, std::optional<ByteTotal>>>;
-Walked walked(PosixFileSystem& fs, const QByteArray& folder, const KeepGoing& keepGoing = kAlways) {
+Walked walked(PosixFileSystem& fs, const QByteArray& folder, std::stop_token stop = {}) {
     Walked folders;
-    const std::unique_ptr<RecordedFolders> record = fs.recordedFolders(folder, keepGoing);
+    const std::unique_ptr<RecordedFolders> record = fs.recordedFolders(folder, stop);
     std::vector<QByteArray> path;
     while (record && record->next()) {
         path.resize(std::size_t(record->depth()));
@@ -73,7 +73,7 @@ std::vector<QByteArray> namesAt(const Walked& folders, int depth) {
 // The restricted listing as it is handed on.
 Walked listed(PosixFileSystem& fs, const QByteArray& folder) {
     Walked folders;
-    EXPECT_TRUE(fs.listSubFolders(folder, kAlways, [&](QByteArrayView name, auto size) {
+    EXPECT_TRUE(fs.listSubFolders(folder, {}, [&](QByteArrayView name, auto size) {
         folders.emplace_back(name.toByteArray(), size);
     }));
     return folders;
@@ -109,9 +109,8 @@ TEST_F(PosixFileSystemTest, FoldersAreRealDirectoriesOnly) {
     PosixFileSystem fs;
     EXPECT_EQ(namesAt(walked(fs, base), 1), (std::vector<QByteArray>{".dot", "Alpha", "beta"}));
     std::vector<QByteArray> listed;
-    EXPECT_TRUE(fs.listSubFolders(base + "/", kAlways, [&](QByteArrayView name, auto) {
-        listed.push_back(name.toByteArray());
-    }));
+    EXPECT_TRUE(fs.listSubFolders(
+        base + "/", {}, [&](QByteArrayView name, auto) { listed.push_back(name.toByteArray()); }));
     std::sort(listed.begin(), listed.end());
     EXPECT_EQ(listed, (std::vector<QByteArray>{"Alpha", "beta"}));
 }
@@ -305,13 +304,10 @@ TEST_F(PosixFileSystemTest, CancelledQueryGivesNoSizeAndLeavesNothingHalfDone) {
             makeFolder(folder + "/s" + QByteArray::number(i));
     }
     PosixFileSystem fs;
-    fs.setKeepGoingInterval(std::chrono::milliseconds(0)); // ask at every chance
-    int asked = 0;
-    EXPECT_TRUE(walked(fs, base, [&] {
-                    ++asked;
-                    return false;
-                }).empty());
-    EXPECT_EQ(asked, 1); // once told to stop, it is not asked again
+    fs.setStopCheckInterval(std::chrono::milliseconds(0)); // look at every chance
+    std::stop_source stopped;
+    stopped.request_stop();
+    EXPECT_TRUE(walked(fs, base, stopped.get_token()).empty());
     const Walked folders = walked(fs, base);
     EXPECT_EQ(folders.size(), 1u + 24 * 101);
     EXPECT_EQ(folders.front().second, expected);

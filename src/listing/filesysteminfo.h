@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 
 // A path as the platform's file calls take it. Names are kept exactly as the file
 // system gives them, so folders whose names do not decode cleanly are still reached.
@@ -17,7 +18,8 @@ using NativePath = QByteArray;
 // sparse files of 2^63 bytes would wrap a 64-bit sum).
 using ByteTotal = unsigned __int128;
 
-// Asked now and then while a tree is read; returning false gives the reading up.
+// What the POSIX scanner's inner loops ask now and then; false gives the reading up. The
+// service makes it from the stop token of the call.
 using KeepGoing = std::function<bool()>;
 
 // How far the reading of a tree has come.
@@ -78,7 +80,8 @@ public:
 //      meanwhile the asking thread may call scanProgress() and exhaustedResource();
 //   3. once the record is handed over: usedSpace() for a root, exhaustedResource(),
 //      setListFile(-1), on the asking thread.
-// A stop is asked for through the KeepGoing of the call, which then returns soon. Should a call of
+// A stop is asked for through the stop token of the call, from any thread; the call then
+// returns soon. Should a call of
 // the file system never come back, the engine does not wait for it: the asking thread goes on and
 // drops its own reference, and the scanning thread drops this service and whatever it made when the
 // call comes back at last. What it finds then is read by no one. separator(), the path calls and
@@ -114,11 +117,11 @@ public:
     //   such a loop has the size counted from itself, as if it had been chosen;
     // - a folder of a kernel file system holds nothing on a drive: it is not there;
     // - a chosen folder that the exclude patterns match is not there: nothing is.
-    // Nothing when `keepGoing` said to stop, or when the system ran out of descriptors or
-    // memory: then exhaustedResource() says so, and the service is done with, as any
-    // answer from it could fall short.
+    // Nothing when a stop was asked for through `stop`, or when the system ran out of descriptors
+    // or memory: then exhaustedResource() says so, and the service is done with, as any answer from
+    // it could fall short.
     virtual std::unique_ptr<RecordedFolders> recordedFolders(const NativePath& folder,
-                                                             const KeepGoing& keepGoing) = 0;
+                                                             std::stop_token stop) = 0;
 
     // Called on the scanning thread with a sub-folder's name and the size of its tree.
     using SubFolderRead = std::function<void(QByteArrayView name, std::optional<ByteTotal> size)>;
@@ -127,8 +130,8 @@ public:
     // folder's sub-folders that is not hidden, in the file system's order, as soon as its
     // tree and those of the ones before it are read. Sizes and what is left out follow
     // recordedFolders(). Nothing is listed when the folder cannot be opened. False when
-    // `keepGoing` said to stop or resources ran out; what was listed before stands.
-    virtual bool listSubFolders(const NativePath& folder, const KeepGoing& keepGoing,
+    // a stop was asked for or resources ran out; what was listed before stands.
+    virtual bool listSubFolders(const NativePath& folder, std::stop_token stop,
                                 const SubFolderRead& read) = 0;
 
     // Used space of the drive whose root is given; 0 when it cannot be had.

@@ -2,14 +2,13 @@
 
 #include "listing/asidecall.h"
 
-#include <atomic>
 #include <deque>
 #include <mutex>
 
 struct TreeScan::Shared : aside::Meeting {
     // Declared first, so it is dropped last: what it made may point into it.
     std::shared_ptr<FileSystemInfo> fileSystem;
-    std::atomic<bool> stop = false;
+    std::stop_source stop;
     // Guarded by the meeting's mutex:
     bool done = false;
     std::unique_ptr<RecordedFolders> record;
@@ -20,15 +19,13 @@ TreeScan::TreeScan(std::shared_ptr<FileSystemInfo> fileSystem, const NativePath&
     : shared_(std::make_shared<Shared>()) {
     shared_->fileSystem = std::move(fileSystem);
     auto read = [shared = shared_, folder, kind] {
-        const KeepGoing keepGoing = [&shared] {
-            return !shared->stop.load(std::memory_order_relaxed);
-        };
+        const std::stop_token stop = shared->stop.get_token();
         std::unique_ptr<RecordedFolders> record;
         if (kind == Kind::Record) {
-            record = shared->fileSystem->recordedFolders(folder, keepGoing);
+            record = shared->fileSystem->recordedFolders(folder, stop);
         } else {
             shared->fileSystem->listSubFolders(
-                folder, keepGoing, [&shared](QByteArrayView name, std::optional<ByteTotal> size) {
+                folder, stop, [&shared](QByteArrayView name, std::optional<ByteTotal> size) {
                     // Tens of thousands may come in a burst: the waiting side takes all that
                     // came at its next look, within a wait slice, rather than being woken
                     // for each.
@@ -46,7 +43,7 @@ TreeScan::TreeScan(std::shared_ptr<FileSystemInfo> fileSystem, const NativePath&
 }
 
 TreeScan::~TreeScan() {
-    shared_->stop = true;
+    shared_->stop.request_stop();
 }
 
 template <typename Ready>
@@ -54,7 +51,7 @@ bool TreeScan::waitFor(std::unique_lock<std::mutex>& lock, const WhileWaiting& w
                        Ready ready) {
     if (shared_->waitFor(lock, whileWaiting, ready))
         return true;
-    shared_->stop = true;
+    shared_->stop.request_stop();
     return false;
 }
 

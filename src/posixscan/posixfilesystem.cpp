@@ -102,17 +102,19 @@ void PosixFileSystem::noteExhaustion(int error) {
 }
 
 bool PosixFileSystem::scan(FolderTree& tree, const NativePath& top, int fd,
-                           const KeepGoing& keepGoing, bool hiddenAtTop,
+                           const std::stop_token& stop, bool hiddenAtTop,
                            const std::function<void(quint32)>& subFolderRead) {
-    tree.setKeepGoingInterval(keepGoingInterval_);
+    tree.setKeepGoingInterval(stopCheckInterval_);
+    // The scanner's threads all ask this; a stop token may be read from any of them.
+    const KeepGoing keepGoing = [&stop] { return !stop.stop_requested(); };
     tree.setMemoryLimit(memoryLimit_);
     // What cannot be read is told only while the run goes on: once it stopped, whoever
     // asked may be gone.
     ScanOptions options = options_;
     if (options.unreadable) {
-        options.unreadable = [&keepGoing, &tell = options_.unreadable](const NativePath& folder,
-                                                                       int error) {
-            if (keepGoing())
+        options.unreadable = [&stop, &tell = options_.unreadable](const NativePath& folder,
+                                                                  int error) {
+            if (!stop.stop_requested())
                 tell(folder, error);
         };
     }
@@ -132,27 +134,27 @@ bool PosixFileSystem::scan(FolderTree& tree, const NativePath& top, int fd,
     return done;
 }
 
-bool PosixFileSystem::couldNotOpen(const NativePath& top, const KeepGoing& keepGoing) {
+bool PosixFileSystem::couldNotOpen(const NativePath& top, const std::stop_token& stop) {
     const int error = errno;
     noteExhaustion(error);
     if (exhausted_)
         return false;
-    if (options_.unreadable && keepGoing())
+    if (options_.unreadable && !stop.stop_requested())
         options_.unreadable(top, error);
     return true;
 }
 
 std::unique_ptr<FolderTree>
-PosixFileSystem::recordFrom(const NativePath& top, const KeepGoing& keepGoing, bool hiddenAtTop) {
+PosixFileSystem::recordFrom(const NativePath& top, const std::stop_token& stop, bool hiddenAtTop) {
     auto tree = std::make_unique<FolderTree>();
     DirStack base;
     if (!base.openBase(top)) {
-        if (!couldNotOpen(top, keepGoing))
+        if (!couldNotOpen(top, stop))
             return nullptr;
         tree->recordEmptyFolder(false);
     } else if (pseudoMounts_.isPseudo(base.top().dev, base.topFd())) {
         tree->recordEmptyFolder(true); // nothing of it is on a drive
-    } else if (!scan(*tree, top, base.topFd(), keepGoing, hiddenAtTop)) {
+    } else if (!scan(*tree, top, base.topFd(), stop, hiddenAtTop)) {
         return nullptr;
     }
     return tree;
@@ -275,10 +277,10 @@ private:
 };
 
 std::unique_ptr<RecordedFolders> PosixFileSystem::recordedFolders(const NativePath& folder,
-                                                                  const KeepGoing& keepGoing) {
+                                                                  std::stop_token stop) {
     const RequestsHeldBack held;
     const NativePath top = withoutTrailingSeparators(folder);
-    std::unique_ptr<FolderTree> tree = recordFrom(top, keepGoing, true);
+    std::unique_ptr<FolderTree> tree = recordFrom(top, stop, true);
     if (!tree)
         return nullptr;
     auto walk = std::make_unique<RecordedWalk>(std::move(tree));
@@ -286,7 +288,7 @@ std::unique_ptr<RecordedFolders> PosixFileSystem::recordedFolders(const NativePa
     // is counted from itself, as if it had been chosen.
     for (const auto& [index, below] : walk->countedElsewhere()) {
         const std::optional<std::optional<ByteTotal>> size =
-            countedFromItself((top == "/" ? NativePath() : top) + below, keepGoing);
+            countedFromItself((top == "/" ? NativePath() : top) + below, stop);
         if (!size)
             return nullptr;
         walk->countedFromItself_[index] = *size;
@@ -295,8 +297,8 @@ std::unique_ptr<RecordedFolders> PosixFileSystem::recordedFolders(const NativePa
 }
 
 std::optional<std::optional<ByteTotal>>
-PosixFileSystem::countedFromItself(const NativePath& folder, const KeepGoing& keepGoing) {
-    const std::unique_ptr<FolderTree> own = recordFrom(folder, keepGoing, true);
+PosixFileSystem::countedFromItself(const NativePath& folder, const std::stop_token& stop) {
+    const std::unique_ptr<FolderTree> own = recordFrom(folder, stop, true);
     if (!own)
         return std::nullopt;
     return FolderTree::sizeOf(own->record().node(0));
@@ -392,19 +394,19 @@ private:
 
 } // namespace
 
-bool PosixFileSystem::listSubFolders(const NativePath& folder, const KeepGoing& keepGoing,
+bool PosixFileSystem::listSubFolders(const NativePath& folder, std::stop_token stop,
                                      const SubFolderRead& read) {
     const RequestsHeldBack held;
     const NativePath top = withoutTrailingSeparators(folder);
     DirStack base;
     if (!base.openBase(top))
-        return couldNotOpen(top, keepGoing);
+        return couldNotOpen(top, stop);
     if (pseudoMounts_.isPseudo(base.top().dev, base.topFd()))
         return true; // nothing of it is on a drive
     // Hidden folders at the top are neither listed nor read.
     FolderTree tree;
     InOrder inOrder(tree.record(), read);
-    if (!scan(tree, top, base.topFd(), keepGoing, false,
+    if (!scan(tree, top, base.topFd(), stop, false,
               [&inOrder](quint32 node) { inOrder.read(node); }))
         return false;
     const auto [from, end] = inOrder.rest();
@@ -417,7 +419,7 @@ bool PosixFileSystem::listSubFolders(const NativePath& folder, const KeepGoing& 
             const QByteArrayView name = tree.record().name(node);
             const std::optional<std::optional<ByteTotal>> counted = countedFromItself(
                 (top == "/" ? NativePath() : top) + '/' + NativePath(name.data(), name.size()),
-                keepGoing);
+                stop);
             if (!counted)
                 return false;
             size = *counted;
@@ -427,8 +429,8 @@ bool PosixFileSystem::listSubFolders(const NativePath& folder, const KeepGoing& 
     return true;
 }
 
-void PosixFileSystem::setKeepGoingInterval(std::chrono::milliseconds interval) {
-    keepGoingInterval_ = interval;
+void PosixFileSystem::setStopCheckInterval(std::chrono::milliseconds interval) {
+    stopCheckInterval_ = interval;
 }
 
 void PosixFileSystem::setMemoryLimit(std::size_t bytes) {

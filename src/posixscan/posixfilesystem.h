@@ -24,8 +24,8 @@ public:
     void appendDecoded(QString& text, QByteArrayView name) const override;
     QString pathBelowRoot(const NativePath& path) const override;
     std::unique_ptr<RecordedFolders> recordedFolders(const NativePath& folder,
-                                                     const KeepGoing& keepGoing) override;
-    bool listSubFolders(const NativePath& folder, const KeepGoing& keepGoing,
+                                                     std::stop_token stop) override;
+    bool listSubFolders(const NativePath& folder, std::stop_token stop,
                         const SubFolderRead& read) override;
     quint64 usedSpace(const NativePath& root) override;
     ScanProgress scanProgress() const override;
@@ -33,8 +33,8 @@ public:
     void setScanOptions(const ScanOptions& options) override { options_ = options; }
     int exhaustedResource() const override { return exhausted_.load(); }
 
-    // How often a long scan calls its keepGoing at the most.
-    void setKeepGoingInterval(std::chrono::milliseconds interval);
+    // How often a long scan looks at its stop token at the most.
+    void setStopCheckInterval(std::chrono::milliseconds interval);
     // Makes the records of scans fail as if memory ran out beyond this many bytes.
     void setMemoryLimit(std::size_t bytes);
 
@@ -44,21 +44,21 @@ private:
     void noteExhaustion(int error);
     // After the top could not be opened (errno tells why): reports it as unreadable, or
     // false when the system ran out of descriptors or memory and the run cannot go on.
-    bool couldNotOpen(const NativePath& top, const KeepGoing& keepGoing);
+    bool couldNotOpen(const NativePath& top, const std::stop_token& stop);
     // Scans the tree of the folder open at `fd`, `top`, into `tree`.
-    bool scan(FolderTree& tree, const NativePath& top, int fd, const KeepGoing& keepGoing,
+    bool scan(FolderTree& tree, const NativePath& top, int fd, const std::stop_token& stop,
               bool hiddenAtTop, const std::function<void(quint32)>& subFolderRead = nullptr);
     // The folder's own record, from the folder down; nothing when the scan was stopped or
     // ran out of resources, and a folder without a size when it cannot be opened.
-    std::unique_ptr<FolderTree> recordFrom(const NativePath& top, const KeepGoing& keepGoing,
+    std::unique_ptr<FolderTree> recordFrom(const NativePath& top, const std::stop_token& stop,
                                            bool hiddenAtTop);
     // The size of a folder whose figure in a record depends on where the scan began (a
     // loop below it), counted from itself; nothing when the scan could not finish.
     std::optional<std::optional<ByteTotal>> countedFromItself(const NativePath& folder,
-                                                              const KeepGoing& keepGoing);
+                                                              const std::stop_token& stop);
 
     const PseudoMounts pseudoMounts_;
-    std::chrono::milliseconds keepGoingInterval_{50};
+    std::chrono::milliseconds stopCheckInterval_{50};
     std::size_t memoryLimit_ = std::size_t(-1);
     std::atomic<int> exhausted_ = 0;
     mutable std::mutex mutex_; // guards what follows: the asking thread looks on
