@@ -1,6 +1,7 @@
 // Start-up through the hidden start window, the refusals, the hand-over to a copy that
 // already runs, closing while a run writes, and the About window's thunder.
 
+#include "heldfilesystem.h"
 #include "mainwindow/form1.h"
 #include "platform/desktop/localinstancelink.h"
 #include "pulsetestserver.h"
@@ -379,25 +380,26 @@ private slots:
         ScriptedControls scripted;
         scripted.picker->answers.push_back(QFile::encodeName(tree));
         scripted.saveDialog->answers.push_back(listFile);
-        int pumps = 0;
-        QTimer ticker;
-        connect(&ticker, &QTimer::timeout, [&] {
-            QTest::qSleep(Form1::kPumpIntervalMs); // slow enough that every folder pumps
-            if (++pumps == 5)
-                topLevel("Form1")->findChild<QAction*>("exit")->trigger();
-        });
-        scripted.saveDialog->whileShown = [&] { ticker.start(0); };
-        QTimer::singleShot(0, [] {
-            QWidget* form = topLevel("Form1");
+        bool closed = false;
+        QTimer::singleShot(0, [&closed] {
+            auto* form = static_cast<Form1*>(topLevel("Form1"));
             QVERIFY(form && form->isVisible() && topLevel("Form2"));
+            // The run is still reading the tree when the window closes.
+            auto held = std::make_shared<HeldFileSystem>();
+            form->setFileSystemSource([held] { return held; });
             form->findChild<QAbstractButton*>("Command1")->click();
             form->findChild<QAbstractButton*>("Command4")->click();
+            QTimer::singleShot(50, [form, &closed] {
+                QVERIFY(form->state().RunActive());
+                form->findChild<QAction*>("exit")->trigger();
+                closed = true;
+            });
         });
         QTimer watchdog;
         connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(99); });
         watchdog.start(60000);
         QCOMPARE(runKestrix(scripted.handOver()), 0);
-        QVERIFY(pumps >= 5);
+        QVERIFY(closed);
         QVERIFY(!topLevel("Form1") && !topLevel("Form2"));
         QFile written(listFile);
         QVERIFY(written.open(QIODevice::ReadOnly));

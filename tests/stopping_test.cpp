@@ -1,10 +1,13 @@
 #include "cli/terminalhost.h"
 #include "fakefilesystem.h"
-#include "listing/listingrun.h"
+#include "listing/listingjob.h"
 #include "platform/system/interrupt.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +16,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -42,10 +47,14 @@ struct Gate {
 };
 
 enum class Stop { Abort, Close, Signal };
+// When the stop comes: before the run starts, while the list file is being opened, or
+// once the run waits on the blocked call.
+enum class When { BeforeStart, WhileOpening, WhileBlocked };
 
 struct StopCase {
     const char* name;
     Stop how;
+    When when = When::WhileBlocked;
     int signal = 0;
     ListMode mode = ListMode::WithSubs;
     int blockAfter = 0;            // sub-folders listed before the call blocks
@@ -56,43 +65,21 @@ void PrintTo(const StopCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-// Ctrl+C as kestrix-list hears it; Abort and closing as the window does them.
-class StoppingHost final : public RunHost {
-public:
-    StoppingHost(const FileSystemInfo& fs, QFile& file, Gate& gate, const StopCase& c)
-        : terminal(fs, TerminalHost::ListTarget::File), file_(file), gate_(gate), how_(c.how),
-          linesOnDiskFirst_(c.linesOnDiskFirst) {}
-    void setStatusText(const QString&) override { shown_ = true; }
-    // Stops while the run waits on the blocked call, not at a folder shown.
-    bool pumpEvents() override {
-        if (!terminal.pumpEvents())
-            return false;
-        if (std::exchange(shown_, false) || how_ == Stop::Signal || !gate_.isEntered())
-            return true;
-        if (linesOnDiskFirst_) {
-            QFile onDisk(file_.fileName());
-            if (!onDisk.open(QIODevice::ReadOnly) || !onDisk.readAll().contains("Share"))
-                return true;
-        }
-        if (how_ == Stop::Close)
-            file_.close();
-        return false;
-    }
-    TerminalHost terminal;
+bool linesOnDisk(const QString& path) {
+    QFile onDisk(path);
+    return onDisk.open(QIODevice::ReadOnly) && onDisk.readAll().contains("Share");
+}
 
-private:
-    QFile& file_;
-    Gate& gate_;
-    Stop how_;
-    bool linesOnDiskFirst_;
-    bool shown_ = false;
-};
-
-// The run in a process of its own, as a signal's mark lasts as long as the process.
-// Exits 130 when interrupted, 0 when stopped otherwise, 1 when the run did not come back
-// while the call was blocked or left the list wrong.
+// The run in a process of its own, as a signal's mark lasts as long as the process; Abort
+// and closing asked for as the window asks, Ctrl+C heard as kestrix-list hears it. Exits
+// 130 when interrupted, 0 when stopped otherwise, 1 when the run did not end while the
+// call was blocked or left the list wrong.
 [[noreturn]] void runUntilStopped(const StopCase& c) {
     installInterruptHandler();
+    int argc = 1;
+    char name[] = "stopping_test";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
     auto gate = std::make_shared<Gate>();
     auto fs = std::make_shared<FakeFileSystem>();
     fs->addFolder(QStringLiteral("c:\\slow"), 1);
@@ -106,28 +93,66 @@ private:
         gate->block();
     };
     QTemporaryDir dir;
-    QFile file(dir.filePath(QStringLiteral("list.txt")));
-    if (!file.open(QIODevice::WriteOnly))
-        std::_Exit(1);
-    StoppingHost host(*fs, file, *gate, c);
+    const QString path = dir.filePath(QStringLiteral("list.txt"));
+    TerminalHost terminal(*fs, TerminalHost::ListTarget::File);
+    QEventLoop loop;
+    std::optional<ListingJob::End> ended;
+    ListingJob::Reports reports;
+    reports.ended = [&](const ListingJob::End& end) {
+        ended = end;
+        loop.quit();
+    };
+    ListingJob job(&loop, std::move(reports));
+    const ListingJob::Stop how =
+        c.how == Stop::Close ? ListingJob::Stop::Close : ListingJob::Stop::Abort;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!terminal.poll())
+            job.stop(ListingJob::Stop::Abort);
+        else if (c.how != Stop::Signal && c.when != When::BeforeStart &&
+                 (c.when == When::WhileOpening || gate->isEntered()) &&
+                 (!c.linesOnDiskFirst || linesOnDisk(path)))
+            job.stop(how);
+    });
+    poll.start(5);
+    QTimer::singleShot(std::chrono::seconds(20), &loop, [] { std::_Exit(1); });
     ListRequest request;
     request.folder = fs->encodePath(QStringLiteral("c:\\slow"));
     request.mode = c.mode;
-    ListingRun(fs, host).writeAndClose(file, request);
+    if (c.when == When::BeforeStart)
+        job.stop(how);
+    job.start(fs, request, [&c, path](std::stop_token stop) {
+        ListingJob::Opened opened;
+        if (c.when == When::WhileOpening) {
+            // A list file's folder that never answers.
+            while (!stop.stop_requested())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return opened;
+        }
+        auto file = std::make_shared<QFile>(path);
+        if (file->open(QIODevice::WriteOnly))
+            opened.file = file;
+        return opened;
+    });
+    loop.exec();
 
     const bool cameBackWhileBlocked = !gate->isReleased();
-    file.open(QIODevice::ReadOnly);
+    QFile file(path);
+    const bool exists = file.open(QIODevice::ReadOnly);
     const QByteArray list = file.readAll();
-    // Closed under the run, the file keeps what stood in it: the header, and no total.
-    // Without subs, the folders read before the call blocked keep their lines.
+    // Closed, the file keeps what stood in it: the header and the lines finished, and no
+    // total. Without subs, the folders read before the call blocked keep their lines.
     const QByteArray ending = "---------------\r\n" + QByteArray(95, ' ') + c.total + "\r\n";
     const bool listRight =
-        (c.how == Stop::Close ? list.contains(" Path - ") && !list.contains("-----")
-                              : list.endsWith(ending)) &&
-        list.contains("Share") == (c.blockAfter > 0) && !list.contains("Later");
+        c.when == When::WhileOpening
+            ? !ended->fileHad && !exists
+            : ended->fileHad && ended->outcome.status == ListOutcome::Status::Written &&
+                  (c.how == Stop::Close ? list.contains(" Path - ") && !list.contains("-----")
+                                        : list.endsWith(ending)) &&
+                  list.contains("Share") == (c.blockAfter > 0) && !list.contains("Later");
     if (!cameBackWhileBlocked || !listRight)
         std::_Exit(1);
-    std::_Exit(host.terminal.interrupted() ? 130 : 0);
+    std::_Exit(terminal.interrupted() ? 130 : 0);
 }
 
 class StopWhileACallBlocks : public ::testing::TestWithParam<StopCase> {};
@@ -138,14 +163,19 @@ TEST_P(StopWhileACallBlocks, RunEndsAtOnceAndTheCallIsLeftToFinish) {
     EXPECT_EXIT(runUntilStopped(c), ::testing::ExitedWithCode(c.how == Stop::Signal ? 130 : 0), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Stops, StopWhileACallBlocks,
-                         ::testing::Values(StopCase{"Abort", Stop::Abort},
-                                           StopCase{"Close", Stop::Close},
-                                           StopCase{"Sigint", Stop::Signal, SIGINT},
-                                           StopCase{"Sigterm", Stop::Signal, SIGTERM},
-                                           StopCase{"Sighup", Stop::Signal, SIGHUP},
-                                           StopCase{"AbortKeepsFinishedFolders", Stop::Abort, 0,
-                                                    ListMode::NoSubs, 1, '2', true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Stops, StopWhileACallBlocks,
+    ::testing::Values(StopCase{"BeforeTheFirstFolder", Stop::Abort, When::BeforeStart, 0,
+                               ListMode::WithSubs, -1},
+                      StopCase{"WhileTheFileOpens", Stop::Abort, When::WhileOpening},
+                      StopCase{"Abort", Stop::Abort}, StopCase{"Close", Stop::Close},
+                      StopCase{"Sigint", Stop::Signal, When::WhileBlocked, SIGINT},
+                      StopCase{"Sigterm", Stop::Signal, When::WhileBlocked, SIGTERM},
+                      StopCase{"Sighup", Stop::Signal, When::WhileBlocked, SIGHUP},
+                      StopCase{"AbortKeepsFinishedFolders", Stop::Abort, When::WhileBlocked, 0,
+                               ListMode::NoSubs, 1, '2', true},
+                      StopCase{"CloseKeepsFinishedFolders", Stop::Close, When::WhileBlocked, 0,
+                               ListMode::NoSubs, 1, '2', true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -1,8 +1,8 @@
 #include "cli/clioptions.h"
 #include "cli/terminalhost.h"
+#include "listing/asidecall.h"
 #include "listing/listfields.h"
-#include "listing/listingrun.h"
-#include "platform/system/boundedcall.h"
+#include "listing/listingjob.h"
 #include "platform/system/childprocess.h"
 #include "platform/system/interrupt.h"
 #include "platform/system/listfile.h"
@@ -12,6 +12,8 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstdio>
@@ -76,6 +78,40 @@ template <typename T> std::optional<T> askAside(std::function<T()> ask) {
         const RequestsHeldBack held;
         return ask();
     });
+}
+
+// The run on a thread of its own, while this one hears requests and prints what the scan
+// could not read.
+ListOutcome runJob(TerminalHost& host, const std::shared_ptr<FileSystemInfo>& fileSystem,
+                   const ListRequest& request, ListingJob::Opened output) {
+    if (output.file == nullptr)
+        return {ListOutcome::Status::CreateFailed, output.failure};
+    QEventLoop loop;
+    ListOutcome outcome;
+    ListingJob::Reports reports;
+    reports.folder = [&host](const QString& folder) { host.setStatusText(folder); };
+    reports.progress = [&host](const QString& folder, quint64 folders, quint64 files) {
+        host.showScanProgress(folder, folders, files);
+    };
+    reports.ended = [&](const ListingJob::End& end) {
+        outcome = end.outcome;
+        loop.quit();
+    };
+    ListingJob job(&loop, std::move(reports));
+    QTimer poll;
+    poll.setInterval(ListingJob::kReportIntervalMs);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&host, &job] {
+        if (!host.poll())
+            job.stop(ListingJob::Stop::Abort);
+    });
+    poll.start();
+    if (!job.start(fileSystem, request,
+                   [output = std::move(output)](std::stop_token) { return output; }))
+        return {ListOutcome::Status::CreateFailed,
+                QStringLiteral("the system could not start a thread to write it")};
+    loop.exec();
+    host.poll();
+    return outcome;
 }
 
 } // namespace
@@ -158,31 +194,30 @@ int listMain(int argc, char* argv[], int closedAtStart) {
                                        options.excludePatterns.end());
     scanOptions.unreadable = host.unreadableReport();
     fileSystem->setScanOptions(scanOptions);
-    ListingRun run(fileSystem, host);
     ListRequest request;
     request.folder = folder;
     request.headerText = options.headerText;
     request.mode = options.withSubs ? ListMode::WithSubs : ListMode::NoSubs;
     request.format = listFormat(options);
 
-    ListOutcome outcome;
     QString target = fileSystem->decodePath(options.outputFile);
-    ListOutput out(host);
+    ListingJob::Opened output;
+    const auto out = std::make_shared<ListOutput>(host);
     if (toStandardOutput) {
         target = QStringLiteral("standard output");
-        if (!out.open(stdout, QIODevice::WriteOnly))
-            outcome = {ListOutcome::Status::CreateFailed, out.errorString()};
-        else
-            outcome = run.write(out, request);
+        output.isListFile = false;
+        if (!out->open(stdout, QIODevice::WriteOnly))
+            output.failure = out->errorString();
     } else if (std::optional<OpenedListFile> opened = askAside<OpenedListFile>(
                    [path = options.outputFile] { return openListFileAside(path); });
                !opened) {
         return kInterrupted; // nothing written, nothing to end
-    } else if (const QString why = takeOverListFile(out, std::move(*opened)); !why.isEmpty()) {
-        outcome = {ListOutcome::Status::CreateFailed, why};
     } else {
-        outcome = run.writeAndClose(out, request);
+        output.failure = takeOverListFile(*out, std::move(*opened));
     }
+    if (output.failure.isEmpty())
+        output.file = out;
+    const ListOutcome outcome = runJob(host, fileSystem, request, output);
     host.stopReports();
     host.clear();
     host.reportUnnamed();

@@ -125,12 +125,14 @@ void TerminalHost::showLine(const QString& text, const QString& tail) {
     if (withCounts)
         shown += tail;
     const std::lock_guard lock(mutex_);
+    if (!showStatus_)
+        return; // the list began on the way here
     std::fprintf(stderr, "\r%s\033[K", shown.toLocal8Bit().constData());
     std::fflush(stderr);
     lineShown_ = true;
 }
 
-bool TerminalHost::pumpEvents() {
+bool TerminalHost::poll() {
     printReports();
     if (!interrupted_ && interruptRequested()) {
         interrupted_ = true;
@@ -178,10 +180,11 @@ void TerminalHost::reportUnnamed() {
 }
 
 void TerminalHost::beforeListOutput() {
-    if (!throughPipe_)
+    if (!throughPipe_ || !showStatus_)
         return;
+    const std::lock_guard lock(mutex_);
     showStatus_ = false;
-    clear();
+    clearLocked();
 }
 
 bool TerminalHost::interrupted() const {

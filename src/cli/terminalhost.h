@@ -1,30 +1,32 @@
 #pragma once
 
 #include "listing/filesysteminfo.h"
-#include "listing/runhost.h"
 
 #include <QElapsedTimer>
 #include <QSet>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
 
 // The command line's side of a run: the folder being worked on on one line of the
 // terminal (only when standard error is one), Ctrl+C or a termination request taken as
-// Abort, and the folders that could not be read named on standard error.
-class TerminalHost final : public RunHost {
+// Abort, and the folders that could not be read named on standard error. Called on the
+// program's thread, but for unreadableReport() and beforeListOutput().
+class TerminalHost final {
 public:
     // Where the list goes: a file, the terminal itself, or a pipe that may end on it.
     enum class ListTarget { File, Terminal, Pipe };
     TerminalHost(const FileSystemInfo& fileSystem, ListTarget target);
     // Stops the reports first (see stopReports).
-    ~TerminalHost() override;
+    ~TerminalHost();
 
-    void setStatusText(const QString& text) override;
-    // False from the first Ctrl+C or termination request on.
-    bool pumpEvents() override;
-    void showScanProgress(const QString& folder, quint64 folders, quint64 files) override;
+    void setStatusText(const QString& text);
+    // Prints what the scan left to be told; false from the first Ctrl+C or termination
+    // request on. Asked every few milliseconds while the run works.
+    bool poll();
+    void showScanProgress(const QString& folder, quint64 folders, quint64 files);
 
     // What the scan calls for a folder that could not be read, from any thread, also
     // after this host has gone: it holds the host only through a shared link that
@@ -39,8 +41,9 @@ public:
     // is written.
     void reportUnnamed();
 
-    // Called before list lines go out through a pipe: the line is wiped and stays so,
-    // since the lines may reach the same terminal at any moment from then on.
+    // Called before list lines go out through a pipe, on the run's thread: the line is
+    // wiped and stays so, since the lines may reach the same terminal at any moment from
+    // then on.
     void beforeListOutput();
 
     // Also when the signal came after the last look: none is lost.
@@ -63,7 +66,7 @@ private:
     const FileSystemInfo& fileSystem_;
     const std::shared_ptr<ReportLink> reportLink_;
     const bool throughPipe_;
-    bool showStatus_;
+    std::atomic<bool> showStatus_;
     bool lineShown_ = false;
     bool interrupted_ = false;
     QElapsedTimer sinceShown_;

@@ -3,6 +3,7 @@
 #include "listing/folderwalk.h"
 #include "listing/listfields.h"
 #include "listing/listfilewriter.h"
+#include "listing/runhost.h"
 
 #include <QFile>
 
@@ -16,7 +17,7 @@ ListOutcome ListingRun::createAndWrite(const QString& listFilePath, const ListRe
     return writeAndClose(file, request);
 }
 
-ListOutcome ListingRun::writeAndClose(QFile& file, const ListRequest& request) {
+ListOutcome ListingRun::writeAndClose(QFileDevice& file, const ListRequest& request) {
     // All the file will hold is this list, so it counts as empty in the sizes of the
     // folders that hold it: they are counted before the lines are written, and an old
     // list in it may still be being emptied beside the listing.
@@ -64,6 +65,12 @@ ListOutcome ListingRun::write(QFileDevice& file, const ListRequest& request) {
             walk.ListSubFolders(nativeFolder);
         else
             walk.WalkFolder(nativeFolder);
+    }
+
+    // The program is closing: the lines finished stay, and nothing comes after them.
+    if (host_.closing()) {
+        out.flush();
+        return {};
     }
 
     if (const int error = fileSystem_->exhaustedResource()) {

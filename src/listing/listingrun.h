@@ -45,9 +45,9 @@ struct ListOutcome {
 };
 
 // The file steps of a listing run: the header lines, the folder lines of the walk, the
-// hyphen rule and the total line. The caller has committed the run; the run goes on until
-// the host's event pump says to stop (see RunHost), and reads the folder only from the
-// request. One run writes one list.
+// hyphen rule and the total line, on the caller's thread (see ListingJob for a run of its
+// own). The run goes on until the host says to stop (see RunHost), and reads the folder
+// only from the request. One run writes one list.
 class ListingRun {
 public:
     // The tree is read on a thread that shares `fileSystem` and may outlive the run
@@ -59,9 +59,8 @@ public:
     // what it would replace.
     ListOutcome createAndWrite(const QString& listFilePath, const ListRequest& request);
     // The same into the list file the caller has opened for writing from its start, as
-    // the platform allows it to be opened. The caller may close it while the run works
-    // (the program is closing): what was written stays, the rest is dropped.
-    ListOutcome writeAndClose(QFile& file, const ListRequest& request);
+    // the platform allows it to be opened.
+    ListOutcome writeAndClose(QFileDevice& file, const ListRequest& request);
 
     // Writes the list into a device that is already open for writing.
     ListOutcome write(QFileDevice& file, const ListRequest& request);

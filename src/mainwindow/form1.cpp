@@ -61,6 +61,7 @@ Form1::Form1(OutsideControls controls, QWidget* parent)
 }
 
 Form1::~Form1() {
+    job_.reset(); // its reports touch the widgets
     qApp->removeEventFilter(this);
 }
 
@@ -227,25 +228,6 @@ bool Form1::dispatchMouseEvent(QObject* watched, QEvent* event) {
         return true;
     }
     return false;
-}
-
-// The walk reports every folder and offers to let events through after each, tens of
-// thousands of times a second. Painting the panel and asking the event queue that often
-// would cost more than the walk itself, so the window does both at most once a frame:
-// the folder in the panel is always the one the walk is at when events are handled, and
-// no event waits longer than a frame plus the folder at hand.
-void Form1::setStatusText(const QString& text) {
-    statusText_ = text;
-}
-
-bool Form1::pumpEvents() {
-    if (!sincePump_.isValid() || sincePump_.elapsed() >= kPumpIntervalMs) {
-        // From the start: a handler that takes a frame or more lets the next pump through.
-        sincePump_.start();
-        ui->SSPanel1->setCaption(statusText_);
-        pumpEventsNow();
-    }
-    return state_.RunActive && !state_.AbortRequested;
 }
 
 void Form1::pumpEventsNow() {

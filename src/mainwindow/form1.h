@@ -1,13 +1,12 @@
 #pragma once
 
-#include "listing/runhost.h"
+#include "listing/listingjob.h"
 #include "platform/desktop/outsidecontrols.h"
-#include "platform/system/listfile.h"
 #include "splash/form2.h"
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 
+#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -17,32 +16,36 @@ class Form1;
 // The program's one working window. Each user action reaches one handler named after
 // its control or menu item and the event; the handlers are grouped by concern in the
 // files of this folder.
-class Form1 final : public QMainWindow, private RunHost, private Form2::MainWindow {
+class Form1 final : public QMainWindow, private Form2::MainWindow {
     Q_OBJECT
 
 public:
-    // A listing run lets events through and repaints the status panel at most this often.
-    static constexpr int kPumpIntervalMs = 16;
-
     explicit Form1(OutsideControls controls, QWidget* parent = nullptr);
     ~Form1() override;
 
-    // The window's state between and during runs. A run is told of a stop only through
-    // the event pump's answer, and gets the folder in its request.
+    // Where Make list is: idle; asking for the list file; running, committed to a list
+    // (Make list reads Abort); stopping, the stop asked for and the run not over yet.
+    enum class RunState { Idle, Choosing, Running, Stopping };
+
+    // The window's state between and during runs. A run gets the folder in its request
+    // and is told of a stop through its job.
     struct State {
-        // The chosen folder, absolute, without a trailing separator unless a root, where
-        // the save dialog starts (the run lists listFolderPath(), the folder's own bytes).
-        QString ListFolder;
+        // The chosen folder as the system names it, absolute, without a trailing separator
+        // unless a root: what the run lists, and where the save dialog starts.
+        NativePath ListFolder;
         QString ListFilePath; // the list file the next run writes; empty: none chosen
         QString ViewFilePath; // the list file View list opens
-        // A committed run: RunActive set, AbortRequested clear; Abort and closing turn both.
-        bool RunActive = false;
-        bool AbortRequested = false;
+        RunState run = RunState::Idle;
+        bool RunActive() const { return run == RunState::Running; }
+        bool AbortRequested() const { return run == RunState::Stopping; }
     };
     const State& state() const { return state_; }
-    // The chosen folder as the system names it, which the run lists.
-    const NativePath& listFolderPath() const { return listFolderPath_; }
-    // True once the window has been closed; a run still on the stack winds down quietly.
+    // Where runs read trees from: the system's file system unless this says otherwise
+    // (tests hold a run at work with it).
+    void setFileSystemSource(std::function<std::shared_ptr<FileSystemInfo>()> source) {
+        fileSystemSource_ = std::move(source);
+    }
+    // True once the window has been closed; a run still at work winds down quietly.
     bool unloaded() const { return unloaded_; }
 
     // Creates the start window if it is absent, which runs its load step and through it
@@ -92,9 +95,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // What the listing engine sees of the window.
-    void setStatusText(const QString& text) override;
-    bool pumpEvents() override;
     // Every pending event, handled to completion.
     void pumpEventsNow();
 
@@ -114,31 +114,32 @@ private:
         QString statusText; // what the status panel says at the end
         QString error;      // for a message box; empty when all went well
     };
-    // The list file from its first line to its total line.
-    RunEnd writeList();
+    // Starts the run that writes the list file from its first line to its total line.
+    void startRun();
+    // What the status panel and a box say of how the run ended.
+    RunEnd endOf(const ListingJob::End& end) const;
+    // The finishing steps, once the run is over (or never began).
+    void finishRun(const RunEnd& end);
     void showError(const QString& text);
     void takeBackKeyboard();
     // Says so in a box when no editor can be started.
     void openInTextEditor(const QString& file);
     void setRunCommitted(bool committed);
+    // From the commit of a run to its finishing steps. The folder and list file commands
+    // wait until then: their choices could not change what this run writes anyway.
+    bool runCommitted() const {
+        return state_.run == RunState::Running || state_.run == RunState::Stopping;
+    }
 
     std::unique_ptr<Ui::Form1> ui;
     OutsideControls controls_;
     State state_;
-    NativePath listFolderPath_;
-    ListFile listFile_;
-    QString statusText_;
-    QElapsedTimer sincePump_;
     bool loaded_ = false;
     bool unloaded_ = false;
     std::unique_ptr<Form2> form2_;
-    // From the commit of a run to its finishing steps. The folder and list file commands
-    // wait until then: their dialogs would hold up the walk, and their choices could not
-    // change what this run writes anyway.
-    bool runCommitted_ = false;
-    // Make list commands on the stack: a run lets events through, and a Make list that
-    // arrives then may only ever abort, never start a second run inside the first.
-    int makeListDepth_ = 0;
+    std::function<std::shared_ptr<FileSystemInfo>()> fileSystemSource_;
+    // The last run; it reports to this window, which outlives it.
+    std::unique_ptr<ListingJob> job_;
 };
 
 // Starts the program through its start window and runs it until its last window has

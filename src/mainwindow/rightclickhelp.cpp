@@ -24,7 +24,7 @@ void Form1::showFileMenuAtPointer() {
 // committed: the menu would start commands in the middle of it.
 
 void Form1::Form_MouseDown(int Button, int, int, int) {
-    if (!state_.RunActive && Button == kRightButton)
+    if (!state_.RunActive() && Button == kRightButton)
         showFileMenuAtPointer();
 }
 
@@ -45,7 +45,7 @@ void Form1::SSPanel1_MouseDown(int Button, int Shift, int X, int Y) {
 }
 
 void Form1::SSPanel2_MouseDown(int Button, int, int, int) {
-    if (state_.RunActive)
+    if (state_.RunActive())
         return;
     if (Button == kRightButton)
         showFileMenuAtPointer();

@@ -41,7 +41,7 @@ bool choosingListFile = false;
 // file the user chose; they are shown in lower case.
 
 void Form1::Command1_Click() {
-    if (unloaded_ || runCommitted_)
+    if (unloaded_ || runCommitted())
         return;
     ui->SSPanel1->setAlignmentCode(ThreeDPanel::kLeftMiddle);
     ui->Command2->setFocus();
@@ -54,9 +54,8 @@ void Form1::Command1_Click() {
         return;
     // The run gets the folder's own bytes: a name that does not decode is shown with
     // U+FFFD, and would name another folder, or none, if encoded back.
-    listFolderPath_ = path;
+    state_.ListFolder = path;
     const QString folder = QFile::decodeName(path);
-    state_.ListFolder = folder;
     const QString shown = listfields::shownName(folder).toLower();
     ui->Label2->setText(shown);
     ui->Command4->setEnabled(true);
@@ -75,7 +74,7 @@ void Form1::browse_Click() {
 }
 
 void Form1::Command2_Click() {
-    if (unloaded_ || runCommitted_ || choosingListFile)
+    if (unloaded_ || runCommitted() || choosingListFile)
         return;
     choosingListFile = true;
     const auto leaving = qScopeGuard([] { choosingListFile = false; });
@@ -85,8 +84,8 @@ void Form1::Command2_Click() {
     request.title = QStringLiteral("Kestrix save");
     request.filter = QStringLiteral("*.txt (*.txt)");
     request.fileName = kListFileName;
-    if (!listFolderPath_.isEmpty())
-        request.initialFolder = saveDialogFolder(listFolderPath_);
+    if (!state_.ListFolder.isEmpty())
+        request.initialFolder = saveDialogFolder(state_.ListFolder);
     request.promptBeforeReplacing = true;
     request.promptBeforeCreating = true;
 

@@ -91,11 +91,12 @@ void Form1::instances_ComeForward() {
 }
 
 void Form1::Form_Unload(bool& Cancel) {
-    state_.RunActive = false;
-    state_.AbortRequested = true;
-    pumpEventsNow();
-    // A run still on the stack loses its file here; what it wrote stays on disk.
-    listFile_.close();
+    // A run at work ends its list with the lines it finished and closes the file itself;
+    // what it wrote stays on disk.
+    if (state_.run == RunState::Running || state_.run == RunState::Stopping) {
+        state_.run = RunState::Stopping;
+        job_->stop(ListingJob::Stop::Close);
+    }
     // No hidden window may keep the program running.
     form2_.reset();
     Cancel = false;
