@@ -16,6 +16,7 @@
 #include <vector>
 
 class PseudoMounts;
+struct ScanShared;
 
 // What one pass over a tree found: every folder below the top, with its sub-folders in
 // the file system's order and the bytes of all regular files below it (every hard link
@@ -92,9 +93,6 @@ public:
     }
 
 private:
-    struct Shared;
-    class Worker;
-
     FolderRecord record_;
     std::chrono::milliseconds keepGoingInterval_{50};
     int exhausted_ = 0;
@@ -103,7 +101,7 @@ private:
     const ScanOptions* options_ = nullptr;
     NativePath optionsTop_;
     mutable std::mutex scanningMutex_; // for progress() from another thread
-    Shared* scanning_ = nullptr;       // while scan() works
+    ScanShared* scanning_ = nullptr;   // while scan() works
 };
 
 // Whether an error means that the system ran out of something, rather than that one

@@ -5,6 +5,11 @@
 #include <pthread.h>
 #include <sys/types.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <mutex>
+
 // How many threads a scan runs, and when it adds more.
 //
 // A scan starts with one thread per core (two at the least). A scanning thread spends its
@@ -50,3 +55,117 @@ struct ThreadTimes {
 };
 // Of the thread with this id and handle; false when neither way of asking works.
 bool readThreadTimes(pid_t tid, pthread_t thread, ThreadTimes& times);
+
+// Now, on the steady clock, in nanoseconds.
+inline qint64 steadyNowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Each scanning thread walks down with a chain of open folders (see posixdirstack.h). The
+// descriptors the process has left, less a reserve, are shared out among the chains; a scan
+// left to itself keeps half of them for threads it may add. A chain keeps at most
+// kMaxOpenPerChain open, plenty for ordinary trees: deeper folders are found again through
+// "..". It holds two more for a moment while it climbs.
+constexpr std::size_t kMaxOpenPerChain = 48;
+constexpr std::size_t kChainExtra = 2;
+
+// How a scan starts its threads.
+struct ThreadPlan {
+    int cap = 1;               // the most threads it runs
+    int first = 1;             // started at once, the calling thread among them
+    std::size_t firstOpen = 0; // the most descriptors each first thread's chain keeps open
+    std::size_t budget = 0;    // descriptors for all the chains together
+    bool growing = false;      // it adds threads while they wait on the file system
+};
+// For a scan asked for `asked` threads (0: as many as it needs), with `descriptorsLeft`
+// descriptors still to be had and `cores` cores.
+ThreadPlan planThreads(int asked, std::size_t descriptorsLeft, int cores);
+
+// The descriptors of a scan's chains: what was handed out of the budget. Not locked: the
+// scan changes it only while it counts in another thread, under the lock that counts them.
+class DescriptorBudget {
+public:
+    // The first threads' chains, `firstOpen` each, are handed out as they start.
+    explicit DescriptorBudget(const ThreadPlan& plan) : budget_(plan.budget) {}
+    // The most descriptors the chain of one more thread keeps open: a fair part of what is
+    // left when `toCome` more threads may start, it among them; 0 when too few are left.
+    std::size_t chainForAnother(int toCome) const;
+    // Hands out a chain keeping `maxOpen` open.
+    void handOut(std::size_t maxOpen) { handedOut_ += maxOpen + kChainExtra; }
+
+private:
+    const std::size_t budget_;
+    std::size_t handedOut_ = 0;
+};
+
+// How many threads run and whether one waits for work, when the scan looks.
+struct ThreadCensus {
+    int running = 0;
+    bool someIdle = false;
+};
+
+// When a scan adds threads, as told at the top. Every thread notes itself as it starts and
+// the time it waits for work; every few folders it asks timeToLook(), and whichever thread
+// comes first once a sample period is over looks at how all of them spent it.
+class ThreadGrowth {
+public:
+    ThreadGrowth(int cores, const ThreadPlan& plan)
+        : cores_(cores), cap_(plan.cap), growing_(plan.growing) {}
+    ThreadGrowth(const ThreadGrowth&) = delete;
+    ThreadGrowth& operator=(const ThreadGrowth&) = delete;
+
+    // On the thread of `slot` (0 .. kMaxScanThreads-1), as it starts.
+    void started(int slot);
+    // The thread of `slot` waited this long for work.
+    void waited(int slot, qint64 ns) {
+        clocks_[slot].idleNs.fetch_add(ns, std::memory_order_relaxed);
+    }
+    // For each folder a thread enters, with a count of its own: now and then true, when it
+    // is time for a look.
+    bool timeToLook(unsigned& folders) const {
+        if (!growing_ || ++folders < kFoldersPerClockLook)
+            return false;
+        folders = 0;
+        return steadyNowNs() >= nextLook_.load(std::memory_order_relaxed);
+    }
+    // Looks at the threads' times, unless another thread looks or it is not time yet;
+    // `census()` then says how many run. How many threads to add (0 or more).
+    template <typename Census> int look(Census census) {
+        const std::unique_lock lock(lookMutex_, std::try_to_lock);
+        const qint64 now = steadyNowNs();
+        if (!lock.owns_lock() || now < nextLook_.load(std::memory_order_relaxed))
+            return 0;
+        nextLook_ = now + std::chrono::nanoseconds(kSamplePeriod).count();
+        return threadsToAdd(now, census());
+    }
+
+private:
+    // How often the scan looks at how its threads spent their time, and how many folders a
+    // thread enters between looks at the clock.
+    static constexpr std::chrono::milliseconds kSamplePeriod{10};
+    static constexpr unsigned kFoldersPerClockLook = 4;
+
+    // A thread's times, on a line of its own.
+    struct alignas(64) Clock {
+        std::atomic<qint64> idleNs = 0; // waiting for work, over the whole scan
+        std::atomic<pid_t> tid = 0;     // 0 until the thread runs
+        pthread_t thread{};
+        // As the last look found them; under lookMutex_.
+        qint64 seenAt = 0;
+        qint64 seenIdle = 0;
+        ThreadTimes seen;
+    };
+
+    // Under lookMutex_.
+    int threadsToAdd(qint64 now, ThreadCensus census);
+
+    const int cores_;
+    const int cap_;
+    const bool growing_;
+    Clock clocks_[kMaxScanThreads];
+    std::atomic<qint64> nextLook_ = 0;
+    std::mutex lookMutex_;    // guards wantedMore_ and the clocks' seen fields: one looks at once
+    bool wantedMore_ = false; // at the last look
+};
