@@ -1,5 +1,7 @@
 #include "posixscan/descriptorlimit.h"
 
+#include "platform/system/posixcore.h"
+
 #include "posixscan/filesystem.h"
 #include "posixscan/posixdirstack.h"
 
@@ -13,15 +15,12 @@ namespace {
 // The descriptors open now: listed by the kernel where it can, else looked for one by one
 // up to a bound.
 std::size_t openDescriptors(rlim_t limit) {
-    const int fd = ::open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
+    const Descriptor fd(::open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.valid()) {
         std::size_t count = 0;
-        {
-            FolderEntries entries(fd, false);
-            while (entries.next())
-                ++count;
-        }
-        ::close(fd);
+        FolderEntries entries(fd.get(), false);
+        while (entries.next())
+            ++count;
         return count > 0 ? count - 1 : 0; // not the one that read them
     }
     std::size_t count = 0;

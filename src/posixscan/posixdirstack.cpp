@@ -1,5 +1,7 @@
 #include "posixscan/posixdirstack.h"
 
+#include "platform/system/posixcore.h"
+
 #include <QList>
 
 #include <algorithm>
@@ -15,12 +17,6 @@
 namespace {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-
-void closeKeepingErrno(int fd) {
-    const int saved = errno;
-    ::close(fd);
-    errno = saved;
-}
 
 // The device and inode of an open folder, and whether it is the root of a mount: one
 // call either way.
@@ -58,17 +54,14 @@ int openFolderPath(const QByteArray& path, int access) {
     if (path.size() < PATH_MAX)
         return ::open(path.constData(), flags);
     // Too long to hand to the kernel whole: a folder at a time.
-    int fd = ::open(path.startsWith('/') ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    Descriptor fd(::open(path.startsWith('/') ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
     for (const QByteArray& component : path.split('/')) {
-        if (fd < 0)
+        if (!fd.valid())
             break;
-        if (component.isEmpty())
-            continue;
-        const int next = ::openat(fd, component.constData(), flags);
-        closeKeepingErrno(fd);
-        fd = next;
+        if (!component.isEmpty())
+            fd.reset(::openat(fd.get(), component.constData(), flags));
     }
-    return fd;
+    return fd.release();
 }
 
 DirStack::~DirStack() {

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "platform/system/posixcore.h"
+
 #include <csignal>
-#include <initializer_list>
 #include <pthread.h>
 
 // Keeps the termination requests (SIGINT, SIGTERM, SIGHUP) away from the calling thread,
@@ -12,10 +13,7 @@
 class RequestsHeldBack {
 public:
     RequestsHeldBack() {
-        sigset_t requests;
-        sigemptyset(&requests);
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP})
-            sigaddset(&requests, signal);
+        const sigset_t requests = terminationRequests();
         held_ = ::pthread_sigmask(SIG_BLOCK, &requests, &before_) == 0;
     }
     ~RequestsHeldBack() {

@@ -2,8 +2,9 @@
 
 #include "posixscan/scanworker.h"
 
+#include "platform/system/posixcore.h"
+
 #include <cerrno>
-#include <fcntl.h>
 #include <new>
 #include <sched.h>
 #include <system_error>
@@ -20,13 +21,7 @@ void keepOnlyOwnDescriptors(int topFd) {
     if (topFd > 3)
         ::close_range(3, unsigned(topFd) - 1, 0);
     ::close_range(unsigned(topFd) + 1, ~0U, 0);
-    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-    for (int fd = 0; fd <= 2 && null >= 0; ++fd) {
-        if (fd != topFd && fd != null)
-            ::dup2(null, fd);
-    }
-    if (null > 2)
-        ::close(null);
+    standardStreamsToNull(topFd);
 }
 
 } // namespace

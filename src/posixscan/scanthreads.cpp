@@ -2,6 +2,8 @@
 
 #include "posixscan/filesystem.h"
 
+#include "platform/system/posixcore.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -68,11 +70,9 @@ int threadsWanted(int cores, int running, int cap, qint64 busyNs, qint64 runNs, 
 bool readThreadTimes(pid_t tid, pthread_t thread, ThreadTimes& times) {
     char path[64];
     std::snprintf(path, sizeof path, "/proc/self/task/%d/schedstat", int(tid));
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
+    if (const Descriptor fd(::open(path, O_RDONLY | O_CLOEXEC)); fd.valid()) {
         char text[96];
-        const ssize_t n = ::read(fd, text, sizeof text - 1);
-        ::close(fd);
+        const ssize_t n = ::read(fd.get(), text, sizeof text - 1);
         long long run = 0, queued = 0;
         if (n > 0) {
             text[n] = '\0';

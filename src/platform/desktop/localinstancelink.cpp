@@ -1,5 +1,7 @@
 #include "platform/desktop/localinstancelink.h"
 
+#include "platform/system/posixcore.h"
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
@@ -116,10 +118,8 @@ bool peerIsThisUser(int fd) {
 
 bool waitFor(int fd, short events, const QDeadlineTimer& deadline) {
     pollfd entry{fd, events, 0};
-    int ready;
-    do
-        ready = ::poll(&entry, 1, int(deadline.remainingTime()));
-    while (ready < 0 && errno == EINTR);
+    const int ready =
+        retryOnInterrupt([&] { return ::poll(&entry, 1, int(deadline.remainingTime())); });
     return ready > 0 && (entry.revents & events);
 }
 

@@ -1,6 +1,7 @@
 #include "platform/desktop/terminationsignals.h"
 
 #include "platform/system/interrupt.h"
+#include "platform/system/posixcore.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -16,7 +17,7 @@ namespace {
 int wakeUp[2] = {-1, -1};
 
 extern "C" void onSignal(int signal, siginfo_t* info, void*) {
-    const int saved = errno;
+    const ErrnoKept errnoKept;
     // The process that waits on this one passes on what reached it, which may have
     // reached this one too (a kill of the process group): that is the same request.
     const bool passedOn = info->si_code == SI_QUEUE && info->si_pid == ::getppid();
@@ -27,7 +28,6 @@ extern "C" void onSignal(int signal, siginfo_t* info, void*) {
     if (::write(wakeUp[1], &byte, 1) < 0) {
         // Full: a wake-up is on its way already.
     }
-    errno = saved;
 }
 
 } // namespace
@@ -42,14 +42,5 @@ void closeWindowsOnTermination() {
         }
         QApplication::closeAllWindows();
     });
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
-        struct sigaction before {};
-        if (::sigaction(signal, nullptr, &before) != 0 || before.sa_handler == SIG_IGN)
-            continue;
-        struct sigaction action {};
-        action.sa_sigaction = onSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART | SA_SIGINFO;
-        ::sigaction(signal, &action, nullptr);
-    }
+    handleTerminationRequests(onSignal);
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "listing/filesysteminfo.h"
+#include "platform/system/posixcore.h"
 
+#include <QByteArray>
 #include <QFile>
 #include <QString>
 
@@ -40,7 +41,7 @@ private:
 // than one name. A file left alone gets nothing written to it, and nothing is written
 // anywhere else either. Returns an empty text on success, else why the file could not
 // be opened, naming the entry refused when it is not the path given.
-QString openListFile(ListFile& file, const NativePath& path);
+QString openListFile(ListFile& file, const QByteArray& path);
 
 // openListFile in two steps, for a caller that must not wait on the file system for
 // long: openListFileAside() walks the path and opens the file, on any thread, and waits
@@ -49,18 +50,13 @@ QString openListFile(ListFile& file, const NativePath& path);
 // is closed, unwritten, when its OpenedListFile goes (a new one stays, empty).
 class OpenedListFile {
 public:
-    OpenedListFile() = default;
-    OpenedListFile(OpenedListFile&& other) noexcept;
-    OpenedListFile& operator=(OpenedListFile&& other) noexcept;
-    ~OpenedListFile();
-
 private:
-    friend OpenedListFile openListFileAside(const NativePath& path);
+    friend OpenedListFile openListFileAside(const QByteArray& path);
     friend QString takeOverListFile(ListFile& file, OpenedListFile opened);
-    int fd_ = -1;
+    Descriptor fd_;
     qint64 oldSize_ = 0;
     QString why_;
 };
 
-OpenedListFile openListFileAside(const NativePath& path);
+OpenedListFile openListFileAside(const QByteArray& path);
 QString takeOverListFile(ListFile& file, OpenedListFile opened);

@@ -1,6 +1,7 @@
 #include "platform/system/childprocess.h"
 
 #include "platform/system/interrupt.h"
+#include "platform/system/posixcore.h"
 
 #include <atomic>
 #include <cerrno>
@@ -8,7 +9,6 @@
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
-#include <initializer_list>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
@@ -22,6 +22,7 @@ int statusPipe = -1;                 // in the child: where its status goes
 std::atomic<bool> requested = false; // the three requests may interrupt each other
 
 extern "C" void passOn(int signal, siginfo_t*, void*) {
+    const ErrnoKept errnoKept;
     if (child <= 0)
         return;
     if (isSecondRequest())
@@ -36,8 +37,7 @@ extern "C" void passOn(int signal, siginfo_t*, void*) {
 
 [[noreturn]] void endAsChildEnded(pid_t pid) {
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    retryOnInterrupt([&] { return ::waitpid(pid, &status, 0); });
     if (WIFSIGNALED(status)) {
         ::signal(WTERMSIG(status), SIG_DFL);
         ::raise(WTERMSIG(status));
@@ -49,12 +49,10 @@ extern "C" void passOn(int signal, siginfo_t*, void*) {
 // whoever measures the tool sees them. A child held in a call that the file system
 // never answers cannot end, and is not waited for beyond a moment.
 void reapIfEnding(pid_t pid) {
-    const int handle = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-    if (handle >= 0) {
-        pollfd ended = {handle, POLLIN, 0};
-        while (::poll(&ended, 1, 50) < 0 && errno == EINTR) {
-        }
-        ::close(handle);
+    if (const Descriptor handle(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+        handle.valid()) {
+        pollfd ended = {handle.get(), POLLIN, 0};
+        retryOnInterrupt([&] { return ::poll(&ended, 1, 50); });
     }
     int status = 0;
     ::waitpid(pid, &status, WNOHANG);
@@ -84,10 +82,7 @@ ssize_t waitForStatus(int from, unsigned char& status) {
         const int events = ::poll(&ready, 1, timeout);
         if (events == 0 || (events < 0 && errno == EINTR))
             continue;
-        ssize_t got;
-        while ((got = ::read(from, &status, 1)) < 0 && errno == EINTR) {
-        }
-        return got;
+        return retryOnInterrupt([&] { return ::read(from, &status, 1); });
     }
 }
 
@@ -99,10 +94,8 @@ void continueInChildProcess() {
         return; // the work is done here, as it can be
     // A request that comes between the fork and the parent's handler below waits,
     // blocked, for that handler to pass it on; the child starts with none waiting.
-    sigset_t requests, maskBefore;
-    sigemptyset(&requests);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&requests, signal);
+    const sigset_t requests = terminationRequests();
+    sigset_t maskBefore;
     ::sigprocmask(SIG_BLOCK, &requests, &maskBefore);
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
@@ -124,16 +117,7 @@ void continueInChildProcess() {
     }
     ::close(fds[1]);
     child = pid;
-    struct sigaction action = {};
-    action.sa_sigaction = passOn;
-    action.sa_flags = SA_SIGINFO | SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction before = {};
-        // Ignored by whoever started us, it stays so, as in the child.
-        if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
-            ::sigaction(signal, &action, nullptr);
-    }
+    handleTerminationRequests(passOn); // one ignored stays so, as in the child
     ::sigprocmask(SIG_SETMASK, &maskBefore, nullptr);
     unsigned char status = 0;
     const ssize_t got = waitForStatus(fds[0], status);
@@ -150,13 +134,9 @@ int childProcessDone(int status) {
         return status;
     std::fflush(stdout);
     std::fflush(stderr);
-    // A scan still held in a call writes nothing any more.
-    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-    for (int fd = 0; fd <= 2 && null >= 0; ++fd)
-        ::dup2(null, fd);
+    standardStreamsToNull(); // a scan still held in a call writes nothing any more
     const unsigned char byte = static_cast<unsigned char>(status);
-    while (::write(statusPipe, &byte, 1) < 0 && errno == EINTR) {
-    }
+    retryOnInterrupt([&] { return ::write(statusPipe, &byte, 1); });
     ::close(statusPipe);
     statusPipe = -1;
     return status;

@@ -1,5 +1,7 @@
 #include "platform/system/interrupt.h"
 
+#include "platform/system/posixcore.h"
+
 #include <atomic>
 #include <csignal>
 #include <ctime>
@@ -16,6 +18,7 @@ static_assert(std::atomic<long long>::is_always_lock_free);
 constexpr int kPassedOn = 0x6b78;
 
 extern "C" void onInterrupt(int signal, siginfo_t* info, void*) {
+    const ErrnoKept errnoKept;
     interrupted.store(1, std::memory_order_relaxed);
     const bool passedOn = info->si_code == SI_QUEUE && info->si_value.sival_int == kPassedOn;
     const bool second = isSecondRequest(); // a passed-on one is noted all the same
@@ -47,21 +50,8 @@ void passRequestOn(pid_t to, int signal) {
 }
 
 void installInterruptHandler() {
-    struct sigaction action = {};
-    action.sa_sigaction = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART | SA_SIGINFO;
     // A closed terminal or an ended session stops the run as a termination request does.
-    sigset_t handled;
-    sigemptyset(&handled);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction before = {};
-        // A signal the caller chose to ignore (a background job's Ctrl+C, nohup) stays so.
-        if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN)
-            continue;
-        if (sigaction(signal, &action, nullptr) == 0)
-            sigaddset(&handled, signal);
-    }
+    const sigset_t handled = handleTerminationRequests(onInterrupt);
     // Blocked by whoever started us, a request would wait unheard for the whole run.
     sigprocmask(SIG_UNBLOCK, &handled, nullptr);
 }

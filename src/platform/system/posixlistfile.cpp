@@ -1,5 +1,7 @@
 #include "platform/system/listfile.h"
 
+#include "platform/system/posixcore.h"
+
 #include <QScopeGuard>
 
 #include <cerrno>
@@ -53,26 +55,6 @@ bool inProc(int folder) {
 
 constexpr int kMaxLinks = 40; // as many as the kernel follows in one path
 constexpr int kWriteFlags = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-
-// An open descriptor, closed when it goes.
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    ~Descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
 
 // Only a plain file opened is written to; `opened` gets what it is.
 QString whyNotToWrite(const Descriptor& fd, struct stat& opened) {
@@ -139,7 +121,7 @@ namespace {
 // to the system whole: what it names could change between a check and the open.
 class PathWalk {
 public:
-    explicit PathWalk(const NativePath& path) : text_(path) {}
+    explicit PathWalk(const QByteArray& path) : text_(path) {}
     // Opens the file for writing into `file`; gives why not, else an empty text.
     QString open(Descriptor& file, off_t& oldSize);
 
@@ -148,10 +130,10 @@ private:
     QString follow(const Descriptor& link, const struct stat& st, qsizetype start, qsizetype end);
     QString who(qsizetype end) const;
     static QString openThroughProc(Descriptor& file, off_t& oldSize, int at,
-                                   const NativePath& name);
+                                   const QByteArray& name);
 
     // Before pos_, the way the walk came as the links spelled it; from pos_, what is left.
-    NativePath text_;
+    QByteArray text_;
     qsizetype pos_ = 0;
     Descriptor folder_; // opened with O_PATH: it can be walked from, not read
     struct stat folderStat_ = {};
@@ -183,7 +165,7 @@ QString PathWalk::follow(const Descriptor& link, const struct stat& st, qsizetyp
         return systemReason(ELOOP);
     // The system keeps a link's text shorter than PATH_MAX; whatever says otherwise is
     // not followed.
-    NativePath target(PATH_MAX, '\0');
+    QByteArray target(PATH_MAX, '\0');
     const ssize_t length = ::readlinkat(link.get(), "", target.data(), target.size());
     if (length < 0)
         return systemReason(errno);
@@ -205,7 +187,7 @@ QString PathWalk::follow(const Descriptor& link, const struct stat& st, qsizetyp
 // What the link stands for is what the user has open already; only a plain file is
 // written to, as at any other path.
 QString PathWalk::openThroughProc(Descriptor& file, off_t& oldSize, int at,
-                                  const NativePath& name) {
+                                  const QByteArray& name) {
     Descriptor fd(::openat(at, name.constData(), kWriteFlags));
     if (fd.get() < 0)
         return errno == ENXIO ? notAPlainFile(S_IFIFO) : systemReason(errno);
@@ -236,7 +218,7 @@ QString PathWalk::open(Descriptor& file, off_t& oldSize) {
         const qsizetype slash = text_.indexOf('/', start);
         const bool last = slash < 0;
         pos_ = last ? text_.size() : slash;
-        const NativePath name = text_.mid(start, pos_ - start);
+        const QByteArray name = text_.mid(start, pos_ - start);
         const int at = folder_.get();
         if (name == ".")
             continue;
@@ -333,27 +315,12 @@ QString PathWalk::open(Descriptor& file, off_t& oldSize) {
 
 } // namespace
 
-OpenedListFile::OpenedListFile(OpenedListFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), oldSize_(other.oldSize_), why_(std::move(other.why_)) {}
-
-OpenedListFile& OpenedListFile::operator=(OpenedListFile&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    std::swap(oldSize_, other.oldSize_);
-    std::swap(why_, other.why_);
-    return *this;
-}
-
-OpenedListFile::~OpenedListFile() {
-    if (fd_ >= 0)
-        ::close(fd_);
-}
-
-OpenedListFile openListFileAside(const NativePath& path) {
+OpenedListFile openListFileAside(const QByteArray& path) {
     OpenedListFile opened;
     Descriptor fd;
     off_t oldSize = 0;
     opened.why_ = PathWalk(path).open(fd, oldSize);
-    opened.fd_ = fd.release();
+    opened.fd_ = std::move(fd);
     opened.oldSize_ = oldSize;
     return opened;
 }
@@ -363,7 +330,7 @@ QString takeOverListFile(ListFile& file, OpenedListFile opened) {
     file.emptyingError_ = 0;
     if (!opened.why_.isEmpty())
         return opened.why_;
-    const int handle = std::exchange(opened.fd_, -1);
+    const int handle = opened.fd_.release();
     if (const QString why = adopt(file, handle); !why.isEmpty())
         return why;
     if (opened.oldSize_ > 0)
@@ -371,6 +338,6 @@ QString takeOverListFile(ListFile& file, OpenedListFile opened) {
     return QString();
 }
 
-QString openListFile(ListFile& file, const NativePath& path) {
+QString openListFile(ListFile& file, const QByteArray& path) {
     return takeOverListFile(file, openListFileAside(path));
 }
