@@ -113,7 +113,7 @@ private:
     // Nodes are numbered without a lock; whoever first needs a chunk makes it.
     std::unique_ptr<std::atomic<Node*>[]> nodeChunks_;
     std::atomic<std::size_t> nodeCount_ = 0;
-    std::mutex mutex_; // for the names
+    std::mutex mutex_; // guards nameChunks_ and nameEnd_, as threads take slabs of names
     std::vector<std::unique_ptr<char[]>> nameChunks_;
     std::size_t nameEnd_ = 0; // arena offset where the next slab begins
     std::size_t memoryLimit_ = std::size_t(-1);

@@ -100,7 +100,7 @@ private:
     std::optional<FolderId> listFile_;
     const ScanOptions* options_ = nullptr;
     NativePath optionsTop_;
-    mutable std::mutex scanningMutex_; // for progress() from another thread
+    mutable std::mutex scanningMutex_; // guards scanning_: progress() asks from any thread
     ScanShared* scanning_ = nullptr;   // while scan() works
 };
 
