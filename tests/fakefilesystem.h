@@ -67,28 +67,14 @@ public:
 // shown, or at the pumps while the run waits for the tree to be read.
 class RecordingHost final : public RunHost {
 public:
-    void setStatusText(const QString& text) override { statusTexts.append(text); }
-    bool pumpEvents() override {
-        if (statusTexts.size() == shownAtPump_) {
-            if (onWait)
-                onWait();
-            return goOn;
-        }
-        shownAtPump_ = statusTexts.size();
-        ++pumps;
-        if (onPump)
-            onPump(pumps);
-        return goOn;
+    void setStatusText(const QString& text) override {
+        statusTexts.append(text);
+        if (onShown)
+            onShown(int(statusTexts.size()));
     }
 
-    bool goOn = true; // what the pumps answer
     QStringList statusTexts;
-    int pumps = 0; // after a folder was shown
-    std::function<void(int pump)> onPump;
-    std::function<void()> onWait;
-
-private:
-    qsizetype shownAtPump_ = 0;
+    std::function<void(int shown)> onShown; // with how many folders were shown so far
 };
 
 // Readable failure messages for Qt strings.

@@ -29,7 +29,7 @@ protected:
         request.date = kDate;
         request.locale = QLocale::c();
         path = listFilePath;
-        ListingRun listing(shared, host);
+        ListingRun listing(shared, host, stop.get_token());
         const ListOutcome outcome = listing.createAndWrite(listFilePath, request);
         total = listing.ListTotal();
         return outcome;
@@ -57,6 +57,7 @@ protected:
     std::shared_ptr<FakeFileSystem> shared = std::make_shared<FakeFileSystem>();
     FakeFileSystem& fs = *shared;
     RecordingHost host;
+    std::stop_source stop;
     QString listFilePath;
     ByteTotal total = 0; // the last run's
 };
@@ -229,7 +230,7 @@ TEST_F(ListingRunTest, ControlCharactersInNamesCannotBreakLines) {
     EXPECT_EQ(listFile().count('\n'), listFile().count("\r\n"));
 }
 
-TEST_F(ListingRunTest, ShowsEveryFolderAndPumpsOncePerFolder) {
+TEST_F(ListingRunTest, ShowsEveryFolder) {
     fs.addFolder(QStringLiteral("c:\\Work"));
     fs.addFolder(QStringLiteral("c:\\Work\\Docs"));
     fs.addFolder(QStringLiteral("c:\\Work\\Src"));
@@ -239,15 +240,14 @@ TEST_F(ListingRunTest, ShowsEveryFolderAndPumpsOncePerFolder) {
     EXPECT_EQ(host.statusTexts,
               (QStringList{QStringLiteral("c:\\work\\"), QStringLiteral("c:\\work\\docs\\"),
                            QStringLiteral("c:\\work\\src\\")}));
-    EXPECT_EQ(host.pumps, 3);
     EXPECT_TRUE(
         QString::fromUtf8(listFile()).contains(QStringLiteral(" Path - c:\\work  (with subs)")));
 }
 
-// Abort arrives in the event pump of the n-th folder shown.
+// Abort arrives while the n-th folder is shown.
 struct AbortCase {
     ListMode mode;
-    int abortAtPump;
+    int abortAtShown;
     int expectedLines;
 };
 
@@ -259,10 +259,9 @@ TEST_P(AbortTest, StopsAtTheFolderShownAndStillWritesTheTotal) {
         fs.addFolder(QStringLiteral("c:\\a\\f%1").arg(i), 10 + i);
         fs.addFolder(QStringLiteral("c:\\a\\f%1\\g").arg(i), 100);
     }
-    host.onPump = [this](int pump) {
-        if (pump == GetParam().abortAtPump) {
-            host.goOn = false;
-        }
+    host.onShown = [this](int shown) {
+        if (shown == GetParam().abortAtShown)
+            stop.request_stop();
     };
 
     const ListOutcome outcome = run(QStringLiteral("c:\\a"), GetParam().mode);
@@ -270,7 +269,7 @@ TEST_P(AbortTest, StopsAtTheFolderShownAndStillWritesTheTotal) {
     EXPECT_EQ(outcome.status, ListOutcome::Status::Written);
     const QStringList lines = folderLines();
     EXPECT_EQ(lines.size(), GetParam().expectedLines);
-    EXPECT_EQ(host.pumps, GetParam().abortAtPump); // no pump after the one that stopped it
+    EXPECT_EQ(host.statusTexts.size(), GetParam().abortAtShown); // none shown after it
     quint64 sum = 0;
     for (const QString& line : lines)
         sum += line.mid(82).trimmed().remove(u',').toULongLong();

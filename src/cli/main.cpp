@@ -98,6 +98,9 @@ ListOutcome runJob(TerminalHost& host, const std::shared_ptr<FileSystemInfo>& fi
         loop.quit();
     };
     ListingJob job(&loop, std::move(reports));
+    // Heard by the run itself too: a list held up by a pipe that is not read must not
+    // run on once the pipe is read again, before this thread has passed the request on.
+    job.alsoStopWhen(interruptRequested);
     QTimer poll;
     poll.setInterval(ListingJob::kReportIntervalMs);
     QObject::connect(&poll, &QTimer::timeout, &loop, [&host, &job] {

@@ -9,9 +9,10 @@
 #include <vector>
 
 FolderWalk::FolderWalk(ByteTotal& total, std::shared_ptr<FileSystemInfo> fileSystem, RunHost& host,
-                       ListFileWriter& out, const QLocale& locale, ListFormat format)
-    : total_(total), fileSystem_(std::move(fileSystem)), host_(host), out_(out),
-      groupSeparator_(locale.groupSeparator()), separator_(fileSystem_->separator()),
+                       std::stop_token stop, ListFileWriter& out, const QLocale& locale,
+                       ListFormat format)
+    : total_(total), fileSystem_(std::move(fileSystem)), host_(host), stop_(std::move(stop)),
+      out_(out), groupSeparator_(locale.groupSeparator()), separator_(fileSystem_->separator()),
       format_(format) {}
 
 NativePath FolderWalk::withSeparator(const NativePath& folder) const {
@@ -24,9 +25,8 @@ bool FolderWalk::cannotGoOn() const {
     return stopAsked_ || out_.failed() || fileSystem_->exhaustedResource() != 0;
 }
 
-bool FolderWalk::pumpEvents() {
-    if (!stopAsked_ && !host_.pumpEvents())
-        stopAsked_ = true;
+bool FolderWalk::lookForStop() {
+    stopAsked_ = stopAsked_ || stop_.stop_requested();
     return !stopAsked_;
 }
 
@@ -40,7 +40,7 @@ bool FolderWalk::whileWaiting() {
         }
     }
     out_.flushIfDue();
-    pumpEvents();
+    lookForStop();
     return !cannotGoOn();
 }
 
@@ -48,7 +48,7 @@ bool FolderWalk::showFolder(const QString& shown) {
     if (cannotGoOn())
         return false;
     host_.setStatusText(shown);
-    return pumpEvents();
+    return lookForStop();
 }
 
 void FolderWalk::WalkFolder(const NativePath& folder) {
@@ -206,7 +206,7 @@ bool FolderWalk::listSubFolder(QByteArrayView name, const std::optional<ByteTota
     listed.status += shownName;
     listed.statusNameLength = shownName.size();
     host_.setStatusText(listed.status);
-    pumpEvents();
+    lookForStop();
     if (cannotGoOn())
         return false;
     const qsizetype pathPrefixLength = listed.path.size() - listed.pathNameLength;

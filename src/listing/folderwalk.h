@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <optional>
+#include <stop_token>
 
 class ListFileWriter;
 class RunHost;
@@ -19,7 +20,8 @@ class FolderWalk {
 public:
     // `total` gets the size of each folder line written added to it.
     FolderWalk(ByteTotal& total, std::shared_ptr<FileSystemInfo> fileSystem, RunHost& host,
-               ListFileWriter& out, const QLocale& locale, ListFormat format = ListFormat::Report);
+               std::stop_token stop, ListFileWriter& out, const QLocale& locale,
+               ListFormat format = ListFormat::Report);
 
     // With subs: the folder and every folder below it, depth first, one line each.
     void WalkFolder(const NativePath& folder);
@@ -28,8 +30,7 @@ public:
     void ListSubFolders(const NativePath& folder);
 
 private:
-    // Shows the folder the walk is at and lets events through; false when the run
-    // cannot go on.
+    // Shows the folder the walk is at; false when the run cannot go on.
     bool showFolder(const QString& shown);
     void walkRecorded(RecordedFolders& recorded, NativePath& path, QString& shown,
                       qsizetype rootLength);
@@ -53,10 +54,11 @@ private:
                          const NativePath& folderWithSeparator, QStringView shownBelowRoot);
     // The line for scripts: the size, a tab and the bytes of the path past recordSkip_.
     void writeRecord(const std::optional<ByteTotal>& size, const NativePath& folder);
-    // While the tree is read: its progress shown now and then, and events let through.
+    // While the tree is read: its progress shown now and then, and finished lines written.
     bool whileWaiting();
-    // Lets events through; false from the first time the host said to stop.
-    bool pumpEvents();
+    // False from the first time a stop was seen: a stop asked for while a folder's line
+    // is made holds back that line too.
+    bool lookForStop();
     // A stop, a failed write or a file system out of resources: no more lines.
     bool cannotGoOn() const;
     NativePath withSeparator(const NativePath& folder) const;
@@ -64,6 +66,7 @@ private:
     ByteTotal& total_;
     std::shared_ptr<FileSystemInfo> fileSystem_;
     RunHost& host_;
+    const std::stop_token stop_;
     bool stopAsked_ = false;
     ListFileWriter& out_;
     QString groupSeparator_;

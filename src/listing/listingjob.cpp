@@ -34,23 +34,27 @@ struct ListingJob::Shared : aside::Meeting {
     std::weak_ptr<Shared> weak;
     std::mutex postMutex; // guards context
     QObject* context;
-    const Reports reports; // called on the context's thread only
-    bool done = false;     // guarded by the meeting's mutex
+    const Reports reports;       // called on the context's thread only
+    std::function<bool()> heard; // set before the run starts, read by it only
+    bool done = false;           // guarded by the meeting's mutex
 };
 
 // The run's side of the reports: what the walk shows, passed on at most once a report
-// interval, and the stop token read at each folder.
+// interval.
 class ListingJob::Host final : public RunHost {
 public:
-    explicit Host(Shared& shared) : shared_(shared), stop_(shared.stop.get_token()) {}
+    explicit Host(Shared& shared) : shared_(shared) {}
 
     void setStatusText(const QString& text) override {
+        // The walk shows each folder before it writes its line, and looks for a stop
+        // right after: a stop heard here holds that line back.
+        if (shared_.heard && shared_.heard())
+            shared_.stop.request_stop();
         pending_ = text;
         unsent_ = true;
         if (!sinceSent_.isValid() || sinceSent_.elapsed() >= kReportIntervalMs)
             sendStatus();
     }
-    bool pumpEvents() override { return !stop_.stop_requested(); }
     void showScanProgress(const QString& folder, quint64 folders, quint64 files) override {
         pending_ = folder;
         unsent_ = false;
@@ -76,7 +80,6 @@ public:
 
 private:
     Shared& shared_;
-    const std::stop_token stop_;
     QString pending_;
     bool unsent_ = false;
     QElapsedTimer sinceSent_;
@@ -117,6 +120,10 @@ bool ListingJob::start(std::shared_ptr<FileSystemInfo> fileSystem, const ListReq
     return started;
 }
 
+void ListingJob::alsoStopWhen(std::function<bool()> heard) {
+    shared_->heard = std::move(heard);
+}
+
 void ListingJob::stop(Stop how) {
     if (how == Stop::Close)
         shared_->closing = true;
@@ -136,7 +143,7 @@ void ListingJob::run(const std::shared_ptr<Shared>& shared,
                 end.outcome = {ListOutcome::Status::CreateFailed, opened.failure};
         } else {
             Host host(*shared);
-            ListingRun run(fileSystem, host);
+            ListingRun run(fileSystem, host, shared->stop.get_token());
             end.outcome = opened.isListFile ? run.writeAndClose(*opened.file, request)
                                             : run.write(*opened.file, request);
             host.sendStatus();

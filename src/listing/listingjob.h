@@ -66,6 +66,11 @@ public:
     // Asks the run to end; a Close also turns an abort asked for before into a close.
     void stop(Stop how);
 
+    // A stop the run also looks for itself, as an Abort, before each folder's line: for
+    // one that comes as a flag any thread may read (a signal's), which must hold the list
+    // where it is even while the owner's thread is slow to pass it on. Set before start().
+    void alsoStopWhen(std::function<bool()> heard);
+
 private:
     struct Shared;
     class Host;

@@ -7,8 +7,9 @@
 
 #include <QFile>
 
-ListingRun::ListingRun(std::shared_ptr<FileSystemInfo> fileSystem, RunHost& host)
-    : fileSystem_(std::move(fileSystem)), host_(host) {}
+ListingRun::ListingRun(std::shared_ptr<FileSystemInfo> fileSystem, RunHost& host,
+                       std::stop_token stop)
+    : fileSystem_(std::move(fileSystem)), host_(host), stop_(std::move(stop)) {}
 
 ListOutcome ListingRun::createAndWrite(const QString& listFilePath, const ListRequest& request) {
     QFile file(listFilePath);
@@ -60,7 +61,7 @@ ListOutcome ListingRun::write(QFileDevice& file, const ListRequest& request) {
 
     ListTotal_ = 0;
     if (!nativeFolder.isEmpty()) {
-        FolderWalk walk(ListTotal_, fileSystem_, host_, out, request.locale, request.format);
+        FolderWalk walk(ListTotal_, fileSystem_, host_, stop_, out, request.locale, request.format);
         if (request.mode == ListMode::NoSubs)
             walk.ListSubFolders(nativeFolder);
         else

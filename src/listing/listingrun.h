@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <memory>
+#include <stop_token>
 
 class RunHost;
 
@@ -46,13 +47,15 @@ struct ListOutcome {
 
 // The file steps of a listing run: the header lines, the folder lines of the walk, the
 // hyphen rule and the total line, on the caller's thread (see ListingJob for a run of its
-// own). The run goes on until the host says to stop (see RunHost), and reads the folder
-// only from the request. One run writes one list.
+// own). The run goes on until a stop is asked for through `stop`: it then writes no line
+// for the folder it is at, nor any after it, and ends the list with its total. It reads
+// the folder only from the request. One run writes one list.
 class ListingRun {
 public:
     // The tree is read on a thread that shares `fileSystem` and may outlive the run
     // (see TreeScan); everything else happens on the caller's thread.
-    ListingRun(std::shared_ptr<FileSystemInfo> fileSystem, RunHost& host);
+    ListingRun(std::shared_ptr<FileSystemInfo> fileSystem, RunHost& host,
+               std::stop_token stop = {});
 
     // Creates the list file at `listFilePath` (replacing whatever is there, unchecked)
     // and writes it. The programs open theirs through the platform, which looks first at
@@ -72,4 +75,5 @@ private:
     ByteTotal ListTotal_ = 0;
     std::shared_ptr<FileSystemInfo> fileSystem_;
     RunHost& host_;
+    std::stop_token stop_;
 };

@@ -2,15 +2,13 @@
 
 #include <QString>
 
-// What a listing run needs from whatever drives it: somewhere to show the folder being
-// worked on, and whether to go on. Everything here is called on the run's thread.
+// What a listing run tells whatever drives it: the folder being worked on, and how a scan
+// comes on. Everything here is called on the run's thread; a stop comes to the run by its
+// stop token instead.
 class RunHost {
 public:
     virtual ~RunHost() = default;
     virtual void setStatusText(const QString& text) = 0;
-    // Asked at each folder; false once the run is to stop (Abort, closing, an interrupt).
-    // The run then writes no line for the folder it is at, nor any after it.
-    virtual bool pumpEvents() = 0;
     // The folder a scan is reading (shown as the walk shows folders), with the folders
     // and files it has counted so far; called on the run's thread, a few times a second.
     virtual void showScanProgress(const QString& folder, quint64 folders, quint64 files) {
