@@ -36,7 +36,7 @@ struct ListingJob::Shared : aside::Meeting {
     QObject* context;
     const Reports reports;       // called on the context's thread only
     std::function<bool()> heard; // set before the run starts, read by it only
-    bool done = false;           // guarded by the meeting's mutex
+    bool done = true;            // no run at work; guarded by the meeting's mutex
 };
 
 // The run's side of the reports: what the walk shows, passed on at most once a report
