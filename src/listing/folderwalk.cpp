@@ -11,8 +11,9 @@
 FolderWalk::FolderWalk(ByteTotal& total, std::shared_ptr<FileSystemInfo> fileSystem, RunHost& host,
                        std::stop_token stop, ListFileWriter& out, const QLocale& locale,
                        ListFormat format)
-    : total_(total), fileSystem_(std::move(fileSystem)), host_(host), stop_(std::move(stop)),
-      out_(out), groupSeparator_(locale.groupSeparator()), separator_(fileSystem_->separator()),
+    : total_(total), fileSystem_(std::move(fileSystem)), host_(host),
+      passStopOn_(std::move(stop), [this] { stop_.request_stop(); }), out_(out),
+      groupSeparator_(locale.groupSeparator()), separator_(fileSystem_->separator()),
       format_(format) {}
 
 NativePath FolderWalk::withSeparator(const NativePath& folder) const {
@@ -22,15 +23,10 @@ NativePath FolderWalk::withSeparator(const NativePath& folder) const {
 bool FolderWalk::cannotGoOn() const {
     // A list file that can no longer be written ends the walk like an Abort would, and so
     // does a file system that ran out of descriptors or memory: its answers fall short.
-    return stopAsked_ || out_.failed() || fileSystem_->exhaustedResource() != 0;
+    return stop_.stop_requested() || out_.failed() || fileSystem_->exhaustedResource() != 0;
 }
 
-bool FolderWalk::lookForStop() {
-    stopAsked_ = stopAsked_ || stop_.stop_requested();
-    return !stopAsked_;
-}
-
-bool FolderWalk::whileWaiting() {
+void FolderWalk::whileWaiting() {
     if (!sinceProgress_.isValid() || sinceProgress_.elapsed() >= kProgressIntervalMs) {
         const ScanProgress progress = fileSystem_->scanProgress();
         if (!progress.folder.isEmpty()) {
@@ -40,15 +36,15 @@ bool FolderWalk::whileWaiting() {
         }
     }
     out_.flushIfDue();
-    lookForStop();
-    return !cannotGoOn();
+    if (cannotGoOn())
+        stop_.request_stop(); // the scan is not waited for any longer
 }
 
 bool FolderWalk::showFolder(const QString& shown) {
     if (cannotGoOn())
         return false;
     host_.setStatusText(shown);
-    return lookForStop();
+    return !cannotGoOn();
 }
 
 void FolderWalk::WalkFolder(const NativePath& folder) {
@@ -66,7 +62,7 @@ void FolderWalk::WalkFolder(const NativePath& folder) {
         return;
     TreeScan scan(fileSystem_, path, TreeScan::Kind::Record);
     if (const std::unique_ptr<RecordedFolders> recorded =
-            scan.takeRecord([this] { return whileWaiting(); }))
+            scan.takeRecord(stop_.get_token(), [this] { whileWaiting(); }))
         walkRecorded(*recorded, path, shown, rootLength);
 }
 
@@ -191,7 +187,7 @@ void FolderWalk::ListSubFolders(const NativePath& folder) {
     // The path and the status text of each folder, made over in the same buffers.
     Listed listed{prefix, shownPrefix};
     while (const std::optional<TreeScan::SubFolder> next =
-               scan.nextSubFolder([this] { return whileWaiting(); })) {
+               scan.nextSubFolder(stop_.get_token(), [this] { whileWaiting(); })) {
         if (!listSubFolder(next->name, next->size, listed))
             return;
     }
@@ -206,7 +202,6 @@ bool FolderWalk::listSubFolder(QByteArrayView name, const std::optional<ByteTota
     listed.status += shownName;
     listed.statusNameLength = shownName.size();
     host_.setStatusText(listed.status);
-    lookForStop();
     if (cannotGoOn())
         return false;
     const qsizetype pathPrefixLength = listed.path.size() - listed.pathNameLength;

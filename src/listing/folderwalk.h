@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QLocale>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -54,20 +55,21 @@ private:
                          const NativePath& folderWithSeparator, QStringView shownBelowRoot);
     // The line for scripts: the size, a tab and the bytes of the path past recordSkip_.
     void writeRecord(const std::optional<ByteTotal>& size, const NativePath& folder);
-    // While the tree is read: its progress shown now and then, and finished lines written.
-    bool whileWaiting();
-    // False from the first time a stop was seen: a stop asked for while a folder's line
-    // is made holds back that line too.
-    bool lookForStop();
-    // A stop, a failed write or a file system out of resources: no more lines.
+    // While the tree is read: its progress shown now and then, finished lines written,
+    // and the wait given up once the walk cannot go on.
+    void whileWaiting();
+    // A stop, a failed write or a file system out of resources: no more lines. A stop
+    // asked for while a folder's line is made holds back that line too.
     bool cannotGoOn() const;
     NativePath withSeparator(const NativePath& folder) const;
 
     ByteTotal& total_;
     std::shared_ptr<FileSystemInfo> fileSystem_;
     RunHost& host_;
-    const std::stop_token stop_;
-    bool stopAsked_ = false;
+    // The run's stop, and the walk's own reasons to stop (a failed write): what the
+    // waits on the scan end by.
+    std::stop_source stop_;
+    const std::stop_callback<std::function<void()>> passStopOn_;
     ListFileWriter& out_;
     QString groupSeparator_;
     char separator_;

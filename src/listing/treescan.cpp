@@ -47,25 +47,31 @@ TreeScan::~TreeScan() {
 }
 
 template <typename Ready>
-bool TreeScan::waitFor(std::unique_lock<std::mutex>& lock, const WhileWaiting& whileWaiting,
-                       Ready ready) {
-    if (shared_->waitFor(lock, whileWaiting, ready))
+bool TreeScan::waitFor(std::unique_lock<std::mutex>& lock, const std::stop_token& stop,
+                       const Meanwhile& meanwhile, Ready ready) {
+    const auto goOn = [&] {
+        meanwhile();
+        return !stop.stop_requested();
+    };
+    if (shared_->waitFor(lock, goOn, ready))
         return true;
     shared_->stop.request_stop();
     return false;
 }
 
-std::unique_ptr<RecordedFolders> TreeScan::takeRecord(const WhileWaiting& whileWaiting) {
+std::unique_ptr<RecordedFolders> TreeScan::takeRecord(const std::stop_token& stop,
+                                                      const Meanwhile& meanwhile) {
     std::unique_lock lock(shared_->mutex);
-    if (!waitFor(lock, whileWaiting, [this] { return shared_->done; }))
+    if (!waitFor(lock, stop, meanwhile, [this] { return shared_->done; }))
         return nullptr;
     return std::move(shared_->record);
 }
 
-std::optional<TreeScan::SubFolder> TreeScan::nextSubFolder(const WhileWaiting& whileWaiting) {
+std::optional<TreeScan::SubFolder> TreeScan::nextSubFolder(const std::stop_token& stop,
+                                                           const Meanwhile& meanwhile) {
     if (taken_.empty()) {
         std::unique_lock lock(shared_->mutex);
-        if (!waitFor(lock, whileWaiting,
+        if (!waitFor(lock, stop, meanwhile,
                      [this] { return shared_->done || !shared_->subFolders.empty(); }))
             return std::nullopt;
         taken_.swap(shared_->subFolders); // all that came, under one lock

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 
 // One tree read on a thread of its own, so that the thread waiting for it never makes a
 // call that could wait on the file system.
@@ -29,13 +30,14 @@ public:
     TreeScan(const TreeScan&) = delete;
     TreeScan& operator=(const TreeScan&) = delete;
 
-    // Called on the waiting thread at least every aside::kWaitSlice while it waits; false
-    // ends the wait at once.
-    using WhileWaiting = std::function<bool()>;
+    // Called on the waiting thread at least every aside::kWaitSlice while it waits, which
+    // ends at once when a stop is asked for through the token.
+    using Meanwhile = std::function<void()>;
 
     // The record, once read; nothing when the wait was given up or the file system gave
     // no record. Only for Kind::Record, once.
-    std::unique_ptr<RecordedFolders> takeRecord(const WhileWaiting& whileWaiting);
+    std::unique_ptr<RecordedFolders> takeRecord(const std::stop_token& stop,
+                                                const Meanwhile& meanwhile);
 
     struct SubFolder {
         QByteArray name;
@@ -43,14 +45,15 @@ public:
     };
     // The next sub-folder of the restricted listing, as soon as its tree is read; nothing
     // once all are listed, or when the wait was given up. Only for Kind::SubFolders.
-    std::optional<SubFolder> nextSubFolder(const WhileWaiting& whileWaiting);
+    std::optional<SubFolder> nextSubFolder(const std::stop_token& stop, const Meanwhile& meanwhile);
 
 private:
     struct Shared;
     // Waits until `ready` holds (true) or the wait is given up (false); called with
     // `lock` held.
     template <typename Ready>
-    bool waitFor(std::unique_lock<std::mutex>& lock, const WhileWaiting& whileWaiting, Ready ready);
+    bool waitFor(std::unique_lock<std::mutex>& lock, const std::stop_token& stop,
+                 const Meanwhile& meanwhile, Ready ready);
 
     std::shared_ptr<Shared> shared_;
     std::deque<SubFolder> taken_; // handed over, not yet asked for
