@@ -70,6 +70,28 @@ std::vector<QByteArray> namesAt(const Walked& folders, int depth) {
     return names;
 }
 
+// Every folder of a record by its path below the top ("" for the top, "a/b" below), with
+// its size.
+std::map<QByteArray, std::optional<ByteTotal>> sizesIn(const FolderTree& tree) {
+    const FolderRecord& record = tree.record();
+    std::map<QByteArray, std::optional<ByteTotal>> sizes;
+    std::vector<std::pair<quint32, QByteArray>> open{{0, {}}};
+    while (!open.empty()) {
+        const auto [index, path] = open.back();
+        open.pop_back();
+        const FolderRecord::Node& node = record.node(index);
+        sizes[path] = FolderTree::sizeOf(node);
+        if (node.loopsBack)
+            continue;
+        for (quint32 i = node.firstChild; i < node.firstChild + node.childCount; ++i) {
+            if (record.node(i).isFolder)
+                open.emplace_back(i, (path.isEmpty() ? "" : path + '/') +
+                                         record.name(record.node(i)).toByteArray());
+        }
+    }
+    return sizes;
+}
+
 // The restricted listing as it is handed on.
 Walked listed(PosixFileSystem& fs, const QByteArray& folder) {
     Walked folders;
@@ -283,10 +305,11 @@ TEST_F(PosixFileSystemTest, TreesOfEveryShapeAddUpLikeAFileByFileCount) {
             ::close(fd);
             ASSERT_TRUE(scanned);
             EXPECT_EQ(tree.exhausted(), 0);
-            for (const auto& [folder, bytes] : sizesBelow(top)) {
-                const FolderTree::Node* node = tree.find(folder.mid(top.size() + 1));
-                ASSERT_NE(node, nullptr) << folder.constData();
-                ASSERT_EQ(FolderTree::sizeOf(*node), bytes) << folder.constData();
+            const auto sizes = sizesIn(tree);
+            for (const auto& [folder, bytes] : expected) {
+                const auto found = sizes.find(folder);
+                ASSERT_NE(found, sizes.end()) << folder.constData();
+                ASSERT_EQ(found->second, bytes) << folder.constData();
             }
         }
     }
@@ -522,6 +545,7 @@ TEST_F(PosixFileSystemTest, LoopsEndAndEachFolderCountsAsFromItselfInOnePass) {
         };
         FolderTree whole; // one pass over the tree holds every folder's figure
         ASSERT_TRUE(scanFrom(top, whole));
+        const auto inWhole = sizesIn(whole);
         PosixFileSystem fs;
         const Walked folders = walked(fs, top);
         for (const auto& [below, size] : folders) {
@@ -529,11 +553,11 @@ TEST_F(PosixFileSystemTest, LoopsEndAndEachFolderCountsAsFromItselfInOnePass) {
             // A scan begun at the folder: what a record from there says of its top.
             FolderTree own;
             ASSERT_TRUE(scanFrom(folder, own)) << folder.constData();
-            const std::optional<ByteTotal> fromItself = FolderTree::sizeOf(*own.find({}));
+            const std::optional<ByteTotal> fromItself = FolderTree::sizeOf(own.record().node(0));
             EXPECT_EQ(size, fromItself) << folder.constData();
-            const FolderTree::Node* inWhole = whole.find(below);
-            ASSERT_TRUE(inWhole) << folder.constData();
-            EXPECT_EQ(FolderTree::sizeOf(*inWhole), fromItself) << folder.constData();
+            const auto found = inWhole.find(below);
+            ASSERT_NE(found, inWhole.end()) << folder.constData();
+            EXPECT_EQ(found->second, fromItself) << folder.constData();
         }
         EXPECT_EQ(int(folders.size()), shape.folders);
         Walked subFolders;

@@ -36,7 +36,6 @@ void FolderRecord::clear() {
     nameChunks_.clear();
     nodeCount_ = 0;
     nameEnd_ = 0;
-    lastFound_.clear();
 }
 
 void FolderRecord::checkRoom(std::size_t nodes, std::size_t nameEnd) const {
@@ -124,60 +123,6 @@ void FolderRecord::totalUp() {
         parent.sizeKnown = parent.sizeKnown && done.sizeKnown;
         parent.holdsLoop = parent.holdsLoop || done.holdsLoop;
     }
-}
-
-const FolderRecord::Node* FolderRecord::find(QByteArrayView path) {
-    if (nodeCount() == 0)
-        return nullptr;
-    quint32 index = 0;
-    std::size_t depth = 0;
-    bool sameSoFar = true; // every folder on the way is the one the last lookup went through
-    for (qsizetype at = 0; at < path.size();) {
-        qsizetype end = path.indexOf('/', at);
-        if (end < 0)
-            end = path.size();
-        const QByteArrayView component = path.sliced(at, end - at);
-        at = end + 1;
-        if (component.isEmpty())
-            continue;
-        const Node& folder = node(index);
-        ++depth;
-        // Start where the last lookup went at this depth: a walk asks for the same folder
-        // again, or for the next one.
-        quint32 start = 0;
-        if (sameSoFar && depth < lastFound_.size())
-            start = lastFound_[depth] - folder.firstChild;
-        bool found = false;
-        for (quint32 i = 0; i < folder.childCount && !found; ++i) {
-            const quint32 candidate = folder.firstChild + (start + i) % folder.childCount;
-            const Node& sub = node(candidate);
-            if (sub.isFolder && name(sub) == component) {
-                index = candidate;
-                found = true;
-            }
-        }
-        if (!found)
-            return nullptr;
-        sameSoFar = sameSoFar && depth < lastFound_.size() && lastFound_[depth] == index;
-        if (!sameSoFar) {
-            lastFound_.resize(depth + 1);
-            lastFound_[depth] = index;
-        }
-    }
-    lastFound_.resize(depth + 1);
-    lastFound_[0] = 0;
-    return &node(index);
-}
-
-std::vector<NativePath> FolderRecord::subFolderNames(const Node& folder) const {
-    std::vector<NativePath> names;
-    names.reserve(folder.childCount);
-    for (quint32 i = folder.firstChild; i < folder.firstChild + folder.childCount; ++i) {
-        const Node& sub = node(i);
-        if (sub.isFolder)
-            names.emplace_back(nameOf(sub), sub.nameLength);
-    }
-    return names;
 }
 
 std::size_t FolderRecord::bytesUsed() const {

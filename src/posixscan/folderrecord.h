@@ -85,12 +85,6 @@ public:
     // Adds up each folder's sub-tree into its figure, once every folder is read.
     void totalUp();
 
-    // The folder reached from node 0 by these names, separated by "/", or nullptr. Lookups
-    // in the order of a depth-first walk cost a step each, however many sub-folders a
-    // folder holds.
-    const Node* find(QByteArrayView path);
-    std::vector<NativePath> subFolderNames(const Node& node) const;
-
     // Memory taken by the nodes and the names in use; the names alone, NULs left out.
     std::size_t bytesUsed() const;
     std::size_t nameBytes() const;
@@ -117,5 +111,4 @@ private:
     std::vector<std::unique_ptr<char[]>> nameChunks_;
     std::size_t nameEnd_ = 0; // arena offset where the next slab begins
     std::size_t memoryLimit_ = std::size_t(-1);
-    std::vector<quint32> lastFound_; // the nodes on the path of the last lookup
 };

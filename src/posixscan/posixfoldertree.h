@@ -73,11 +73,6 @@ public:
     // A record of one folder with nothing in it; `sizeKnown` false: it could not be read.
     void recordEmptyFolder(bool sizeKnown = true);
 
-    // The folder reached from the top by these names, separated by "/", or nullptr.
-    const Node* find(QByteArrayView path) { return record_.find(path); }
-    std::vector<NativePath> subFolderNames(const Node& node) const {
-        return record_.subFolderNames(node);
-    }
     static std::optional<ByteTotal> sizeOf(const Node& node) {
         return node.sizeKnown ? std::optional<ByteTotal>(node.bytes()) : std::nullopt;
     }
