@@ -1,5 +1,6 @@
 #include "listing/folderwalk.h"
 
+#include "listing/hiddenname.h"
 #include "listing/listfields.h"
 #include "listing/listfilewriter.h"
 #include "listing/runhost.h"
@@ -78,7 +79,7 @@ void FolderWalk::walkRecorded(RecordedFolders& recorded, NativePath& path, QStri
         const int depth = recorded.depth();
         if (depth > 0) {
             const QByteArrayView name = recorded.name();
-            if (name.startsWith('.')) {
+            if (isHiddenName(name)) {
                 recorded.skipBelow();
                 continue;
             }

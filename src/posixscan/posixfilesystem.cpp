@@ -1,5 +1,6 @@
 #include "posixscan/posixfilesystem.h"
 
+#include "listing/hiddenname.h"
 #include "posixscan/filesystem.h"
 #include "posixscan/posixdirstack.h"
 #include "posixscan/requestsheldback.h"
@@ -236,7 +237,7 @@ public:
                 continue;
             names.resize(std::size_t(depth));
             names.back() = walk.name();
-            if (names.back().startsWith('.')) {
+            if (isHiddenName(names.back())) {
                 walk.skipBelow(); // the walk passes over these
                 continue;
             }
@@ -343,7 +344,7 @@ public:
         return {first_ + next_, first_ + quint32(finished_.size())};
     }
     bool isListed(const FolderRecord::Node& folder) const {
-        return folder.isFolder && record_.nameOf(folder)[0] != '.';
+        return folder.isFolder && !isHiddenName(record_.nameOf(folder));
     }
 
 private:

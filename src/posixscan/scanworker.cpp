@@ -1,5 +1,6 @@
 #include "posixscan/scanworker.h"
 
+#include "listing/hiddenname.h"
 #include "posixscan/jobhandoff.h"
 #include "posixscan/posixmounts.h"
 #include "posixscan/vanishedfolders.h"
@@ -142,7 +143,7 @@ void ScanWorker::walk() {
 void ScanWorker::enter(quint32 index) {
     Node& node = record_.node(index);
     const char* name = record_.nameOf(node);
-    if ((way_.levels.size() == 1 && !s_.settings.hiddenAtTop && name[0] == '.') ||
+    if ((way_.levels.size() == 1 && !s_.settings.hiddenAtTop && isHiddenName(name)) ||
         s_.settings.pseudoMounts.isAutomountPoint(way_.dirs.topFd(), name, way_.dirs.top().dev)) {
         node.isFolder = false;
         return;

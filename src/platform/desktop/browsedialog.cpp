@@ -1,5 +1,6 @@
 #include "platform/desktop/browsedialog.h"
 
+#include "listing/hiddenname.h"
 #include "listing/listfields.h"
 #include "platform/system/boundedcall.h"
 
@@ -92,7 +93,7 @@ std::vector<Entry> subFoldersOf(const QByteArray& path) {
     if (!dir)
         return folders;
     while (const dirent* entry = ::readdir(dir.get())) {
-        if (entry->d_name[0] == '.')
+        if (isHiddenName(entry->d_name))
             continue;
         // Links to folders are folders to the user.
         const bool maybeFolder = entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN;
