@@ -39,8 +39,6 @@ void makeFolder(const QByteArray& path) {
     ASSERT_EQ(::mkdir(path.constData(), 0755), 0) << path.constData();
 }
 
-const KeepGoing kAlways = [] { return true; };
-
 // A record's folders in the order of its walk: each path below the top ("" for the top,
 // "a/b" below) with its size.
 using Walked = std::vector<std::pair<QByteArray, std::optional<ByteTotal>>>;
@@ -300,7 +298,7 @@ TEST_F(PosixFileSystemTest, TreesOfEveryShapeAddUpLikeAFileByFileCount) {
             ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &few), 0);
             FolderTree tree;
             tree.setThreads(run.threads);
-            const bool scanned = tree.scan(fd, PseudoMounts(), kAlways);
+            const bool scanned = tree.scan(fd, PseudoMounts(), {});
             ::setrlimit(RLIMIT_NOFILE, &was);
             ::close(fd);
             ASSERT_TRUE(scanned);
@@ -327,7 +325,6 @@ TEST_F(PosixFileSystemTest, CancelledQueryGivesNoSizeAndLeavesNothingHalfDone) {
             makeFolder(folder + "/s" + QByteArray::number(i));
     }
     PosixFileSystem fs;
-    fs.setStopCheckInterval(std::chrono::milliseconds(0)); // look at every chance
     std::stop_source stopped;
     stopped.request_stop();
     EXPECT_TRUE(walked(fs, base, stopped.get_token()).empty());
@@ -539,7 +536,7 @@ TEST_F(PosixFileSystemTest, LoopsEndAndEachFolderCountsAsFromItselfInOnePass) {
         ASSERT_FALSE(HasFatalFailure());
         const auto scanFrom = [](const QByteArray& folder, FolderTree& tree) {
             const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            const bool done = tree.scan(fd, PseudoMounts(), kAlways);
+            const bool done = tree.scan(fd, PseudoMounts(), {});
             ::close(fd);
             return done;
         };

@@ -18,10 +18,6 @@ using NativePath = QByteArray;
 // sparse files of 2^63 bytes would wrap a 64-bit sum).
 using ByteTotal = unsigned __int128;
 
-// What the POSIX scanner's inner loops ask now and then; false gives the reading up. The
-// service makes it from the stop token of the call.
-using KeepGoing = std::function<bool()>;
-
 // How far the reading of a tree has come.
 struct ScanProgress {
     NativePath folder; // the folder being read, with a trailing separator; empty: none
@@ -80,8 +76,8 @@ public:
 //      meanwhile the asking thread may call scanProgress() and exhaustedResource();
 //   3. once the record is handed over: usedSpace() for a root, exhaustedResource(),
 //      setListFile(-1), on the asking thread.
-// A stop is asked for through the stop token of the call, from any thread; the call then
-// returns soon. Should a call of
+// A stop is asked for through the stop token of the call, from any thread, and any thread
+// of the call may look at the token; the call then returns soon. Should a call of
 // the file system never come back, the engine does not wait for it: the asking thread goes on and
 // drops its own reference, and the scanning thread drops this service and whatever it made when the
 // call comes back at last. What it finds then is read by no one. separator(), the path calls and

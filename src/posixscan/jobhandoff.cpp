@@ -23,8 +23,7 @@ bool JobHandOff::offer(Job& job) {
     return true;
 }
 
-std::optional<Job> JobHandOff::take(const std::function<bool()>* tick,
-                                    std::chrono::milliseconds interval) {
+std::optional<Job> JobHandOff::take() {
     std::unique_lock lock(mutex_);
     ++idle_;
     while (jobs_.empty() && !done_ && !stop_) {
@@ -34,19 +33,7 @@ std::optional<Job> JobHandOff::take(const std::function<bool()>* tick,
             break;
         }
         wanted_ = true;
-        if (!tick) {
-            wake_.wait(lock);
-            continue;
-        }
-        // The calling thread waits a little at a time, to keep asking.
-        wake_.wait_for(lock, std::max(interval, std::chrono::milliseconds(1)));
-        lock.unlock();
-        const bool go = (*tick)();
-        lock.lock();
-        if (!go) {
-            stop_ = true;
-            wake_.notify_all();
-        }
+        wake_.wait(lock);
     }
     --idle_;
     if (stop_ || jobs_.empty())

@@ -6,7 +6,6 @@
 #include <QtGlobal>
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -44,10 +43,8 @@ public:
     // Hands `job` to a waiting thread, or to one still starting. False, the job left as
     // it was, when enough jobs wait already or all is done.
     bool offer(Job& job);
-    // The next job; nothing once all is done or the scan stopped. With `tick` (given on
-    // the calling thread only), waits `interval` at a time and asks it in between: false
-    // from it stops the scan.
-    std::optional<Job> take(const std::function<bool()>* tick, std::chrono::milliseconds interval);
+    // The next job; nothing once all is done or the scan stopped.
+    std::optional<Job> take();
 
     // Adds a thread, unless all is done, the scan stopped, or `cap` threads are counted:
     // `start(slot)` starts it, under the lock that counts the threads, and gives no thread

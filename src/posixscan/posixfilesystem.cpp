@@ -105,9 +105,6 @@ void PosixFileSystem::noteExhaustion(int error) {
 bool PosixFileSystem::scan(FolderTree& tree, const NativePath& top, int fd,
                            const std::stop_token& stop, bool hiddenAtTop,
                            const std::function<void(quint32)>& subFolderRead) {
-    tree.setKeepGoingInterval(stopCheckInterval_);
-    // The scanner's threads all ask this; a stop token may be read from any of them.
-    const KeepGoing keepGoing = [&stop] { return !stop.stop_requested(); };
     tree.setMemoryLimit(memoryLimit_);
     // What cannot be read is told only while the run goes on: once it stopped, whoever
     // asked may be gone.
@@ -126,7 +123,7 @@ bool PosixFileSystem::scan(FolderTree& tree, const NativePath& top, int fd,
         scanning_ = &tree;
         scanningTop_ = top;
     }
-    const bool done = tree.scan(fd, pseudoMounts_, keepGoing, hiddenAtTop, subFolderRead);
+    const bool done = tree.scan(fd, pseudoMounts_, stop, hiddenAtTop, subFolderRead);
     {
         const std::lock_guard lock(mutex_);
         scanning_ = nullptr;
@@ -428,10 +425,6 @@ bool PosixFileSystem::listSubFolders(const NativePath& folder, std::stop_token s
         read(tree.record().name(node), size);
     }
     return true;
-}
-
-void PosixFileSystem::setStopCheckInterval(std::chrono::milliseconds interval) {
-    stopCheckInterval_ = interval;
 }
 
 void PosixFileSystem::setMemoryLimit(std::size_t bytes) {

@@ -5,7 +5,6 @@
 #include "posixscan/posixmounts.h"
 
 #include <atomic>
-#include <chrono>
 #include <cstddef>
 #include <mutex>
 #include <optional>
@@ -33,8 +32,6 @@ public:
     void setScanOptions(const ScanOptions& options) override { options_ = options; }
     int exhaustedResource() const override { return exhausted_.load(); }
 
-    // How often a long scan looks at its stop token at the most.
-    void setStopCheckInterval(std::chrono::milliseconds interval);
     // Makes the records of scans fail as if memory ran out beyond this many bytes.
     void setMemoryLimit(std::size_t bytes);
 
@@ -58,7 +55,6 @@ private:
                                                               const std::stop_token& stop);
 
     const PseudoMounts pseudoMounts_;
-    std::chrono::milliseconds stopCheckInterval_{50};
     std::size_t memoryLimit_ = std::size_t(-1);
     std::atomic<int> exhausted_ = 0;
     mutable std::mutex mutex_; // guards what follows: the asking thread looks on

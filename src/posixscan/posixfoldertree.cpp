@@ -7,38 +7,12 @@
 #include "posixscan/scanthreads.h"
 #include "posixscan/scanworker.h"
 
-#include <QElapsedTimer>
-
 #include <cerrno>
 #include <mutex>
 #include <new>
 #include <sys/stat.h>
 
-namespace {
-
 using Node = FolderRecord::Node;
-
-// Calls `keepGoing` at most every so often, however often it is asked.
-class KeepGoingGate {
-public:
-    KeepGoingGate(const KeepGoing& keepGoing, std::chrono::milliseconds interval)
-        : keepGoing_(keepGoing), interval_(interval.count()) {
-        since_.start();
-    }
-    bool operator()() {
-        if (since_.elapsed() < interval_)
-            return true;
-        since_.restart();
-        return !keepGoing_ || keepGoing_();
-    }
-
-private:
-    const KeepGoing& keepGoing_;
-    const qint64 interval_;
-    QElapsedTimer since_;
-};
-
-} // namespace
 
 bool isExhaustion(int error) {
     return error == EMFILE || error == ENFILE || error == ENOMEM;
@@ -73,7 +47,7 @@ FolderTree::Progress FolderTree::progress() const {
     return progress;
 }
 
-bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing& keepGoing,
+bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, std::stop_token stop,
                       bool hiddenAtTop, const std::function<void(quint32)>& subFolderRead) {
     clear();
     struct stat top;
@@ -97,7 +71,6 @@ bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing&
                        options_ ? *options_ : ScanOptions(),
                        optionsTop_,
                        listFile_,
-                       keepGoingInterval_,
                        subFolderRead ? &subFolderRead : nullptr,
                        plan.cap},
                       plan, cores);
@@ -106,10 +79,10 @@ bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing&
         const std::lock_guard lock(scanningMutex_);
         scanning_ = &shared;
     }
-    KeepGoingGate gate(keepGoing, keepGoingInterval_);
-    const std::function<bool()> tick = [&] { return gate(); };
+    // The threads look at the hand-off only: a stop stops it on the thread that asks.
+    const std::stop_callback stopScan(std::move(stop), [&shared] { shared.handOff.stop(); });
     try {
-        ScanWorker here(shared, 0, plan.firstOpen, &tick);
+        ScanWorker here(shared, 0, plan.firstOpen);
         for (int i = 1; i < plan.first; ++i) {
             if (!shared.addThread(plan.firstOpen))
                 break;

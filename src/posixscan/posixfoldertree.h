@@ -8,11 +8,11 @@
 
 #include <sys/types.h>
 
-#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <vector>
 
 class PseudoMounts;
@@ -43,8 +43,8 @@ public:
 
     // Scans the folder open at `fd` on threads of the scan (see scanthreads.h for how many),
     // all of them sharing what descriptors are left; the calling thread is one of them.
-    // `keepGoing` is only called on the calling thread. False when it said to stop, or
-    // when descriptors or memory ran out (see exhausted()); the record is then empty.
+    // False when a stop was asked for through `stop`, or when descriptors or memory ran
+    // out (see exhausted()); the record is then empty.
     // A folder gone by the time it is opened, or found moved away when a thread goes down
     // to it or back up to it, is looked for once more (see vanishedfolders.h); not found
     // again, it is recorded without a size and told of as unreadable. A top that the
@@ -55,15 +55,13 @@ public:
     // sub-folder of the top as soon as all of its tree is read (its figure is not yet
     // totalled up), in whatever order they finish; a sub-folder left unread (the scan
     // stopped, or the way to it was lost) is not reported.
-    bool scan(int fd, const PseudoMounts& pseudoMounts, const KeepGoing& keepGoing,
+    bool scan(int fd, const PseudoMounts& pseudoMounts, std::stop_token stop,
               bool hiddenAtTop = true,
               const std::function<void(quint32 node)>& subFolderRead = nullptr);
     // 0: as many threads as the waiting on the file system needs; otherwise that many (at
     // most kMaxScanThreads), as far as descriptors allow; -1 (as at the start): as
     // setScanThreads() said. The number only changes how fast.
     void setThreads(int threads) { threads_ = threads; }
-    // How often a long scan calls keepGoing at the most.
-    void setKeepGoingInterval(std::chrono::milliseconds interval) { keepGoingInterval_ = interval; }
     // The error (EMFILE, ENFILE, ENOMEM) that stopped the last scan, or 0.
     int exhausted() const { return exhausted_; }
     // For any thread to ask while the scan works.
@@ -89,7 +87,6 @@ public:
 
 private:
     FolderRecord record_;
-    std::chrono::milliseconds keepGoingInterval_{50};
     int exhausted_ = 0;
     int threads_ = -1;
     std::optional<FolderId> listFile_;

@@ -42,7 +42,7 @@ bool ScanShared::addThread(std::size_t maxOpen) {
                 if (::unshare(CLONE_FILES) == 0)
                     keepOnlyOwnDescriptors(settings.topFd);
                 try {
-                    ScanWorker(*this, slot, maxOpen, nullptr).run();
+                    ScanWorker(*this, slot, maxOpen).run();
                 } catch (const std::bad_alloc&) {
                     fail(ENOMEM);
                 }

@@ -11,7 +11,6 @@
 #include <sys/stat.h>
 
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -29,7 +28,6 @@ struct ScanShared {
         ScanOptions options;
         NativePath top;
         std::optional<FolderTree::FolderId> listFile;
-        std::chrono::milliseconds interval;
         const std::function<void(quint32)>* subFolderRead; // or nullptr
         int cap;                                           // the most threads
     };

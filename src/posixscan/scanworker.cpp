@@ -46,9 +46,8 @@ void note(Node& node, Reached reached) {
 
 } // namespace
 
-ScanWorker::ScanWorker(ScanShared& shared, int slot, std::size_t maxOpen,
-                       const std::function<bool()>* tick)
-    : s_(shared), record_(shared.record), slot_(slot), counts_(shared.counts[slot]), tick_(tick),
+ScanWorker::ScanWorker(ScanShared& shared, int slot, std::size_t maxOpen)
+    : s_(shared), record_(shared.record), slot_(slot), counts_(shared.counts[slot]),
       way_(shared, maxOpen), reader_(shared, [this] { return keepOn(); }) {
     s_.growth.started(slot);
 }
@@ -77,7 +76,7 @@ void ScanWorker::scanFromTop() {
 void ScanWorker::run() {
     for (;;) {
         const qint64 idleFrom = steadyNowNs();
-        std::optional<Job> job = s_.handOff.take(tick_, s_.settings.interval);
+        std::optional<Job> job = s_.handOff.take();
         s_.growth.waited(slot_, steadyNowNs() - idleFrom);
         if (!job)
             return;
@@ -89,10 +88,6 @@ void ScanWorker::run() {
 bool ScanWorker::keepOn() {
     if (s_.handOff.stopped())
         return false;
-    if (tick_ && !(*tick_)()) {
-        s_.handOff.stop();
-        return false;
-    }
     if (s_.growth.timeToLook(sinceClockLook_))
         addThreads();
     return true;

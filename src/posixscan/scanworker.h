@@ -21,9 +21,8 @@ struct Job;
 class ScanWorker {
 public:
     // In `slot` of the shared counts, its chain keeping `maxOpen` descriptors open at the
-    // most. `tick`, on the calling thread only, is asked now and then whether to go on.
-    ScanWorker(ScanShared& shared, int slot, std::size_t maxOpen,
-               const std::function<bool()>* tick);
+    // most.
+    ScanWorker(ScanShared& shared, int slot, std::size_t maxOpen);
 
     // Reads the top folder, then walks below it.
     void scanFromTop();
@@ -47,7 +46,6 @@ private:
     FolderRecord& record_;
     const int slot_;
     ScanShared::Counts& counts_;
-    const std::function<bool()>* tick_; // only on the calling thread
     ScanWay way_;
     unsigned sinceClockLook_ = 0;
     FolderReader reader_;
