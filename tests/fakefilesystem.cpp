@@ -72,13 +72,12 @@ private:
     bool skipBelow_ = false;
 };
 
-std::unique_ptr<RecordedFolders> FakeFileSystem::recordedFolders(const NativePath& folder,
-                                                                 std::stop_token) {
+std::unique_ptr<RecordedFolders> FakeFileSystem::recordedFolders(const TreeRead& read) {
     ++scans;
     if (onScan)
         onScan(0);
     auto record = std::make_unique<Record>();
-    const Node* top = find(folder);
+    const Node* top = find(read.folder);
     if (!top) {
         record->folders.push_back({0, {}, std::nullopt});
         return record;
@@ -93,21 +92,20 @@ std::unique_ptr<RecordedFolders> FakeFileSystem::recordedFolders(const NativePat
     return record;
 }
 
-bool FakeFileSystem::listSubFolders(const NativePath& folder, std::stop_token stop,
-                                    const SubFolderRead& read) {
+bool FakeFileSystem::listSubFolders(const TreeRead& read, const SubFolderRead& subFolder) {
     ++scans;
     if (onScan)
         onScan(0);
     int listed = 0;
-    const Node* top = find(folder);
+    const Node* top = find(read.folder);
     for (const QString& child : top ? top->children : std::vector<QString>()) {
         const Node& node = nodes_.at(child);
         if (node.options.hidden)
             continue;
-        read(node.name.toUtf8(), sizeBelow(node));
+        subFolder(node.name.toUtf8(), sizeBelow(node));
         if (onScan)
             onScan(++listed);
-        if (stop.stop_requested())
+        if (read.stop.stop_requested())
             return false;
     }
     return true;

@@ -39,10 +39,8 @@ public:
     NativePath encodePath(const QString& path) const override { return path.toUtf8(); }
     QString decodePath(const NativePath& path) const override { return QString::fromUtf8(path); }
     QString pathBelowRoot(const NativePath& path) const override;
-    std::unique_ptr<RecordedFolders> recordedFolders(const NativePath& folder,
-                                                     std::stop_token stop) override;
-    bool listSubFolders(const NativePath& folder, std::stop_token stop,
-                        const SubFolderRead& read) override;
+    std::unique_ptr<RecordedFolders> recordedFolders(const TreeRead& read) override;
+    bool listSubFolders(const TreeRead& read, const SubFolderRead& subFolder) override;
     quint64 usedSpace(const NativePath& root) override;
 
 private:

@@ -19,18 +19,15 @@ public:
     QString pathBelowRoot(const NativePath& path) const override {
         return real_->pathBelowRoot(path);
     }
-    std::unique_ptr<RecordedFolders> recordedFolders(const NativePath& folder,
-                                                     std::stop_token stop) override {
-        hold(stop);
-        return real_->recordedFolders(folder, stop);
+    std::unique_ptr<RecordedFolders> recordedFolders(const TreeRead& read) override {
+        hold(read.stop);
+        return real_->recordedFolders(read);
     }
-    bool listSubFolders(const NativePath& folder, std::stop_token stop,
-                        const SubFolderRead& read) override {
-        hold(stop);
-        return real_->listSubFolders(folder, stop, read);
+    bool listSubFolders(const TreeRead& read, const SubFolderRead& subFolder) override {
+        hold(read.stop);
+        return real_->listSubFolders(read, subFolder);
     }
     quint64 usedSpace(const NativePath& root) override { return real_->usedSpace(root); }
-    void setListFile(int handle) override { real_->setListFile(handle); }
     int exhaustedResource() const override { return real_->exhaustedResource(); }
 
     std::atomic<bool> released = false;

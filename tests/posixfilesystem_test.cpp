@@ -42,9 +42,11 @@ void makeFolder(const QByteArray& path) {
 // A record's folders in the order of its walk: each path below the top ("" for the top,
 // "a/b" below) with its size.
 using Walked = std::vector<std::pair<QByteArray, std::optional<ByteTotal>>>;
-Walked walked(PosixFileSystem& fs, const QByteArray& folder, std::stop_token stop = {}) {
+Walked walked(PosixFileSystem& fs, const QByteArray& folder, std::stop_token stop = {},
+              const ScanOptions& options = {}, int listFile = -1) {
     Walked folders;
-    const std::unique_ptr<RecordedFolders> record = fs.recordedFolders(folder, stop);
+    const std::unique_ptr<RecordedFolders> record =
+        fs.recordedFolders({folder, options, listFile, std::move(stop)});
     std::vector<QByteArray> path;
     while (record && record->next()) {
         path.resize(std::size_t(record->depth()));
@@ -93,7 +95,7 @@ std::map<QByteArray, std::optional<ByteTotal>> sizesIn(const FolderTree& tree) {
 // The restricted listing as it is handed on.
 Walked listed(PosixFileSystem& fs, const QByteArray& folder) {
     Walked folders;
-    EXPECT_TRUE(fs.listSubFolders(folder, {}, [&](QByteArrayView name, auto size) {
+    EXPECT_TRUE(fs.listSubFolders({folder, {}, -1, {}}, [&](QByteArrayView name, auto size) {
         folders.emplace_back(name.toByteArray(), size);
     }));
     return folders;
@@ -129,8 +131,9 @@ TEST_F(PosixFileSystemTest, FoldersAreRealDirectoriesOnly) {
     PosixFileSystem fs;
     EXPECT_EQ(namesAt(walked(fs, base), 1), (std::vector<QByteArray>{".dot", "Alpha", "beta"}));
     std::vector<QByteArray> listed;
-    EXPECT_TRUE(fs.listSubFolders(
-        base + "/", {}, [&](QByteArrayView name, auto) { listed.push_back(name.toByteArray()); }));
+    EXPECT_TRUE(fs.listSubFolders({base + "/", {}, -1, {}}, [&](QByteArrayView name, auto) {
+        listed.push_back(name.toByteArray());
+    }));
     std::sort(listed.begin(), listed.end());
     EXPECT_EQ(listed, (std::vector<QByteArray>{"Alpha", "beta"}));
 }
@@ -165,8 +168,7 @@ TEST_F(PosixFileSystemTest, SizesCountEveryRegularFileAndNoLink) {
     // The list being written counts as empty, even while an old list in it is emptied.
     const int list = ::open((base + "/top").constData(), O_WRONLY | O_CLOEXEC);
     PosixFileSystem listing;
-    listing.setListFile(list);
-    EXPECT_EQ(walked(listing, base).front().second, cases[0].bytes - 7);
+    EXPECT_EQ(walked(listing, base, {}, {}, list).front().second, cases[0].bytes - 7);
     ::close(list);
 }
 
@@ -383,8 +385,7 @@ TEST_F(PosixFileSystemTest, FolderMovedAwayBeforeItIsOpenedIsLookedForAgainOrNam
             told.emplace_back(folder, error);
         };
         PosixFileSystem fs;
-        fs.setScanOptions(options);
-        const Walked folders = walked(fs, base);
+        const Walked folders = walked(fs, base, {}, options);
         setBeforeListedFolderOpen(nullptr);
         ::rename((base + "/a.x").constData(), (base + "/a").constData());
         EXPECT_EQ(folders, c.expected);

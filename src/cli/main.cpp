@@ -196,8 +196,8 @@ int listMain(int argc, char* argv[], int closedAtStart) {
     scanOptions.excludePatterns.assign(options.excludePatterns.begin(),
                                        options.excludePatterns.end());
     scanOptions.unreadable = host.unreadableReport();
-    fileSystem->setScanOptions(scanOptions);
     ListRequest request;
+    request.scanOptions = scanOptions;
     request.folder = folder;
     request.headerText = options.headerText;
     request.mode = options.withSubs ? ListMode::WithSubs : ListMode::NoSubs;

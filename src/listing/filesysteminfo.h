@@ -1,18 +1,15 @@
 #pragma once
 
+#include "listing/pathstyle.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QString>
 #include <QtGlobal>
 
 #include <functional>
 #include <memory>
 #include <optional>
 #include <stop_token>
-
-// A path as the platform's file calls take it. Names are kept exactly as the file
-// system gives them, so folders whose names do not decode cleanly are still reached.
-using NativePath = QByteArray;
 
 // Byte counts that are summed: sizes and totals stay exact far past 64 bits (a few
 // sparse files of 2^63 bytes would wrap a 64-bit sum).
@@ -25,8 +22,8 @@ struct ScanProgress {
     quint64 files = 0;
 };
 
-// What the scans of a run leave out, and whom they tell of what they cannot read. Set
-// before the run; the window keeps the defaults.
+// What the scans of a run leave out, and whom they tell of what they cannot read; the
+// window keeps the defaults.
 struct ScanOptions {
     // Folders on another file system than the scanned folder's are passed over.
     bool oneFileSystem = false;
@@ -63,42 +60,35 @@ public:
     virtual std::optional<ByteTotal> size() const = 0;
 };
 
-// The file-system service of one listing run. The engine knows no path style: the
-// separator, what a root is and how names decode all come from here.
-//
-// The engine reads a tree only in one pass, through recordedFolders() or
-// listSubFolders(), and only on a thread of its own: the thread that asked for the
-// listing never waits on the file system, so it can always take a stop. The order of
-// calls in a run:
-//   1. setListFile(handle), on the asking thread;
-//   2. recordedFolders() or listSubFolders(), once, on the engine's scanning thread,
-//      which holds a shared_ptr to this service for as long as the call lasts;
+// Everything one read of a tree needs.
+struct TreeRead {
+    NativePath folder;
+    ScanOptions options;
+    // The list file being written, by its handle (-1: none). What it holds is the run's
+    // own output, so it counts as empty in the sizes of the folders that hold it.
+    int listFile = -1;
+    // A stop is asked for through it, from any thread, and any thread of the read may look
+    // at it; the read then returns soon.
+    std::stop_token stop;
+};
+
+// Where the trees of one listing run come from. The engine reads a tree only in one pass,
+// through recordedFolders() or listSubFolders(), and only on a thread of its own: the
+// thread that asked for the listing never waits on the file system, so it can always
+// take a stop. The order of calls in a run:
+//   1. recordedFolders() or listSubFolders(), once, on the engine's scanning thread,
+//      which holds a shared_ptr to this source for as long as the call lasts;
 //      meanwhile the asking thread may call scanProgress() and exhaustedResource();
-//   3. once the record is handed over: usedSpace() for a root, exhaustedResource(),
-//      setListFile(-1), on the asking thread.
-// A stop is asked for through the stop token of the call, from any thread, and any thread
-// of the call may look at the token; the call then returns soon. Should a call of
-// the file system never come back, the engine does not wait for it: the asking thread goes on and
-// drops its own reference, and the scanning thread drops this service and whatever it made when the
-// call comes back at last. What it finds then is read by no one. separator(), the path calls and
-// the progress never touch the file system and may be called from any thread at any time.
-class FileSystemInfo {
+//   2. once the record is handed over: usedSpace() for a root, exhaustedResource(), on
+//      the asking thread.
+// Should a call of the file system never come back, the engine does not wait for it: the
+// asking thread goes on and drops its own reference, and the scanning thread drops this
+// source and whatever it made when the call comes back at last. What it finds then is
+// read by no one. The progress never touches the file system and may be asked for from
+// any thread at any time.
+class TreeSource {
 public:
-    virtual ~FileSystemInfo() = default;
-
-    virtual char separator() const = 0;
-
-    virtual NativePath encodePath(const QString& path) const = 0;
-    virtual QString decodePath(const NativePath& path) const = 0;
-    // Appends a name as decodePath() shows it; once per folder of a listing, so a file
-    // system may do it without a string of its own.
-    virtual void appendDecoded(QString& text, QByteArrayView name) const {
-        text += decodePath(NativePath(name.data(), name.size()));
-    }
-
-    // The path without its root ("c:\work\" gives "work\", "/srv/data/" gives "srv/data/");
-    // empty for a root itself.
-    virtual QString pathBelowRoot(const NativePath& path) const = 0;
+    virtual ~TreeSource() = default;
 
     // Reads the folder's tree in one pass, hidden folders included. In the record:
     // - a folder that cannot be read, whole or in part, is there without a size, and so
@@ -113,32 +103,23 @@ public:
     //   such a loop has the size counted from itself, as if it had been chosen;
     // - a folder of a kernel file system holds nothing on a drive: it is not there;
     // - a chosen folder that the exclude patterns match is not there: nothing is.
-    // Nothing when a stop was asked for through `stop`, or when the system ran out of descriptors
-    // or memory: then exhaustedResource() says so, and the service is done with, as any answer from
-    // it could fall short.
-    virtual std::unique_ptr<RecordedFolders> recordedFolders(const NativePath& folder,
-                                                             std::stop_token stop) = 0;
+    // Nothing when a stop was asked for, or when the system ran out of descriptors or
+    // memory: then exhaustedResource() says so, and the source is done with, as any answer
+    // from it could fall short.
+    virtual std::unique_ptr<RecordedFolders> recordedFolders(const TreeRead& read) = 0;
 
     // Called on the scanning thread with a sub-folder's name and the size of its tree.
     using SubFolderRead = std::function<void(QByteArrayView name, std::optional<ByteTotal> size)>;
 
-    // The restricted listing, in the same one pass: `read` is called for each of the
+    // The restricted listing, in the same one pass: `subFolder` is called for each of the
     // folder's sub-folders that is not hidden, in the file system's order, as soon as its
     // tree and those of the ones before it are read. Sizes and what is left out follow
     // recordedFolders(). Nothing is listed when the folder cannot be opened. False when
     // a stop was asked for or resources ran out; what was listed before stands.
-    virtual bool listSubFolders(const NativePath& folder, std::stop_token stop,
-                                const SubFolderRead& read) = 0;
+    virtual bool listSubFolders(const TreeRead& read, const SubFolderRead& subFolder) = 0;
 
     // Used space of the drive whose root is given; 0 when it cannot be had.
     virtual quint64 usedSpace(const NativePath& root) = 0;
-
-    // The list file being written, by its handle (-1: none). What it holds is the run's
-    // own output, so it counts as empty in the sizes of the folders that hold it.
-    virtual void setListFile(int /*handle*/) {}
-
-    // Holds for every scan from now on. Set before the run starts.
-    virtual void setScanOptions(const ScanOptions& options) { Q_UNUSED(options); }
 
     // How far the pass over a tree has come; nothing when no call is at work.
     virtual ScanProgress scanProgress() const { return {}; }
@@ -147,3 +128,9 @@ public:
     // ENOMEM), or 0.
     virtual int exhaustedResource() const { return 0; }
 };
+
+// The file-system service of one listing run: its trees and how their paths are written.
+// The engine knows no path style: the separator, what a root is, how names decode and
+// what is hidden all come from here. Its path style may be asked from any thread at any
+// time; its tree source as TreeSource says.
+class FileSystemInfo : public PathStyle, public TreeSource {};

@@ -1,6 +1,5 @@
 #include "listing/folderwalk.h"
 
-#include "listing/hiddenname.h"
 #include "listing/listfields.h"
 #include "listing/listfilewriter.h"
 #include "listing/runhost.h"
@@ -11,11 +10,11 @@
 
 FolderWalk::FolderWalk(ByteTotal& total, std::shared_ptr<FileSystemInfo> fileSystem, RunHost& host,
                        std::stop_token stop, ListFileWriter& out, const QLocale& locale,
-                       ListFormat format)
+                       ListFormat format, TreeRead read)
     : total_(total), fileSystem_(std::move(fileSystem)), host_(host),
       passStopOn_(std::move(stop), [this] { stop_.request_stop(); }), out_(out),
       groupSeparator_(locale.groupSeparator()), separator_(fileSystem_->separator()),
-      format_(format) {}
+      format_(format), read_(std::move(read)) {}
 
 NativePath FolderWalk::withSeparator(const NativePath& folder) const {
     return folder.endsWith(separator_) ? folder : folder + separator_;
@@ -61,7 +60,9 @@ void FolderWalk::WalkFolder(const NativePath& folder) {
 
     if (!showFolder(shown))
         return;
-    TreeScan scan(fileSystem_, path, TreeScan::Kind::Record);
+    TreeRead read = read_;
+    read.folder = path;
+    TreeScan scan(fileSystem_, std::move(read), TreeScan::Kind::Record);
     if (const std::unique_ptr<RecordedFolders> recorded =
             scan.takeRecord(stop_.get_token(), [this] { whileWaiting(); }))
         walkRecorded(*recorded, path, shown, rootLength);
@@ -79,7 +80,7 @@ void FolderWalk::walkRecorded(RecordedFolders& recorded, NativePath& path, QStri
         const int depth = recorded.depth();
         if (depth > 0) {
             const QByteArrayView name = recorded.name();
-            if (isHiddenName(name)) {
+            if (fileSystem_->isHidden(name)) {
                 recorded.skipBelow();
                 continue;
             }
@@ -184,7 +185,9 @@ void FolderWalk::ListSubFolders(const NativePath& folder) {
         return;
     // Each line as soon as its folder's tree is read: an Abort keeps the lines of the
     // folders finished before it.
-    TreeScan scan(fileSystem_, prefix, TreeScan::Kind::SubFolders);
+    TreeRead read = read_;
+    read.folder = prefix;
+    TreeScan scan(fileSystem_, std::move(read), TreeScan::Kind::SubFolders);
     // The path and the status text of each folder, made over in the same buffers.
     Listed listed{prefix, shownPrefix};
     while (const std::optional<TreeScan::SubFolder> next =

@@ -19,10 +19,11 @@ class RunHost;
 // thread only waits for it, letting events through.
 class FolderWalk {
 public:
-    // `total` gets the size of each folder line written added to it.
+    // `total` gets the size of each folder line written added to it. `read`: what the
+    // read of the tree takes besides its folder and its stop.
     FolderWalk(ByteTotal& total, std::shared_ptr<FileSystemInfo> fileSystem, RunHost& host,
                std::stop_token stop, ListFileWriter& out, const QLocale& locale,
-               ListFormat format = ListFormat::Report);
+               ListFormat format = ListFormat::Report, TreeRead read = {});
 
     // With subs: the folder and every folder below it, depth first, one line each.
     void WalkFolder(const NativePath& folder);
@@ -74,6 +75,7 @@ private:
     QString groupSeparator_;
     char separator_;
     const ListFormat format_;
+    const TreeRead read_;
     // Lines for scripts leave out this many leading bytes of a folder's path: its root
     // with subs, the listed folder's path in the restricted listing.
     qsizetype recordSkip_ = 0;

@@ -22,9 +22,7 @@ ListOutcome ListingRun::writeAndClose(QFileDevice& file, const ListRequest& requ
     // All the file will hold is this list, so it counts as empty in the sizes of the
     // folders that hold it: they are counted before the lines are written, and an old
     // list in it may still be being emptied beside the listing.
-    fileSystem_->setListFile(file.handle());
-    ListOutcome outcome = write(file, request);
-    fileSystem_->setListFile(-1);
+    ListOutcome outcome = writeList(file, request, file.handle());
     file.close();
     if (outcome.status == ListOutcome::Status::Written && file.error() != QFileDevice::NoError)
         outcome = {ListOutcome::Status::WriteFailed, file.errorString()};
@@ -32,6 +30,10 @@ ListOutcome ListingRun::writeAndClose(QFileDevice& file, const ListRequest& requ
 }
 
 ListOutcome ListingRun::write(QFileDevice& file, const ListRequest& request) {
+    return writeList(file, request, -1);
+}
+
+ListOutcome ListingRun::writeList(QFileDevice& file, const ListRequest& request, int listFile) {
     using namespace listfields;
     const NativePath& nativeFolder = request.folder;
     const QString folder = fileSystem_->decodePath(nativeFolder);
@@ -61,7 +63,8 @@ ListOutcome ListingRun::write(QFileDevice& file, const ListRequest& request) {
 
     ListTotal_ = 0;
     if (!nativeFolder.isEmpty()) {
-        FolderWalk walk(ListTotal_, fileSystem_, host_, stop_, out, request.locale, request.format);
+        FolderWalk walk(ListTotal_, fileSystem_, host_, stop_, out, request.locale, request.format,
+                        {{}, request.scanOptions, listFile, {}});
         if (request.mode == ListMode::NoSubs)
             walk.ListSubFolders(nativeFolder);
         else

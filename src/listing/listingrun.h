@@ -30,6 +30,7 @@ struct ListRequest {
     ListFormat format = ListFormat::Report;
     QDate date = QDate::currentDate();
     QLocale locale = QLocale::system();
+    ScanOptions scanOptions; // for each read of the tree
 };
 
 struct ListOutcome {
@@ -72,6 +73,9 @@ public:
     ByteTotal ListTotal() const { return ListTotal_; }
 
 private:
+    // `listFile`: the handle of the file written, counted as empty in the sizes (-1: none).
+    ListOutcome writeList(QFileDevice& file, const ListRequest& request, int listFile);
+
     ByteTotal ListTotal_ = 0;
     std::shared_ptr<FileSystemInfo> fileSystem_;
     RunHost& host_;

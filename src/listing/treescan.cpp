@@ -15,17 +15,17 @@ struct TreeScan::Shared : aside::Meeting {
     std::deque<SubFolder> subFolders;
 };
 
-TreeScan::TreeScan(std::shared_ptr<FileSystemInfo> fileSystem, const NativePath& folder, Kind kind)
+TreeScan::TreeScan(std::shared_ptr<FileSystemInfo> fileSystem, TreeRead request, Kind kind)
     : shared_(std::make_shared<Shared>()) {
     shared_->fileSystem = std::move(fileSystem);
-    auto read = [shared = shared_, folder, kind] {
-        const std::stop_token stop = shared->stop.get_token();
+    request.stop = shared_->stop.get_token();
+    auto read = [shared = shared_, request = std::move(request), kind] {
         std::unique_ptr<RecordedFolders> record;
         if (kind == Kind::Record) {
-            record = shared->fileSystem->recordedFolders(folder, stop);
+            record = shared->fileSystem->recordedFolders(request);
         } else {
             shared->fileSystem->listSubFolders(
-                folder, stop, [&shared](QByteArrayView name, std::optional<ByteTotal> size) {
+                request, [&shared](QByteArrayView name, std::optional<ByteTotal> size) {
                     // Tens of thousands may come in a burst: the waiting side takes all that
                     // came at its next look, within a wait slice, rather than being woken
                     // for each.

@@ -23,8 +23,8 @@ public:
     // folder's sub-folders.
     enum class Kind { Record, SubFolders };
 
-    // Starts reading at once.
-    TreeScan(std::shared_ptr<FileSystemInfo> fileSystem, const NativePath& folder, Kind kind);
+    // Starts reading at once; the read's stop is the scan's own.
+    TreeScan(std::shared_ptr<FileSystemInfo> fileSystem, TreeRead read, Kind kind);
     // Tells the reading thread to stop, if it still works, without waiting for it.
     ~TreeScan();
     TreeScan(const TreeScan&) = delete;

@@ -102,28 +102,26 @@ void PosixFileSystem::noteExhaustion(int error) {
         exhausted_.compare_exchange_strong(none, error);
 }
 
-bool PosixFileSystem::scan(FolderTree& tree, const NativePath& top, int fd,
-                           const std::stop_token& stop, bool hiddenAtTop,
-                           const std::function<void(quint32)>& subFolderRead) {
+bool PosixFileSystem::scan(FolderTree& tree, const NativePath& top, int fd, const TreeRead& read,
+                           bool hiddenAtTop, const std::function<void(quint32)>& subFolderRead) {
     tree.setMemoryLimit(memoryLimit_);
     // What cannot be read is told only while the run goes on: once it stopped, whoever
     // asked may be gone.
-    ScanOptions options = options_;
+    ScanOptions options = read.options;
     if (options.unreadable) {
-        options.unreadable = [&stop, &tell = options_.unreadable](const NativePath& folder,
-                                                                  int error) {
-            if (!stop.stop_requested())
-                tell(folder, error);
+        options.unreadable = [&read](const NativePath& folder, int error) {
+            if (!read.stop.stop_requested())
+                read.options.unreadable(folder, error);
         };
     }
     tree.setScanOptions(&options, top);
+    tree.setListFile(fileOf(read.listFile));
     {
         const std::lock_guard lock(mutex_);
-        tree.setListFile(listFile_);
         scanning_ = &tree;
         scanningTop_ = top;
     }
-    const bool done = tree.scan(fd, pseudoMounts_, stop, hiddenAtTop, subFolderRead);
+    const bool done = tree.scan(fd, pseudoMounts_, read.stop, hiddenAtTop, subFolderRead);
     {
         const std::lock_guard lock(mutex_);
         scanning_ = nullptr;
@@ -132,40 +130,37 @@ bool PosixFileSystem::scan(FolderTree& tree, const NativePath& top, int fd,
     return done;
 }
 
-bool PosixFileSystem::couldNotOpen(const NativePath& top, const std::stop_token& stop) {
+bool PosixFileSystem::couldNotOpen(const NativePath& top, const TreeRead& read) {
     const int error = errno;
     noteExhaustion(error);
     if (exhausted_)
         return false;
-    if (options_.unreadable && !stop.stop_requested())
-        options_.unreadable(top, error);
+    if (read.options.unreadable && !read.stop.stop_requested())
+        read.options.unreadable(top, error);
     return true;
 }
 
-std::unique_ptr<FolderTree>
-PosixFileSystem::recordFrom(const NativePath& top, const std::stop_token& stop, bool hiddenAtTop) {
+std::unique_ptr<FolderTree> PosixFileSystem::recordFrom(const NativePath& top, const TreeRead& read,
+                                                        bool hiddenAtTop) {
     auto tree = std::make_unique<FolderTree>();
     DirStack base;
     if (!base.openBase(top)) {
-        if (!couldNotOpen(top, stop))
+        if (!couldNotOpen(top, read))
             return nullptr;
         tree->recordEmptyFolder(false);
     } else if (pseudoMounts_.isPseudo(base.top().dev, base.topFd())) {
         tree->recordEmptyFolder(true); // nothing of it is on a drive
-    } else if (!scan(*tree, top, base.topFd(), stop, hiddenAtTop)) {
+    } else if (!scan(*tree, top, base.topFd(), read, hiddenAtTop)) {
         return nullptr;
     }
     return tree;
 }
 
-void PosixFileSystem::setListFile(int handle) {
+std::optional<FolderTree::FolderId> PosixFileSystem::fileOf(int handle) {
     struct stat st;
-    const bool regular = handle >= 0 && ::fstat(handle, &st) == 0 && S_ISREG(st.st_mode);
-    const std::lock_guard lock(mutex_);
-    if (regular)
-        listFile_ = FolderTree::FolderId{st.st_dev, st.st_ino};
-    else
-        listFile_.reset();
+    if (handle >= 0 && ::fstat(handle, &st) == 0 && S_ISREG(st.st_mode))
+        return FolderTree::FolderId{st.st_dev, st.st_ino};
+    return std::nullopt;
 }
 
 ScanProgress PosixFileSystem::scanProgress() const {
@@ -274,11 +269,10 @@ private:
     std::map<quint32, std::optional<ByteTotal>> countedFromItself_;
 };
 
-std::unique_ptr<RecordedFolders> PosixFileSystem::recordedFolders(const NativePath& folder,
-                                                                  std::stop_token stop) {
+std::unique_ptr<RecordedFolders> PosixFileSystem::recordedFolders(const TreeRead& read) {
     const RequestsHeldBack held;
-    const NativePath top = withoutTrailingSeparators(folder);
-    std::unique_ptr<FolderTree> tree = recordFrom(top, stop, true);
+    const NativePath top = withoutTrailingSeparators(read.folder);
+    std::unique_ptr<FolderTree> tree = recordFrom(top, read, true);
     if (!tree)
         return nullptr;
     auto walk = std::make_unique<RecordedWalk>(std::move(tree));
@@ -286,7 +280,7 @@ std::unique_ptr<RecordedFolders> PosixFileSystem::recordedFolders(const NativePa
     // is counted from itself, as if it had been chosen.
     for (const auto& [index, below] : walk->countedElsewhere()) {
         const std::optional<std::optional<ByteTotal>> size =
-            countedFromItself((top == "/" ? NativePath() : top) + below, stop);
+            countedFromItself((top == "/" ? NativePath() : top) + below, read);
         if (!size)
             return nullptr;
         walk->countedFromItself_[index] = *size;
@@ -294,9 +288,9 @@ std::unique_ptr<RecordedFolders> PosixFileSystem::recordedFolders(const NativePa
     return walk;
 }
 
-std::optional<std::optional<ByteTotal>>
-PosixFileSystem::countedFromItself(const NativePath& folder, const std::stop_token& stop) {
-    const std::unique_ptr<FolderTree> own = recordFrom(folder, stop, true);
+std::optional<std::optional<ByteTotal>> PosixFileSystem::countedFromItself(const NativePath& folder,
+                                                                           const TreeRead& read) {
+    const std::unique_ptr<FolderTree> own = recordFrom(folder, read, true);
     if (!own)
         return std::nullopt;
     return FolderTree::sizeOf(own->record().node(0));
@@ -392,19 +386,18 @@ private:
 
 } // namespace
 
-bool PosixFileSystem::listSubFolders(const NativePath& folder, std::stop_token stop,
-                                     const SubFolderRead& read) {
+bool PosixFileSystem::listSubFolders(const TreeRead& read, const SubFolderRead& subFolder) {
     const RequestsHeldBack held;
-    const NativePath top = withoutTrailingSeparators(folder);
+    const NativePath top = withoutTrailingSeparators(read.folder);
     DirStack base;
     if (!base.openBase(top))
-        return couldNotOpen(top, stop);
+        return couldNotOpen(top, read);
     if (pseudoMounts_.isPseudo(base.top().dev, base.topFd()))
         return true; // nothing of it is on a drive
     // Hidden folders at the top are neither listed nor read.
     FolderTree tree;
-    InOrder inOrder(tree.record(), read);
-    if (!scan(tree, top, base.topFd(), stop, false,
+    InOrder inOrder(tree.record(), subFolder);
+    if (!scan(tree, top, base.topFd(), read, false,
               [&inOrder](quint32 node) { inOrder.read(node); }))
         return false;
     const auto [from, end] = inOrder.rest();
@@ -417,12 +410,12 @@ bool PosixFileSystem::listSubFolders(const NativePath& folder, std::stop_token s
             const QByteArrayView name = tree.record().name(node);
             const std::optional<std::optional<ByteTotal>> counted = countedFromItself(
                 (top == "/" ? NativePath() : top) + '/' + NativePath(name.data(), name.size()),
-                stop);
+                read);
             if (!counted)
                 return false;
             size = *counted;
         }
-        read(tree.record().name(node), size);
+        subFolder(tree.record().name(node), size);
     }
     return true;
 }

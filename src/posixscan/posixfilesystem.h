@@ -22,14 +22,10 @@ public:
     QString decodePath(const NativePath& path) const override;
     void appendDecoded(QString& text, QByteArrayView name) const override;
     QString pathBelowRoot(const NativePath& path) const override;
-    std::unique_ptr<RecordedFolders> recordedFolders(const NativePath& folder,
-                                                     std::stop_token stop) override;
-    bool listSubFolders(const NativePath& folder, std::stop_token stop,
-                        const SubFolderRead& read) override;
+    std::unique_ptr<RecordedFolders> recordedFolders(const TreeRead& read) override;
+    bool listSubFolders(const TreeRead& read, const SubFolderRead& subFolder) override;
     quint64 usedSpace(const NativePath& root) override;
     ScanProgress scanProgress() const override;
-    void setListFile(int handle) override;
-    void setScanOptions(const ScanOptions& options) override { options_ = options; }
     int exhaustedResource() const override { return exhausted_.load(); }
 
     // Makes the records of scans fail as if memory ran out beyond this many bytes.
@@ -39,20 +35,22 @@ private:
     class RecordedWalk;
 
     void noteExhaustion(int error);
+    // The regular file open at `handle`, to count as empty; nothing for -1 or another kind.
+    static std::optional<FolderTree::FolderId> fileOf(int handle);
     // After the top could not be opened (errno tells why): reports it as unreadable, or
     // false when the system ran out of descriptors or memory and the run cannot go on.
-    bool couldNotOpen(const NativePath& top, const std::stop_token& stop);
+    bool couldNotOpen(const NativePath& top, const TreeRead& read);
     // Scans the tree of the folder open at `fd`, `top`, into `tree`.
-    bool scan(FolderTree& tree, const NativePath& top, int fd, const std::stop_token& stop,
+    bool scan(FolderTree& tree, const NativePath& top, int fd, const TreeRead& read,
               bool hiddenAtTop, const std::function<void(quint32)>& subFolderRead = nullptr);
     // The folder's own record, from the folder down; nothing when the scan was stopped or
     // ran out of resources, and a folder without a size when it cannot be opened.
-    std::unique_ptr<FolderTree> recordFrom(const NativePath& top, const std::stop_token& stop,
+    std::unique_ptr<FolderTree> recordFrom(const NativePath& top, const TreeRead& read,
                                            bool hiddenAtTop);
     // The size of a folder whose figure in a record depends on where the scan began (a
     // loop below it), counted from itself; nothing when the scan could not finish.
     std::optional<std::optional<ByteTotal>> countedFromItself(const NativePath& folder,
-                                                              const std::stop_token& stop);
+                                                              const TreeRead& read);
 
     const PseudoMounts pseudoMounts_;
     std::size_t memoryLimit_ = std::size_t(-1);
@@ -60,6 +58,4 @@ private:
     mutable std::mutex mutex_; // guards what follows: the asking thread looks on
     const FolderTree* scanning_ = nullptr;
     NativePath scanningTop_;
-    std::optional<FolderTree::FolderId> listFile_;
-    ScanOptions options_;
 };
