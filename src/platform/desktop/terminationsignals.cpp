@@ -20,9 +20,8 @@ extern "C" void onSignal(int signal, siginfo_t* info, void*) {
     const ErrnoKept errnoKept;
     // The process that waits on this one passes on what reached it, which may have
     // reached this one too (a kill of the process group): that is the same request.
-    const bool passedOn = info->si_code == SI_QUEUE && info->si_pid == ::getppid();
     // A program that does not close on the first request ends on the user's second.
-    if (isSecondRequest() && !passedOn)
+    if (isSecondRequest() && !isPassedOn(*info))
         endByDefault(signal);
     const char byte = 1;
     if (::write(wakeUp[1], &byte, 1) < 0) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <csignal>
 #include <sys/types.h>
 
 // Turns the system's interrupt, termination and hangup requests (Ctrl+C, kill, a closed
@@ -15,6 +16,8 @@ bool interruptRequested();
 // Hands a request on to another process of this program, marked so that it counts there
 // as the same request, not a second one: the sender may have sent it to both.
 void passRequestOn(pid_t to, int signal);
+// For signal handlers: whether the request is one handed on so.
+bool isPassedOn(const siginfo_t& info);
 
 // One event often comes as several signals: to a process and to its group (timeout,
 // kill of a job), from the shell and from the kernel on a hang-up. Requests that come

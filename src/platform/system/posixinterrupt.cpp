@@ -20,13 +20,16 @@ constexpr int kPassedOn = 0x6b78;
 extern "C" void onInterrupt(int signal, siginfo_t* info, void*) {
     const ErrnoKept errnoKept;
     interrupted.store(1, std::memory_order_relaxed);
-    const bool passedOn = info->si_code == SI_QUEUE && info->si_value.sival_int == kPassedOn;
     const bool second = isSecondRequest(); // a passed-on one is noted all the same
-    if (second && !passedOn)
+    if (second && !isPassedOn(*info))
         endByDefault(signal);
 }
 
 } // namespace
+
+bool isPassedOn(const siginfo_t& info) {
+    return info.si_code == SI_QUEUE && info.si_value.sival_int == kPassedOn;
+}
 
 bool isSecondRequest() {
     timespec now = {};
