@@ -3,12 +3,13 @@
 #include <getopt.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <vector>
 
 namespace {
 
 // Long options without a short form.
-enum : int { kWithSubs = 256, kHeader, kExclude, kFormat, kThreads, kVersion };
+enum : int { kWithSubs = 256, kHeader, kExclude, kFormat, kThreads, kVersion, kSort, kSize, kLinks };
 
 constexpr char kShortOptions[] = ":o:hx0V";
 constexpr option kLongOptions[] = {
@@ -20,6 +21,9 @@ constexpr option kLongOptions[] = {
     {"format", required_argument, nullptr, kFormat},
     {"null", no_argument, nullptr, '0'},
     {"threads", required_argument, nullptr, kThreads},
+    {"sort", required_argument, nullptr, kSort},
+    {"size", required_argument, nullptr, kSize},
+    {"links", required_argument, nullptr, kLinks},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
@@ -76,6 +80,17 @@ QString refusal(int result, const QByteArray& arg) {
     return QStringLiteral("unrecognized option '%1'").arg(shown(arg));
 }
 
+// The place of `value` among `choices`, or -1.
+int choiceOf(const QByteArray& value, std::initializer_list<const char*> choices) {
+    int at = 0;
+    for (const char* choice : choices) {
+        if (value == choice)
+            return at;
+        ++at;
+    }
+    return -1;
+}
+
 } // namespace
 
 QString cliHelpText() {
@@ -100,6 +115,14 @@ QString cliHelpText() {
         "                         line break, and nothing escaped\n"
         "      --threads=N        scan with N threads (1 to 64); without it, threads are\n"
         "                         added while they wait on the disk or the network\n"
+        "      --sort=ORDER       'size': biggest first, 'name': by name (byte order);\n"
+        "                         with subs each folder's sub-folders are ordered under\n"
+        "                         it; without, the order is the file system's\n"
+        "      --size=WHAT        'apparent' (the default): the length of each file;\n"
+        "                         'disk': the space it takes on disk\n"
+        "      --links=HOW        'each' (the default): a file with several names is\n"
+        "                         counted at each; 'once': at its first name in the list,\n"
+        "                         as du counts it\n"
         "  -h, --help             show this help and exit\n"
         "  -V, --version          show the version and exit\n"
         "\n"
@@ -164,6 +187,30 @@ CliOptions parseCliOptions(const QList<QByteArray>& arguments) {
         case kThreads:
             threads = optarg;
             break;
+        case kSort: {
+            const int at = choiceOf(optarg, {"size", "name"});
+            if (at < 0)
+                return fail(
+                    QStringLiteral("invalid order '%1': 'size' or 'name'").arg(shown(optarg)));
+            options.order = at == 0 ? CliOptions::Order::Size : CliOptions::Order::Name;
+            break;
+        }
+        case kSize: {
+            const int at = choiceOf(optarg, {"apparent", "disk"});
+            if (at < 0)
+                return fail(QStringLiteral("invalid size '%1': 'apparent' or 'disk'")
+                                .arg(shown(optarg)));
+            options.diskUsage = at == 1;
+            break;
+        }
+        case kLinks: {
+            const int at = choiceOf(optarg, {"each", "once"});
+            if (at < 0)
+                return fail(
+                    QStringLiteral("invalid links '%1': 'each' or 'once'").arg(shown(optarg)));
+            options.linksOnce = at == 1;
+            break;
+        }
         case 'h':
             help = true;
             break;

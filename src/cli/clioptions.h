@@ -15,6 +15,11 @@ struct CliOptions {
     bool oneFileSystem = false;
     QList<QByteArray> excludePatterns;
     Format format = Format::Report;
+    // Lines in the file system's order, biggest first, or by name; the tree stays a tree.
+    enum class Order { FileSystem, Size, Name };
+    Order order = Order::FileSystem;
+    bool diskUsage = false; // each file's blocks on disk rather than its length
+    bool linksOnce = false; // a file with several names counted once
     bool nullEnded = false; // Tsv lines end with NUL, and nothing in them is escaped
     int threads = 0;        // scanning threads; 0: as many as the file system's waiting needs
     QString headerText;
