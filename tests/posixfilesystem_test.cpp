@@ -573,6 +573,8 @@ TEST(ScanThreads, MoreOnlyWhileMostOfTheTimeGoesToWaitingOnTheFileSystem) {
         int cores, running;
         qint64 busy, run, queued;
         int wanted;
+        qint64 idle = 0;
+        GrowthStep last = {};
     };
     const Case cases[] = {
         {"warm cache: the processor is the limit", 2, 2, 100, 92, 3, 2},
@@ -581,14 +583,19 @@ TEST(ScanThreads, MoreOnlyWhileMostOfTheTimeGoesToWaitingOnTheFileSystem) {
         {"cold disk on a busy machine: blocked longer than run", 2, 2, 100, 10, 60, 4},
         {"cold disk: two thirds blocked", 2, 2, 100, 30, 3, 4},
         {"cold disk, more threads already", 2, 6, 100, 30, 3, 7},
-        {"share: at most twice as many", 2, 4, 100, 3, 0, 8},
+        {"share: at first up to four times as many", 2, 4, 100, 3, 0, 16},
+        {"share, after a step that paid: twice as many", 2, 4, 100, 3, 0, 8, 0, {2, 1.9}},
+        {"busy server: the step brought too little", 2, 8, 100, 3, 0, 8, 0, {4, 1.15}},
+        {"busy server: 4x the threads, 1.5x the work", 2, 8, 100, 3, 0, 8, 0, {2, 1.5}},
+        {"the threads wait for work most of the time", 2, 4, 40, 1, 0, 4, 60},
         {"share: up to the cap", 2, 24, 100, 2, 0, 32},
         {"at the cap", 2, 32, 100, 0, 0, 32},
-        {"all blocked", 8, 8, 100, 0, 0, 16},
+        {"all blocked", 8, 8, 100, 0, 0, 32},
         {"nothing measured", 2, 2, 0, 0, 0, 2},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(threadsWanted(c.cores, c.running, kMaxAutomaticThreads, c.busy, c.run, c.queued),
+        EXPECT_EQ(threadsWanted(c.cores, c.running, kMaxAutomaticThreads, c.busy, c.run, c.queued,
+                                c.idle, c.last),
                   c.wanted)
             << c.what;
     }

@@ -45,21 +45,32 @@ std::optional<Job> JobHandOff::take() {
 }
 
 bool JobHandOff::addThread(int cap, const std::function<std::thread(int slot)>& start) {
+    const std::lock_guard adding(addMutex_);
+    int slot = 0;
+    {
+        const std::lock_guard lock(mutex_);
+        if (done_ || stop_ || workers_ >= cap)
+            return false;
+        threads_.reserve(threads_.size() + 1);
+        // Counted in before it can ask for work, or its first wait might look like the end.
+        slot = workers_++;
+    }
+    // Starting a thread takes a while on a loaded machine: the others go on meanwhile. All
+    // is not done before the thread adding it waits for work, nor are all threads joined
+    // before it ends, so the handle finds its place in time.
+    std::thread thread = start(slot);
     const std::lock_guard lock(mutex_);
-    if (done_ || stop_ || workers_ >= cap)
+    if (!thread.joinable()) {
+        --workers_; // the caller is at work, so this cannot be the last one to wait
         return false;
-    threads_.reserve(threads_.size() + 1); // the thread, once started, must find its place
-    std::thread thread = start(workers_);
-    if (!thread.joinable())
-        return false;
+    }
     threads_.push_back(std::move(thread));
-    ++workers_;
     return true;
 }
 
 ThreadCensus JobHandOff::census() {
     const std::lock_guard lock(mutex_);
-    return {workers_, idle_ > 0};
+    return {workers_};
 }
 
 void JobHandOff::joinAll() {

@@ -47,11 +47,11 @@ public:
     std::optional<Job> take();
 
     // Adds a thread, unless all is done, the scan stopped, or `cap` threads are counted:
-    // `start(slot)` starts it, under the lock that counts the threads, and gives no thread
-    // when there is no room for one. The calling thread, which counts from the start,
-    // has slot 0. False when none was added.
+    // `start(slot)` starts it, one thread adding at a time, and gives no thread when there
+    // is no room for one. The calling thread, which counts from the start, has slot 0.
+    // False when none was added.
     bool addThread(int cap, const std::function<std::thread(int slot)>& start);
-    // How many threads run, and whether one waits.
+    // How many threads run.
     ThreadCensus census();
     // Joins every thread added, also those that threads add meanwhile.
     void joinAll();
@@ -59,7 +59,8 @@ public:
 private:
     std::atomic<bool> stop_ = false;
     std::atomic<bool> wanted_ = false;
-    std::mutex mutex_; // guards jobs_, threads_, workers_, idle_ and done_
+    std::mutex addMutex_; // held while a thread is added: one at a time
+    std::mutex mutex_;    // guards jobs_, threads_, workers_, idle_ and done_
     std::condition_variable wake_;
     std::vector<Job> jobs_;
     std::vector<std::thread> threads_; // all but the calling one

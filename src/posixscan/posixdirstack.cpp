@@ -26,7 +26,8 @@ bool identify(int fd, DirStack::Frame& frame) {
     static std::atomic<bool> haveStatx = true;
     if (haveStatx.load(std::memory_order_relaxed)) {
         struct statx st;
-        if (::statx(fd, "", AT_EMPTY_PATH, STATX_INO, &st) == 0) {
+        // The device and inode are the open file's own: a file server need not be asked.
+        if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_INO, &st) == 0) {
             frame.dev = makedev(st.stx_dev_major, st.stx_dev_minor);
             frame.ino = st.stx_ino;
             frame.mountRoot = !(st.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) ||

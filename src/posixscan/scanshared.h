@@ -91,7 +91,7 @@ struct ScanShared {
     std::atomic<int> exhausted = 0; // the error that stopped the scan, or 0
     JobHandOff handOff;             // the work and the threads, under its own lock
     ThreadGrowth growth;            // when to add threads, under its own lock
-    // Changed only while handOff adds a thread (in addThread's start), under its lock.
+    // Changed only while handOff adds a thread (in addThread's start), one at a time.
     DescriptorBudget descriptors;
 
     // For progress(), from any thread: each thread's counts on a line of its own, written

@@ -19,6 +19,13 @@ namespace {
 
 // Below this share of blocked time, the processor is what the scan waits on.
 constexpr double kBlockedLine = 0.5;
+// Above this share of blocked time, the threads wait nearly all the time.
+constexpr double kFarLine = 0.9;
+// Above this share of their time waiting for work, the threads have too little of it.
+constexpr double kIdleLine = 0.5;
+// A step pays when the work done per second grows by at least this share of what the
+// added threads promised (twice the threads: 1.2 times the work).
+constexpr double kGainShare = 0.2;
 
 // Descriptors a scan leaves to the rest of the program: the list file, a mount check,
 // counting the open ones, a way back by name.
@@ -32,6 +39,11 @@ std::size_t chainOf(std::size_t share) {
 }
 
 std::atomic<int> threadsSet = 0;
+
+bool stepPaid(GrowthStep step, int running) {
+    return step.from <= 0 || step.from >= running ||
+           step.gain >= 1.0 + kGainShare * (double(running) / step.from - 1.0);
+}
 
 } // namespace
 
@@ -51,8 +63,14 @@ int usableCores() {
     return std::max(1, int(std::thread::hardware_concurrency()));
 }
 
-int threadsWanted(int cores, int running, int cap, qint64 busyNs, qint64 runNs, qint64 queuedNs) {
+int threadsWanted(int cores, int running, int cap, qint64 busyNs, qint64 runNs, qint64 queuedNs,
+                  qint64 idleNs, GrowthStep last) {
     if (busyNs <= 0 || running >= cap)
+        return running;
+    if (double(idleNs) > kIdleLine * double(busyNs + idleNs))
+        return running; // more threads would wait for work too
+    // A server that only answers more slowly to more calls in flight is busy, not far.
+    if (!stepPaid(last, running))
         return running;
     // Waiting for a core says nothing of the file system: it is left out of the share,
     // which says how much of the time the threads could have run they spent blocked.
@@ -64,7 +82,10 @@ int threadsWanted(int cores, int running, int cap, qint64 busyNs, qint64 runNs, 
         return running;
     const double keepsCoresBusy = share >= 1.0 ? double(cap) : std::ceil(cores / (1.0 - share));
     const int target = int(std::min<double>(keepsCoresBusy, cap));
-    return std::clamp(target, running, std::min(cap, 2 * running));
+    // Nearly all of it blocked says a far server (or a slow device): with no step to go
+    // by, the first may be a long one.
+    const int most = (share >= kFarLine && last.from == 0 ? 4 : 2) * running;
+    return std::clamp(target, running, std::min(cap, most));
 }
 
 bool readThreadTimes(pid_t tid, pthread_t thread, ThreadTimes& times) {
@@ -118,29 +139,66 @@ void ThreadGrowth::started(int slot) {
 }
 
 int ThreadGrowth::threadsToAdd(qint64 now, ThreadCensus census) {
-    qint64 busy = 0, run = 0, queued = 0;
+    Window period;
     for (int i = 0; i < census.running; ++i) {
         Clock& c = clocks_[i];
         const pid_t tid = c.tid.load(std::memory_order_acquire);
         ThreadTimes times;
         if (tid == 0 || !readThreadTimes(tid, c.thread, times))
             continue;
-        const qint64 idle = c.idleNs.load(std::memory_order_relaxed);
+        const qint64 since = c.idleSince.load(std::memory_order_relaxed);
+        const qint64 idleSoFar =
+            c.idleNs.load(std::memory_order_relaxed) + (since != 0 ? now - since : 0);
+        const quint64 calls = c.calls.load(std::memory_order_relaxed);
         if (c.seenAt != 0) {
-            busy += std::max<qint64>(0, now - c.seenAt - (idle - c.seenIdle));
-            run += times.runNs - c.seen.runNs;
-            queued += times.queuedNs - c.seen.queuedNs;
+            const qint64 spent = now - c.seenAt;
+            const qint64 idled = std::clamp<qint64>(idleSoFar - c.seenIdle, 0, spent);
+            period.idleNs += idled;
+            period.busyNs += spent - idled;
+            period.runNs += times.runNs - c.seen.runNs;
+            period.queuedNs += times.queuedNs - c.seen.queuedNs;
+            period.calls += calls - c.seenCalls;
         }
         c.seenAt = now;
-        c.seenIdle = idle;
+        c.seenIdle = idleSoFar;
+        c.seenCalls = calls;
         c.seen = times;
     }
-    // A thread with nothing to do says there is no work for more; and one period alone may
-    // be a stall, so two in a row must say so.
-    const int wanted = census.someIdle
-                           ? census.running
-                           : threadsWanted(cores_, census.running, cap_, busy, run, queued);
-    const bool wantedBefore = wantedMore_;
-    wantedMore_ = wanted > census.running;
-    return wantedBefore ? wanted - census.running : 0;
+    if (settling_) {
+        settling_ = false; // the new threads are counted from here on
+        window_ = {};
+        return 0;
+    }
+    window_.looks += 1;
+    window_.calls += period.calls;
+    window_.busyNs += period.busyNs;
+    window_.runNs += period.runNs;
+    window_.queuedNs += period.queuedNs;
+    window_.idleNs += period.idleNs;
+    // A stall alone can block the threads for a while: before a step, two looks must have
+    // seen them so. Judging a step takes more calls.
+    if (step_.from > 0 ? window_.calls < kCallsToJudge
+                       : window_.looks < kLooksBeforeStep || window_.calls < kCallsBeforeStep)
+        return 0;
+    const Window w = std::exchange(window_, {});
+    // Calls per nanosecond a thread was at it: as many with more threads when the server
+    // is far, fewer in step with them when it is busy. Waits for work, as the new threads
+    // have while they are handed some, say nothing of the server.
+    const double rate = w.busyNs > 0 ? double(w.calls) / double(w.busyNs) : 0;
+    GrowthStep judged;
+    if (step_.from > 0 && rateBefore_ > 0)
+        judged = {step_.from, rate / rateBefore_ * census.running / step_.from};
+    step_ = {};
+    const int wanted = threadsWanted(cores_, census.running, cap_, w.busyNs, w.runNs, w.queuedNs,
+                                     w.idleNs, judged);
+    if (!stepPaid(judged, census.running) || census.running >= cap_) {
+        settled_ = true; // a busy server, or no room for more: left with the threads it has
+        return 0;
+    }
+    if (wanted <= census.running)
+        return 0;
+    step_ = {census.running, 0};
+    rateBefore_ = rate;
+    settling_ = true;
+    return wanted - census.running;
 }

@@ -13,17 +13,26 @@
 // How many threads a scan runs, and when it adds more.
 //
 // A scan starts with one thread per core (two at the least). A scanning thread spends its
-// busy time in three ways: running, waiting for a core, and blocked in a call that waits
-// on the file system (a cold disk, a round trip to a file server, a FUSE layer, a slow
-// device). Only the blocked time leaves the processor idle, and only more calls in flight
-// win it back. So every sample period the scan asks the kernel how each thread spent it
-// (/proc/self/task/TID/schedstat: time run, time waited for a core); what is left of the
-// period, less the time the thread waited for work, it was blocked. When the threads were
-// blocked longer than they ran, in two periods in a row (one alone may be a stall) and
-// with no thread short of work, the scan adds threads: as many as would keep the cores
-// busy at that share of blocked time (cores / (1 - blocked / (blocked + run))), at most
-// twice as many as it has, at most kMaxAutomaticThreads, and only while descriptors are
-// left. It never takes threads
+// time in four ways: running, waiting for a core, waiting for work, and blocked in a call
+// that waits on the file system (a cold disk, a round trip to a file server, a FUSE layer,
+// a slow device). Only the blocked time leaves the processor idle, and only more calls in
+// flight win it back. So every few milliseconds the scan asks the kernel how each thread
+// spent them (/proc/self/task/TID/schedstat: time run, time waited for a core); what is
+// left, less the time the thread waited for work, it was blocked. When the threads were
+// blocked longer than they ran over two such looks at least (one alone may be a stall),
+// and waited for work less than half the time, the scan adds threads: as many as would
+// keep the cores busy at that share of blocked time (cores / (1 - blocked / (blocked +
+// run))), at most twice as many as it has (four times when they were blocked nearly all
+// the time and no step is being judged), at most kMaxAutomaticThreads, and only while
+// descriptors are left.
+//
+// A far server answers as fast with more calls in flight, a busy one only more slowly.
+// So each step is judged: once the new threads had a look's time to find work, the scan
+// counts the calls the threads make per second they are at it (a folder counting as
+// three, a file as one), over enough calls to go by, and holds that against the figure
+// before the step. The next step is taken only when the work done per second grew by at
+// least a fifth of what the added threads promised (twice the threads: 1.2 times the
+// work); otherwise, and at the cap, the scan adds no more threads. It never takes threads
 // away: one with nothing to do waits for work and costs nothing.
 //
 // A scan the processor limits (a warm cache) is blocked a small part of its time and
@@ -44,9 +53,18 @@ int scanThreadsSetting();
 // Cores this process may run on; at least 1.
 int usableCores();
 
+// The last step up: from how many threads, and how many times the work done per second
+// after it was that before it. `from` 0: none to judge.
+struct GrowthStep {
+    int from = 0;
+    double gain = 0;
+};
+
 // How many threads to run after a period in which the running threads were busy
-// `busyNs` in all, `runNs` of it on a core and `queuedNs` waiting for one.
-int threadsWanted(int cores, int running, int cap, qint64 busyNs, qint64 runNs, qint64 queuedNs);
+// `busyNs` in all, `runNs` of it on a core and `queuedNs` waiting for one, and waited
+// `idleNs` for work; `last`: the step that brought them to `running`, if one is judged.
+int threadsWanted(int cores, int running, int cap, qint64 busyNs, qint64 runNs, qint64 queuedNs,
+                  qint64 idleNs = 0, GrowthStep last = {});
 
 // What a thread has done since it started: nanoseconds on a core and waiting for one.
 struct ThreadTimes {
@@ -84,7 +102,7 @@ struct ThreadPlan {
 ThreadPlan planThreads(int asked, std::size_t descriptorsLeft, int cores);
 
 // The descriptors of a scan's chains: what was handed out of the budget. Not locked: the
-// scan changes it only while it counts in another thread, under the lock that counts them.
+// scan changes it only while it adds a thread, one thread adding at a time.
 class DescriptorBudget {
 public:
     // The first threads' chains, `firstOpen` each, are handed out as they start.
@@ -100,14 +118,13 @@ private:
     std::size_t handedOut_ = 0;
 };
 
-// How many threads run and whether one waits for work, when the scan looks.
+// How many threads run when the scan looks.
 struct ThreadCensus {
     int running = 0;
-    bool someIdle = false;
 };
 
 // When a scan adds threads, as told at the top. Every thread notes itself as it starts and
-// the time it waits for work; every few folders it asks timeToLook(), and whichever thread
+// when it waits for work; every few folders it asks timeToLook(), and whichever thread
 // comes first once a sample period is over looks at how all of them spent it.
 class ThreadGrowth {
 public:
@@ -118,14 +135,26 @@ public:
 
     // On the thread of `slot` (0 .. kMaxScanThreads-1), as it starts.
     void started(int slot);
-    // The thread of `slot` waited this long for work.
-    void waited(int slot, qint64 ns) {
-        clocks_[slot].idleNs.fetch_add(ns, std::memory_order_relaxed);
+    // The thread of `slot` waits for work from now on, and no longer.
+    void waitStarts(int slot) {
+        clocks_[slot].idleSince.store(steadyNowNs(), std::memory_order_relaxed);
+    }
+    void waitEnds(int slot) {
+        Clock& clock = clocks_[slot];
+        const qint64 since = clock.idleSince.exchange(0, std::memory_order_relaxed);
+        clock.idleNs.fetch_add(steadyNowNs() - since, std::memory_order_relaxed);
+    }
+    // The thread of `slot` asked the file system about `calls` things more: a file, a
+    // folder opened or read.
+    void asked(int slot, quint64 calls) {
+        std::atomic<quint64>& done = clocks_[slot].calls;
+        done.store(done.load(std::memory_order_relaxed) + calls, std::memory_order_relaxed);
     }
     // For each folder a thread enters, with a count of its own: now and then true, when it
     // is time for a look.
     bool timeToLook(unsigned& folders) const {
-        if (!growing_ || ++folders < kFoldersPerClockLook)
+        if (!growing_ || ++folders < kFoldersPerClockLook ||
+            settled_.load(std::memory_order_relaxed))
             return false;
         folders = 0;
         return steadyNowNs() >= nextLook_.load(std::memory_order_relaxed);
@@ -144,17 +173,25 @@ public:
 private:
     // How often the scan looks at how its threads spent their time, and how many folders a
     // thread enters between looks at the clock.
-    static constexpr std::chrono::milliseconds kSamplePeriod{10};
-    static constexpr unsigned kFoldersPerClockLook = 4;
+    static constexpr std::chrono::milliseconds kSamplePeriod{5};
+    static constexpr unsigned kFoldersPerClockLook = 2;
+    // The calls a judgement of a step takes in at least: fewer say too little of how fast
+    // the file system answers. A step without one to judge takes fewer.
+    static constexpr quint64 kCallsToJudge = 160;
+    static constexpr quint64 kCallsBeforeStep = 16;
+    static constexpr int kLooksBeforeStep = 2;
 
     // A thread's times, on a line of its own.
     struct alignas(64) Clock {
-        std::atomic<qint64> idleNs = 0; // waiting for work, over the whole scan
-        std::atomic<pid_t> tid = 0;     // 0 until the thread runs
+        std::atomic<qint64> idleNs = 0;    // waiting for work, over the whole scan, the
+        std::atomic<qint64> idleSince = 0; // wait going on left out; when that began, or 0
+        std::atomic<pid_t> tid = 0;        // 0 until the thread runs
+        std::atomic<quint64> calls = 0;    // written by its thread only
         pthread_t thread{};
         // As the last look found them; under lookMutex_.
         qint64 seenAt = 0;
         qint64 seenIdle = 0;
+        quint64 seenCalls = 0;
         ThreadTimes seen;
     };
 
@@ -166,6 +203,17 @@ private:
     const bool growing_;
     Clock clocks_[kMaxScanThreads];
     std::atomic<qint64> nextLook_ = 0;
-    std::mutex lookMutex_;    // guards wantedMore_ and the clocks' seen fields: one looks at once
-    bool wantedMore_ = false; // at the last look
+    std::mutex lookMutex_; // guards what follows and the clocks' seen fields: one looks at once
+    // What the threads did since the window began: the looks, the calls, and their times.
+    struct Window {
+        int looks = 0;
+        quint64 calls = 0;
+        qint64 busyNs = 0, runNs = 0, queuedNs = 0, idleNs = 0;
+    } window_;
+    // The step being judged, and the calls per busy nanosecond before it.
+    GrowthStep step_;
+    double rateBefore_ = 0;
+    bool settling_ = false; // the looks since the last step let the new threads find work
+    // No more threads: the last step did not pay.
+    std::atomic<bool> settled_ = false;
 };

@@ -54,6 +54,7 @@ int ScanWay::reopen(int tries) {
     for (std::size_t i = 1; i < levels.size(); ++i)
         steps.push_back(
             {record_.nameOf(record_.node(levels[i].node)), levels[i].id.dev, levels[i].id.ino});
+    opened += steps.size();
     return openWayAgain(dirs, s_.settings.topFd, s_.settings.topId.dev, s_.settings.topId.ino,
                         steps, tries);
 }
@@ -78,7 +79,7 @@ bool ScanWay::openWayDown(const Job& job) {
     levels.assign(1, {0, 0, 0, s_.settings.topId});
     for (std::size_t i = 1; i < job.nodes.size(); ++i)
         levels.push_back({job.nodes[i], 0, 0, job.ids[i]});
-    const int error = reopen(2);
+    const int error = goFromHere(job) ? 0 : reopen(2);
     if (isExhaustion(error)) {
         s_.fail(error);
         return false;
@@ -92,5 +93,29 @@ bool ScanWay::openWayDown(const Job& job) {
     levels.back().next = job.first;
     levels.back().end = job.end;
     floor = levels.size() - 1;
+    return true;
+}
+
+// On a file server every folder opened costs round trips: the part of the way the chain
+// has open already is kept, and only the rest opened. False when that fails; the chain is
+// then to be opened again from the top.
+bool ScanWay::goFromHere(const Job& job) {
+    if (dirs.empty())
+        return false;
+    std::size_t common = 1; // the top
+    while (common < dirs.depth() && common < job.ids.size() &&
+           dirs.at(common).dev == job.ids[common].dev && dirs.at(common).ino == job.ids[common].ino)
+        ++common;
+    while (dirs.depth() > common) {
+        if (!dirs.pop())
+            return false;
+    }
+    for (std::size_t i = common; i < job.nodes.size(); ++i) {
+        ++opened;
+        if (!openListedFolder(dirs, record_.nameOf(record_.node(job.nodes[i]))))
+            return false;
+        if (dirs.top().dev != job.ids[i].dev || dirs.top().ino != job.ids[i].ino)
+            return false; // another folder stands there now
+    }
     return true;
 }

@@ -40,9 +40,12 @@ public:
     DirStack dirs;
     std::vector<Level> levels; // one for each folder of dirs
     std::size_t floor = 0;     // the level of the folder the job is in
+    quint64 opened = 0;        // folders opened on ways down to jobs, counted up
 
 private:
     bool openWayDown(const Job& job);
+    // Goes down to the job's folder from where the chain stands.
+    bool goFromHere(const Job& job);
     // Opens the chain again from the top by the names of the levels; 0, or the error.
     int reopen(int tries);
     // The path of the folder of level `level` below the top, each name followed by "/".

@@ -15,6 +15,9 @@ namespace {
 using Reached = FolderTree::Reached;
 using Node = FolderRecord::Node;
 
+// What a folder costs the file system beside its files: a lookup, an open and a read.
+constexpr quint64 kCallsPerFolder = 3;
+
 // Kernel file systems hold nothing on a drive, and a folder that is one of its own
 // parents again (a bind mount) would never end.
 Reached whatIsOpened(int fd, dev_t dev, bool loops, dev_t parentDev,
@@ -56,7 +59,9 @@ void ScanWorker::scanFromTop() {
     if (!way_.openBase())
         return;
     record_.node(record_.addNodes(1)) = Node();
-    addFiles(reader_.read(way_.dirs, 0, true));
+    const quint64 files = reader_.read(way_.dirs, 0, true);
+    addFiles(files);
+    s_.growth.asked(slot_, kCallsPerFolder + files);
     const Node& top = record_.node(0);
     way_.levels.assign(1, {0, top.firstChild, top.firstChild + top.childCount, s_.settings.topId});
     way_.floor = 0;
@@ -75,12 +80,15 @@ void ScanWorker::scanFromTop() {
 
 void ScanWorker::run() {
     for (;;) {
-        const qint64 idleFrom = steadyNowNs();
+        s_.growth.waitStarts(slot_);
         std::optional<Job> job = s_.handOff.take();
-        s_.growth.waited(slot_, steadyNowNs() - idleFrom);
+        s_.growth.waitEnds(slot_);
         if (!job)
             return;
-        if (way_.startJob(*job))
+        const quint64 opened = way_.opened;
+        const bool started = way_.startJob(*job);
+        s_.growth.asked(slot_, kCallsPerFolder * (way_.opened - opened));
+        if (started)
             walk();
     }
 }
@@ -176,7 +184,9 @@ void ScanWorker::enter(quint32 index) {
         const std::lock_guard lock(s_.mountRootsMutex);
         s_.mountRoots.push_back(index);
     }
-    addFiles(reader_.read(way_.dirs, index, false));
+    const quint64 files = reader_.read(way_.dirs, index, false);
+    addFiles(files);
+    s_.growth.asked(slot_, kCallsPerFolder + files);
     way_.levels.push_back(
         {index, node.firstChild, node.firstChild + node.childCount, {folder.dev, folder.ino}});
     counts_.folders.store(counts_.folders.load(std::memory_order_relaxed) + 1,
