@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Times `kestrix-list` with subs and without against `du -s -b -l` on five generated trees
-# (wide, deep, huge-dir, home, million) and on a slow share (a small tree shown through
-# kestrix-slowfs, a FUSE layer that waits before every call), and prints one table: median
-# wall time of each, the ratios, those of a 16-thread floor probe beside them, peak
-# resident memory, and what the record of a scan costs per folder.
+# (wide, deep, huge-dir, home, million) and on two slow shares of a small tree (through
+# kestrix-slowfs, a FUSE layer that waits before every call, and through sshfs from an
+# SFTP server one round trip away), and prints one table: median wall time of each, the
+# ratios, those of a 16-thread floor probe beside them and kestrix-list's to the probe's,
+# peak resident memory, and what the record of a scan costs per folder.
 #
 #   bench/run.sh [PATH-TO-kestrix-list]
 #
@@ -17,9 +18,13 @@
 #   KESTRIX_PROBE      kestrix-probe binary (looked for like kestrix-gentree)
 #   KESTRIX_SLOWFS     kestrix-slowfs binary (looked for like kestrix-gentree); without it,
 #                      or where FUSE cannot be mounted, the share is skipped with a line
+#   KESTRIX_RELAY      the TCP relay that delays the SFTP share (default: latency_relay.py
+#                      beside this script); without sshfs, socat, the SFTP server, python3
+#                      or FUSE, the SFTP share is skipped with a line
 #   BENCH_TREES        folder to keep the trees in and reuse on later runs; without it
 #                      they are written to a temporary folder and removed at the end
-#   BENCH_SHAPES       trees to run (default: "wide deep huge-dir home million share")
+#   BENCH_SHAPES       trees to run (default: "wide deep huge-dir home million share sftp";
+#                      sftp is the share tree served over SFTP)
 #   BENCH_ROUNDS       alternating rounds per tree (default 5)
 #   BENCH_RUNS         timed runs of each command per round (default 2)
 #   BENCH_WARMUP       warm-up runs of each command per round (default 2)
@@ -29,6 +34,8 @@
 #   BENCH_COLD_ROUNDS  alternating cold rounds per tree, one run each (default 2)
 #   BENCH_SHARE_ROUNDS alternating rounds on the share, one run each (default 3)
 #   BENCH_SHARE_DELAY  microseconds the share waits before each call (default 300)
+#   BENCH_SFTP_DELAY   microseconds the relay holds each chunk on its way to and from the
+#                      SFTP server: half the round trip (default 500)
 #   BENCH_PROBE_THREADS threads of the floor probe (default 16)
 #   BENCH_RESULTS      folder to copy the hyperfine JSON files and the table into
 #
@@ -42,13 +49,13 @@ set -euo pipefail
 # wide and deep a little looser; a cold cache no slower than du, and on home and million
 # close to the floor probe on the same cold cache; on the share, both modes well below du
 # and close to the probe), peak memory (less on trees of up to 100,000 folders), and the
-# record's cost per folder beside the bytes of its name.
+# record's cost per folder beside the bytes of its name. On both shares and on a cold cache
+# (home and million) kestrix-list takes at most max_probe_ratio times the probe's time.
 max_ratio=0.5
 max_ratio_narrow=0.52 # wide and deep
 max_cold_ratio=1.0
-max_cold_probe=1.1 # home and million
+max_probe_ratio=1.1
 max_share_ratio=0.12
-max_share_probe=1.5
 max_rss_mib=64
 max_rss_small_mib=32
 small_tree_folders=100000
@@ -86,7 +93,7 @@ if [ ! -f "$list" ] || [ ! -x "$list" ]; then
   die "kestrix-list not found or not executable: $list (build it, or pass its path / set KESTRIX_LIST)"
 fi
 
-shapes="${BENCH_SHAPES:-wide deep huge-dir home million share}"
+shapes="${BENCH_SHAPES:-wide deep huge-dir home million share sftp}"
 rounds="${BENCH_ROUNDS:-5}"
 runs="${BENCH_RUNS:-2}"
 warmup="${BENCH_WARMUP:-2}"
@@ -95,17 +102,19 @@ if [ "$(id -u)" -eq 0 ]; then cold="${BENCH_COLD:-1}"; else cold="${BENCH_COLD:-
 cold_rounds="${BENCH_COLD_ROUNDS:-2}"
 share_rounds="${BENCH_SHARE_ROUNDS:-3}"
 share_delay="${BENCH_SHARE_DELAY:-300}"
+sftp_delay="${BENCH_SFTP_DELAY:-500}"
 probe_threads="${BENCH_PROBE_THREADS:-16}"
 for n in "$rounds" "$runs" "$rss_runs" "$cold_rounds" "$share_rounds" "$probe_threads"; do
   [[ "$n" =~ ^[1-9][0-9]*$ ]] || die "BENCH_ROUNDS, BENCH_RUNS, BENCH_RSS_RUNS, BENCH_COLD_ROUNDS, BENCH_SHARE_ROUNDS and BENCH_PROBE_THREADS must be positive integers"
 done
 [[ "$share_delay" =~ ^[0-9]+$ ]] || die "BENCH_SHARE_DELAY must be a non-negative integer"
+[[ "$sftp_delay" =~ ^[0-9]+$ ]] || die "BENCH_SFTP_DELAY must be a non-negative integer"
 if [ "$cold" = 1 ] && { [ "$(id -u)" -ne 0 ] || [ ! -w /proc/sys/vm/drop_caches ]; }; then
   die "BENCH_COLD=1 needs root, to drop the page cache"
 fi
 [[ "$warmup" =~ ^[0-9]+$ ]] || die "BENCH_WARMUP must be a non-negative integer"
 for s in $shapes; do
-  case "$s" in wide | deep | huge-dir | home | million | share) ;; *) die "unknown shape in BENCH_SHAPES: $s" ;; esac
+  case "$s" in wide | deep | huge-dir | home | million | share | sftp) ;; *) die "unknown shape in BENCH_SHAPES: $s" ;; esac
 done
 
 command -v hyperfine >/dev/null 2>&1 || die "hyperfine is missing (scripts/install-deps.sh installs it)"
@@ -138,10 +147,12 @@ if [ -z "$probe" ] || [ ! -x "$probe" ]; then
   die "kestrix-probe not found (build the kestrix-probe target, or set KESTRIX_PROBE)"
 fi
 slowfs="$(find_helper kestrix-slowfs "${KESTRIX_SLOWFS:-}")"
+relay="$(abs_path "${KESTRIX_RELAY:-$here/latency_relay.py}")"
 
 scratch="$(mktemp -d "${TMPDIR:-/tmp}/kestrix-bench.XXXXXX")"
 mount_point=""
 slowfs_pid=""
+sftp_pids=()
 # shellcheck disable=SC2317  # called through the trap
 cleanup() {
   unmount_share
@@ -160,8 +171,13 @@ fi
 
 # --- trees ------------------------------------------------------------------
 
+# The tree a shape is measured on: the SFTP share shows the share tree.
+tree_of() { # tree_of SHAPE
+  if [ "$1" = sftp ]; then echo share; else echo "$1"; fi
+}
+
 gentree=""
-for shape in $shapes; do
+for shape in $(for s in $shapes; do tree_of "$s"; done | awk '!seen[$0]++'); do
   tree="$trees/$shape"
   stats="$trees/$shape.stats"
   if [ -d "$tree" ] && [ -n "$(ls -A -- "$tree")" ]; then
@@ -227,15 +243,70 @@ unmount_share() {
   if [ -n "$mount_point" ] && mountpoint -q -- "$mount_point" 2>/dev/null; then
     fusermount3 -u -- "$mount_point" 2>/dev/null || umount -- "$mount_point" 2>/dev/null || true
   fi
-  if [ -n "$slowfs_pid" ]; then
-    kill "$slowfs_pid" 2>/dev/null || true
-    wait "$slowfs_pid" 2>/dev/null || true
-  fi
+  local pid
+  for pid in $slowfs_pid "${sftp_pids[@]}"; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
   if [ -n "$mount_point" ]; then
     rmdir -- "$mount_point" 2>/dev/null || true
   fi
   mount_point=""
   slowfs_pid=""
+  sftp_pids=()
+}
+
+# A free TCP port on the loopback interface.
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# Shows TREE through sshfs at a mount point beside it (named as long as the tree, as the
+# share's): an SFTP server on a loopback port (socat starts one per connection), and the
+# relay between it and sshfs holding everything BENCH_SFTP_DELAY microseconds each way.
+# Fails with the reason in $share_why when that cannot be had here.
+mount_sftp() { # mount_sftp TREE
+  local tree="$1" i server="" c server_port relay_port
+  for c in /usr/lib/openssh/sftp-server /usr/lib/sftp-server; do
+    [ -x "$c" ] && server="$c" && break
+  done
+  for c in sshfs socat python3; do
+    if ! command -v "$c" >/dev/null 2>&1; then
+      share_why="$c is missing (scripts/install-deps.sh bench installs it)"
+      return 1
+    fi
+  done
+  if [ -z "$server" ]; then
+    share_why="the SFTP server is missing (package openssh-sftp-server)"
+    return 1
+  fi
+  if [ ! -f "$relay" ]; then
+    share_why="the relay $relay is missing"
+    return 1
+  fi
+  if [ ! -e /dev/fuse ]; then
+    share_why="/dev/fuse is missing"
+    return 1
+  fi
+  if ! server_port="$(free_port)" || ! relay_port="$(free_port)"; then
+    share_why="no free loopback port"
+    return 1
+  fi
+  socat "TCP-LISTEN:$server_port,bind=127.0.0.1,reuseaddr,fork,nodelay" "EXEC:$server" \
+    2>"$scratch/socat.err" &
+  sftp_pids+=($!)
+  python3 "$relay" "$relay_port" "$server_port" "$sftp_delay" 2>"$scratch/relay.err" &
+  sftp_pids+=($!)
+  mount_point="$(dirname "$tree")/sftpm"
+  mkdir -p -- "$mount_point"
+  for ((i = 0; i < 50; i++)); do # until the relay listens
+    sshfs -o "directport=$relay_port,dir_cache=no" "127.0.0.1:$tree" "$mount_point" \
+      2>"$scratch/sshfs.err" && mountpoint -q -- "$mount_point" && return 0
+    sleep 0.1
+  done
+  share_why="mounting failed: $(cat "$scratch/sshfs.err" "$scratch/socat.err" "$scratch/relay.err" | tr '\n' ' ')"
+  unmount_share
+  return 1
 }
 
 # --- measuring --------------------------------------------------------------
@@ -337,26 +408,32 @@ rounds_of() { # rounds_of PREFIX ROUNDS RUNS WARMUP PREPARE NAME CMD NAME CMD ..
   done
 }
 
-# The share: the share tree through kestrix-slowfs, kestrix-list in both modes, du and the
-# probe timed in alternating rounds of one run each; the lists made through the mount must
-# be those of the tree under it. No memory or cold columns: the page cache is not the point.
-measure_share() { # measure_share TREE STATS
-  local tree="$1" stats="$2" jsons k_med n_med d_med p_med
-  if ! mount_share "$tree"; then
-    echo "skipping the share: $share_why"
-    rows+=("share|-|-|-|-|-|-|-|-|-|-|-|-|skipped: $share_why")
+# A share: the share tree through kestrix-slowfs (KIND share) or over SFTP (KIND sftp),
+# kestrix-list in both modes, the probe and (on the FUSE share) du timed in alternating
+# rounds of one run each; the lists made through the mount must be those of the tree under
+# it. No memory or cold columns: the page cache is not the point.
+measure_share() { # measure_share KIND TREE
+  local kind="$1" tree="$2" jsons k_med n_med d_med=- p_med
+  local mounted_ok=0
+  if [ "$kind" = sftp ]; then mount_sftp "$tree" && mounted_ok=1; else mount_share "$tree" && mounted_ok=1; fi
+  if [ "$mounted_ok" = 0 ]; then
+    echo "skipping the $kind share: $share_why"
+    rows+=("$kind|-|-|-|-|-|-|-|-|-|-|-|-|-|-|-|skipped: $share_why")
     return
   fi
   local m="$mount_point"
   local k_cmd n_cmd d_cmd p_cmd
+  local -a timed
   k_cmd="$(q "$list") --with-subs -o $(q "$report") $(q "$m")"
   n_cmd="$(q "$list") -o $(q "$report.nosubs") $(q "$m")"
   d_cmd="$(q "$du_bin") -s -b -l $(q "$m")"
   p_cmd="$(q "$probe") --threads $probe_threads $(q "$m")"
-  if ! jsons="$(rounds_of share "$share_rounds" 1 0 "" \
-    kestrix "$k_cmd" nosubs "$n_cmd" du "$d_cmd" probe "$p_cmd")"; then
+  timed=(kestrix "$k_cmd" nosubs "$n_cmd" probe "$p_cmd")
+  # du asks one thing at a time: over SFTP that is half a minute a run, and says nothing new.
+  [ "$kind" = share ] && timed+=(du "$d_cmd")
+  if ! jsons="$(rounds_of "$kind" "$share_rounds" 1 0 "" "${timed[@]}")"; then
     unmount_share
-    rows+=("share|-|-|-|-|-|-|-|-|-|-|-|-|error: hyperfine failed")
+    rows+=("$kind|-|-|-|-|-|-|-|-|-|-|-|-|-|-|-|error: hyperfine failed")
     failed=1
     return
   fi
@@ -380,33 +457,38 @@ measure_share() { # measure_share TREE STATS
   mapfile -t share_jsons <<<"$jsons"
   k_med="$(median_of kestrix "${share_jsons[@]}")"
   n_med="$(median_of nosubs "${share_jsons[@]}")"
-  d_med="$(median_of du "${share_jsons[@]}")"
   p_med="$(median_of probe "${share_jsons[@]}")"
-  local r nr pr verdict
-  r="$(ratio_of "$k_med" "$d_med")"
-  nr="$(ratio_of "$n_med" "$d_med")"
-  pr="$(ratio_of "$p_med" "$d_med")"
-  verdict="$(awk -v r="$r" -v n="$nr" -v p="$pr" -v s="$same" -v mr="$max_share_ratio" \
-    -v mp="$max_share_probe" 'BEGIN {
+  local r=- nr=- pr=- kp np verdict
+  if [ "$kind" = share ]; then
+    d_med="$(median_of du "${share_jsons[@]}")"
+    r="$(ratio_of "$k_med" "$d_med")"
+    nr="$(ratio_of "$n_med" "$d_med")"
+    pr="$(ratio_of "$p_med" "$d_med")"
+  fi
+  kp="$(ratio_of "$k_med" "$p_med")"
+  np="$(ratio_of "$n_med" "$p_med")"
+  verdict="$(awk -v r="$r" -v n="$nr" -v kp="$kp" -v np="$np" -v s="$same" \
+    -v mr="$max_share_ratio" -v mp="$max_probe_ratio" 'BEGIN {
     bad = ""
-    if (r == "nan" || r + 0 > mr + 0 || r + 0 > mp * p) bad = "with subs"
-    if (n == "nan" || n + 0 > mr + 0 || n + 0 > mp * p) bad = bad (bad == "" ? "" : ", ") "no subs"
+    if (r == "nan" || r + 0 > mr + 0 || kp == "nan" || kp + 0 > mp + 0) bad = "with subs"
+    if (n == "nan" || n + 0 > mr + 0 || np == "nan" || np + 0 > mp + 0)
+      bad = bad (bad == "" ? "" : ", ") "no subs"
     if (s != "same") bad = bad (bad == "" ? "" : ", ") "list"
     print (bad == "" ? "met" : "missed (" bad ")")
   }')"
-  [ -n "${BENCH_RESULTS:-}" ] && mkdir -p -- "$BENCH_RESULTS" && cp -- "$scratch"/share-*.json "$BENCH_RESULTS/"
-  rows+=("share|$k_med|$n_med|$d_med|$r|$nr|$pr|-|-|-|-|-|$same|$verdict")
+  [ -n "${BENCH_RESULTS:-}" ] && mkdir -p -- "$BENCH_RESULTS" && cp -- "$scratch/$kind"-*.json "$BENCH_RESULTS/"
+  rows+=("$kind|$k_med|$n_med|$d_med|$r|$nr|$pr|$kp|$np|-|-|-|-|-|-|$same|$verdict")
 }
 
 rows=()
 failed=0
 for shape in $shapes; do
-  tree="$trees/$shape"
-  stats="$trees/$shape.stats"
+  tree="$trees/$(tree_of "$shape")"
+  stats="$trees/$(tree_of "$shape").stats"
   folders="$(stat_of "$stats" folders)"
   echo "measuring $shape ..."
-  if [ "$shape" = share ]; then
-    measure_share "$tree" "$stats"
+  if [ "$shape" = share ] || [ "$shape" = sftp ]; then
+    measure_share "$shape" "$tree"
     continue
   fi
 
@@ -414,7 +496,7 @@ for shape in $shapes; do
   if ! k_rss="$(peak_rss "$list" --with-subs -o "$report" "$tree")" ||
     ! k_rss_n="$(peak_rss "$list" -o "$report.nosubs" "$tree")"; then
     echo "run.sh: kestrix-list failed on $tree" >&2
-    rows+=("$shape|-|-|-|-|-|-|-|-|-|-|-|-|error: kestrix-list failed")
+    rows+=("$shape|-|-|-|-|-|-|-|-|-|-|-|-|-|-|-|error: kestrix-list failed")
     failed=1
     continue
   fi
@@ -437,7 +519,7 @@ for shape in $shapes; do
   p_cmd="$(q "$probe") --threads $probe_threads $(q "$tree")"
   if ! jsons="$(rounds_of "$shape" "$rounds" "$runs" "$warmup" "" \
     kestrix "$k_cmd" nosubs "$n_cmd" du "$d_cmd" probe "$p_cmd")"; then
-    rows+=("$shape|-|-|-|-|-|-|-|-|$k_rss|$d_rss|$per_folder|$total|error: hyperfine failed")
+    rows+=("$shape|-|-|-|-|-|-|-|-|-|-|-|$k_rss|$d_rss|$per_folder|$total|error: hyperfine failed")
     failed=1
     continue
   fi
@@ -449,9 +531,12 @@ for shape in $shapes; do
   ratio="$(ratio_of "$k_med" "$d_med")"
   n_ratio="$(ratio_of "$n_med" "$d_med")"
   p_ratio="$(ratio_of "$p_med" "$d_med")"
+  k_probe="$(ratio_of "$k_med" "$p_med")"
+  n_probe="$(ratio_of "$n_med" "$p_med")"
 
   cold_ratio=-
   cold_probe=-
+  cold_to_probe=-
   if [ "$cold" = 1 ]; then
     drop="sh -c 'sync; echo 3 > /proc/sys/vm/drop_caches'"
     if ! cold_jsons="$(rounds_of "$shape-cold" "$cold_rounds" 1 0 "$drop" \
@@ -460,8 +545,11 @@ for shape in $shapes; do
     else
       mapfile -t cold_list <<<"$cold_jsons"
       cold_du="$(median_of du "${cold_list[@]}")"
-      cold_ratio="$(ratio_of "$(median_of kestrix "${cold_list[@]}")" "$cold_du")"
-      cold_probe="$(ratio_of "$(median_of probe "${cold_list[@]}")" "$cold_du")"
+      cold_k="$(median_of kestrix "${cold_list[@]}")"
+      cold_p="$(median_of probe "${cold_list[@]}")"
+      cold_ratio="$(ratio_of "$cold_k" "$cold_du")"
+      cold_probe="$(ratio_of "$cold_p" "$cold_du")"
+      cold_to_probe="$(ratio_of "$cold_k" "$cold_p")"
     fi
   fi
   if [ -n "${BENCH_RESULTS:-}" ]; then
@@ -474,20 +562,20 @@ for shape in $shapes; do
   warm_limit=$max_ratio
   case "$shape" in wide | deep) warm_limit=$max_ratio_narrow ;; esac
   probe_limit=0
-  case "$shape" in home | million) probe_limit=$max_cold_probe ;; esac
-  verdict="$(awk -v r="$ratio" -v n="$n_ratio" -v c="$cold_ratio" -v cp="$cold_probe" \
+  case "$shape" in home | million) probe_limit=$max_probe_ratio ;; esac
+  verdict="$(awk -v r="$ratio" -v n="$n_ratio" -v c="$cold_ratio" -v cp="$cold_to_probe" \
     -v m="$k_rss" -v b="$per_folder" -v mr="$warm_limit" -v mc="$max_cold_ratio" \
     -v mp="$probe_limit" -v mm="$rss_limit" -v mb="$max_bytes_per_folder" 'BEGIN {
     bad = ""
     if (r == "nan" || r + 0 > mr + 0) bad = "with subs"
     if (n == "nan" || n + 0 > mr + 0) bad = bad (bad == "" ? "" : ", ") "no subs"
-    if (c != "-" && (c == "nan" || c + 0 > mc + 0 || (mp > 0 && c + 0 > mp * cp)))
+    if (c != "-" && (c == "nan" || c + 0 > mc + 0 || (mp > 0 && (cp == "nan" || cp + 0 > mp + 0))))
       bad = bad (bad == "" ? "" : ", ") "cold"
     if (m + 0 > mm + 0) bad = bad (bad == "" ? "" : ", ") "memory"
     if (b + 0 > mb + 0) bad = bad (bad == "" ? "" : ", ") "record"
     print (bad == "" ? "met" : "missed (" bad ")")
   }')"
-  rows+=("$shape|$k_med|$n_med|$d_med|$ratio|$n_ratio|$p_ratio|$cold_ratio|$cold_probe|$k_rss|$d_rss|$per_folder|$total|$verdict")
+  rows+=("$shape|$k_med|$n_med|$d_med|$ratio|$n_ratio|$p_ratio|$k_probe|$n_probe|$cold_ratio|$cold_probe|$cold_to_probe|$k_rss|$d_rss|$per_folder|$total|$verdict")
 done
 
 # --- table ------------------------------------------------------------------
@@ -497,26 +585,32 @@ table="$scratch/table.txt"
   echo
   echo "kestrix-list: $list"
   echo "median of $((rounds * runs)) runs each, $rounds alternating rounds; peak RSS = max of $rss_runs runs, both modes"
-  echo "probe: kestrix-probe with $probe_threads threads beside them, its time to du's"
-  [ "$cold" = 1 ] && echo "cold: with subs, page cache dropped before each run, median of $cold_rounds runs each"
+  echo "probe: kestrix-probe with $probe_threads threads beside them, its time to du's;" \
+    "s/prb, n/prb: kestrix-list's time with subs and without to the probe's"
+  [ "$cold" = 1 ] && echo "cold: with subs, page cache dropped before each run, median of $cold_rounds runs each;" \
+    "cold and cprobe to du's, c/prb kestrix-list's to the probe's"
   case " $shapes " in *" share "*)
     echo "share: the share tree through kestrix-slowfs ($share_delay us before each call, no kernel caching), median of $share_rounds runs each" ;;
   esac
+  case " $shapes " in *" sftp "*)
+    echo "sftp: the share tree through sshfs (dir_cache=no) from an SFTP server $((2 * sftp_delay)) us away, median of $share_rounds runs each; no du" ;;
+  esac
   echo "targets: ratio to du <= $max_ratio in both modes ($max_ratio_narrow on wide and deep), cold <= $max_cold_ratio" \
-    "and on home and million <= $max_cold_probe x the probe's;" \
-    "share <= $max_share_ratio and <= $max_share_probe x the probe's, lists as of the tree;" \
+    "and on home and million <= $max_probe_ratio x the probe's;" \
+    "share <= $max_share_ratio; share and sftp <= $max_probe_ratio x the probe's in both modes, lists as of the tree;" \
     "peak RSS <= $max_rss_mib MiB ($max_rss_small_mib MiB up to $small_tree_folders folders);" \
     "record <= $max_bytes_per_folder bytes per folder beside its name"
   echo
-  printf '%-9s %9s %9s %8s %6s %6s %6s %6s %6s %8s %7s %6s %6s  %s\n' \
-    tree "subs s" "nosubs s" "du s" subs/du nosubs probe cold cprobe "kx MiB" "du MiB" "B/fold" total targets
+  printf '%-9s %9s %9s %8s %6s %6s %6s %6s %6s %6s %6s %6s %8s %7s %6s %6s  %s\n' \
+    tree "subs s" "nosubs s" "du s" subs/du nosubs probe s/prb n/prb cold cprobe c/prb \
+    "kx MiB" "du MiB" "B/fold" total targets
   for row in "${rows[@]}"; do
-    IFS='|' read -r t k n d r nr p c cp km dm b tot v <<<"$row"
-    printf '%-9s %9s %9s %8s %6s %6s %6s %6s %6s %8s %7s %6s %6s  %s\n' \
-      "$t" "$k" "$n" "$d" "$r" "$nr" "$p" "$c" "$cp" "$km" "$dm" "$b" "$tot" "$v"
+    IFS='|' read -r t k n d r nr p sp np c cp crp km dm b tot v <<<"$row"
+    printf '%-9s %9s %9s %8s %6s %6s %6s %6s %6s %6s %6s %6s %8s %7s %6s %6s  %s\n' \
+      "$t" "$k" "$n" "$d" "$r" "$nr" "$p" "$sp" "$np" "$c" "$cp" "$crp" "$km" "$dm" "$b" "$tot" "$v"
   done
   echo
-  for shape in $shapes; do
+  for shape in $(for s in $shapes; do tree_of "$s"; done | awk '!seen[$0]++'); do
     s="$trees/$shape.stats"
     [ -f "$s" ] || continue
     printf '%-9s %s folders, %s files (%s hard links), depth %s, %s bytes in files\n' "$shape" \

@@ -21,6 +21,7 @@ test=(
 )
 bench=(
   hyperfine time xvfb fuse3 libfuse3-dev
+  sshfs socat openssh-sftp-server
 )
 
 case "$set_name" in
