@@ -570,33 +570,33 @@ TEST_F(PosixFileSystemTest, LoopsEndAndEachFolderCountsAsFromItselfInOnePass) {
 TEST(ScanThreads, MoreOnlyWhileMostOfTheTimeGoesToWaitingOnTheFileSystem) {
     struct Case {
         const char* what;
-        int cores, running;
+        int running;
         qint64 busy, run, queued;
         int wanted;
         qint64 idle = 0;
         GrowthStep last = {};
     };
     const Case cases[] = {
-        {"warm cache: the processor is the limit", 2, 2, 100, 92, 3, 2},
-        {"busy machine: waiting for a core is no blocking", 2, 2, 100, 25, 70, 2},
-        {"half blocked stays", 2, 2, 100, 50, 0, 2},
-        {"cold disk on a busy machine: blocked longer than run", 2, 2, 100, 10, 60, 4},
-        {"cold disk: two thirds blocked", 2, 2, 100, 30, 3, 4},
-        {"cold disk, more threads already", 2, 6, 100, 30, 3, 7},
-        {"share: at first up to four times as many", 2, 4, 100, 3, 0, 16},
-        {"share, after a step that paid: twice as many", 2, 4, 100, 3, 0, 8, 0, {2, 1.9}},
-        {"busy server: the step brought too little", 2, 8, 100, 3, 0, 8, 0, {4, 1.15}},
-        {"busy server: 4x the threads, 1.5x the work", 2, 8, 100, 3, 0, 8, 0, {2, 1.5}},
-        {"the threads wait for work most of the time", 2, 4, 40, 1, 0, 4, 60},
-        {"share: up to the cap", 2, 24, 100, 2, 0, 32},
-        {"at the cap", 2, 32, 100, 0, 0, 32},
-        {"all blocked", 8, 8, 100, 0, 0, 32},
-        {"nothing measured", 2, 2, 0, 0, 0, 2},
+        {"warm cache: the processor is the limit", 2, 100, 92, 3, 2},
+        {"busy machine: waiting for a core is no blocking", 2, 100, 25, 70, 2},
+        {"half blocked stays", 2, 100, 50, 0, 2},
+        {"cold disk on a busy machine: blocked longer than run", 2, 100, 10, 60, 4},
+        {"cold disk: two thirds blocked", 2, 100, 30, 3, 4},
+        {"cold disk, more threads already: twice as many", 6, 100, 30, 3, 12},
+        {"share: at first up to four times as many", 4, 100, 3, 0, 16},
+        {"share, after a step that paid: twice as many", 4, 100, 3, 0, 8, 0, {2, 1.9}},
+        {"busy server: the step brought too little", 8, 100, 3, 0, 8, 0, {4, 1.15}},
+        {"busy server: 4x the threads, 1.5x the work", 8, 100, 3, 0, 8, 0, {2, 1.5}},
+        {"the threads wait for work most of the time", 4, 40, 1, 0, 4, 60},
+        {"share: up to the cap", 24, 100, 2, 0, 32},
+        {"at the cap", 32, 100, 0, 0, 32},
+        {"all blocked", 8, 100, 0, 0, 32},
+        {"nothing measured", 2, 0, 0, 0, 2},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(threadsWanted(c.cores, c.running, kMaxAutomaticThreads, c.busy, c.run, c.queued,
-                                c.idle, c.last),
-                  c.wanted)
+        EXPECT_EQ(
+            threadsWanted(c.running, kMaxAutomaticThreads, c.busy, c.run, c.queued, c.idle, c.last),
+            c.wanted)
             << c.what;
     }
 }

@@ -74,7 +74,7 @@ bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, std::stop_token 
                        listFile_,
                        subFolderRead ? &subFolderRead : nullptr,
                        plan.cap},
-                      plan, cores);
+                      plan);
     shared.descriptors.handOut(plan.firstOpen); // this thread's
     {
         const std::lock_guard lock(scanningMutex_);

@@ -33,9 +33,9 @@ struct ScanShared {
         int cap;                                           // the most threads
     };
 
-    ScanShared(FolderRecord& record, Settings settings, const ThreadPlan& plan, int cores)
+    ScanShared(FolderRecord& record, Settings settings, const ThreadPlan& plan)
         : record(record), settings(std::move(settings)),
-          exclude(this->settings.options.excludePatterns, this->settings.top), growth(cores, plan),
+          exclude(this->settings.options.excludePatterns, this->settings.top), growth(plan),
           descriptors(plan) {}
 
     // Starts one more thread that takes what the others give away, its chain kept to

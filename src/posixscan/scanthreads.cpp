@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
@@ -63,8 +62,8 @@ int usableCores() {
     return std::max(1, int(std::thread::hardware_concurrency()));
 }
 
-int threadsWanted(int cores, int running, int cap, qint64 busyNs, qint64 runNs, qint64 queuedNs,
-                  qint64 idleNs, GrowthStep last) {
+int threadsWanted(int running, int cap, qint64 busyNs, qint64 runNs, qint64 queuedNs, qint64 idleNs,
+                  GrowthStep last) {
     if (busyNs <= 0 || running >= cap)
         return running;
     if (double(idleNs) > kIdleLine * double(busyNs + idleNs))
@@ -80,12 +79,9 @@ int threadsWanted(int cores, int running, int cap, qint64 busyNs, qint64 runNs, 
     const double share = double(blocked) / double(blocked + runNs);
     if (share <= kBlockedLine)
         return running;
-    const double keepsCoresBusy = share >= 1.0 ? double(cap) : std::ceil(cores / (1.0 - share));
-    const int target = int(std::min<double>(keepsCoresBusy, cap));
     // Nearly all of it blocked says a far server (or a slow device): with no step to go
     // by, the first may be a long one.
-    const int most = (share >= kFarLine && last.from == 0 ? 4 : 2) * running;
-    return std::clamp(target, running, std::min(cap, most));
+    return std::min(cap, (share >= kFarLine && last.from == 0 ? 4 : 2) * running);
 }
 
 bool readThreadTimes(pid_t tid, pthread_t thread, ThreadTimes& times) {
@@ -189,8 +185,8 @@ int ThreadGrowth::threadsToAdd(qint64 now, ThreadCensus census) {
     if (step_.from > 0 && rateBefore_ > 0)
         judged = {step_.from, rate / rateBefore_ * census.running / step_.from};
     step_ = {};
-    const int wanted = threadsWanted(cores_, census.running, cap_, w.busyNs, w.runNs, w.queuedNs,
-                                     w.idleNs, judged);
+    const int wanted =
+        threadsWanted(census.running, cap_, w.busyNs, w.runNs, w.queuedNs, w.idleNs, judged);
     if (!stepPaid(judged, census.running) || census.running >= cap_) {
         settled_ = true; // a busy server, or no room for more: left with the threads it has
         return 0;

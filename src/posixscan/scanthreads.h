@@ -20,11 +20,11 @@
 // spent them (/proc/self/task/TID/schedstat: time run, time waited for a core); what is
 // left, less the time the thread waited for work, it was blocked. When the threads were
 // blocked longer than they ran over two such looks at least (one alone may be a stall),
-// and waited for work less than half the time, the scan adds threads: as many as would
-// keep the cores busy at that share of blocked time (cores / (1 - blocked / (blocked +
-// run))), at most twice as many as it has (four times when they were blocked nearly all
-// the time and no step is being judged), at most kMaxAutomaticThreads, and only while
-// descriptors are left.
+// and waited for work less than half the time, the scan adds threads: twice as many as
+// it has (four times when they were blocked nearly all the time and no step is being
+// judged), at most kMaxAutomaticThreads, and only while descriptors are left. Cores are
+// not counted: on a machine shared with others, more calls in flight may still be what
+// the threads wait for, and the judgement below says when they are not.
 //
 // A far server answers as fast with more calls in flight, a busy one only more slowly.
 // So each step is judged: once the new threads had a look's time to find work, the scan
@@ -63,7 +63,7 @@ struct GrowthStep {
 // How many threads to run after a period in which the running threads were busy
 // `busyNs` in all, `runNs` of it on a core and `queuedNs` waiting for one, and waited
 // `idleNs` for work; `last`: the step that brought them to `running`, if one is judged.
-int threadsWanted(int cores, int running, int cap, qint64 busyNs, qint64 runNs, qint64 queuedNs,
+int threadsWanted(int running, int cap, qint64 busyNs, qint64 runNs, qint64 queuedNs,
                   qint64 idleNs = 0, GrowthStep last = {});
 
 // What a thread has done since it started: nanoseconds on a core and waiting for one.
@@ -128,8 +128,7 @@ struct ThreadCensus {
 // comes first once a sample period is over looks at how all of them spent it.
 class ThreadGrowth {
 public:
-    ThreadGrowth(int cores, const ThreadPlan& plan)
-        : cores_(cores), cap_(plan.cap), growing_(plan.growing) {}
+    explicit ThreadGrowth(const ThreadPlan& plan) : cap_(plan.cap), growing_(plan.growing) {}
     ThreadGrowth(const ThreadGrowth&) = delete;
     ThreadGrowth& operator=(const ThreadGrowth&) = delete;
 
@@ -198,7 +197,6 @@ private:
     // Under lookMutex_.
     int threadsToAdd(qint64 now, ThreadCensus census);
 
-    const int cores_;
     const int cap_;
     const bool growing_;
     Clock clocks_[kMaxScanThreads];
