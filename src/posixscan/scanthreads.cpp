@@ -18,6 +18,11 @@ namespace {
 
 // Below this share of blocked time, the processor is what the scan waits on.
 constexpr double kBlockedLine = 0.5;
+// Blocked less than this a call on average, the threads wait on something else than the
+// file system's answers: a warm cache answers in a microsecond or two.
+constexpr qint64 kQuickCallNs = 20000;
+// Blocked this long a call on average, the threads wait on a server's round trips.
+constexpr qint64 kFarCallNs = 200000;
 // Above this share of blocked time, the threads wait nearly all the time.
 constexpr double kFarLine = 0.9;
 // Above this share of their time waiting for work, the threads have too little of it.
@@ -63,7 +68,7 @@ int usableCores() {
 }
 
 int threadsWanted(int running, int cap, qint64 busyNs, qint64 runNs, qint64 queuedNs, qint64 idleNs,
-                  GrowthStep last) {
+                  GrowthStep last, quint64 calls) {
     if (busyNs <= 0 || running >= cap)
         return running;
     if (double(idleNs) > kIdleLine * double(busyNs + idleNs))
@@ -77,7 +82,7 @@ int threadsWanted(int running, int cap, qint64 busyNs, qint64 runNs, qint64 queu
     if (blocked + runNs <= 0)
         return running;
     const double share = double(blocked) / double(blocked + runNs);
-    if (share <= kBlockedLine)
+    if (share <= kBlockedLine || (calls > 0 && blocked / qint64(calls) < kQuickCallNs))
         return running;
     // Nearly all of it blocked says a far server (or a slow device): with no step to go
     // by, the first may be a long one.
@@ -171,8 +176,10 @@ int ThreadGrowth::threadsToAdd(qint64 now, ThreadCensus census) {
     window_.runNs += period.runNs;
     window_.queuedNs += period.queuedNs;
     window_.idleNs += period.idleNs;
-    // A stall alone can block the threads for a while: before a step, two looks must have
-    // seen them so. Judging a step takes more calls.
+    // The kernel brings a running thread's time up to date only now and then, and a stall
+    // alone can block the threads for a while: a step no judgement calls for needs two
+    // windows of two looks in a row to want it, unless the calls were slow one and all.
+    // Judging a step takes more calls.
     if (step_.from > 0 ? window_.calls < kCallsToJudge
                        : window_.looks < kLooksBeforeStep || window_.calls < kCallsBeforeStep)
         return 0;
@@ -185,14 +192,19 @@ int ThreadGrowth::threadsToAdd(qint64 now, ThreadCensus census) {
     if (step_.from > 0 && rateBefore_ > 0)
         judged = {step_.from, rate / rateBefore_ * census.running / step_.from};
     step_ = {};
-    const int wanted =
-        threadsWanted(census.running, cap_, w.busyNs, w.runNs, w.queuedNs, w.idleNs, judged);
+    const int wanted = threadsWanted(census.running, cap_, w.busyNs, w.runNs, w.queuedNs, w.idleNs,
+                                     judged, w.calls);
     if (!stepPaid(judged, census.running) || census.running >= cap_) {
         settled_ = true; // a busy server, or no room for more: left with the threads it has
         return 0;
     }
-    if (wanted <= census.running)
+    // Calls that each wait a round trip to a server are no stall: one window says so.
+    const qint64 blocked = w.busyNs - w.runNs - w.queuedNs;
+    const bool farCalls = w.calls > 0 && blocked / qint64(w.calls) >= kFarCallNs;
+    const bool wantedBefore = std::exchange(wantedMore_, wanted > census.running);
+    if (!wantedMore_ || (judged.from == 0 && !wantedBefore && !farCalls))
         return 0;
+    wantedMore_ = false;
     step_ = {census.running, 0};
     rateBefore_ = rate;
     settling_ = true;
