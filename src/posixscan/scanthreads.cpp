@@ -18,9 +18,6 @@ namespace {
 
 // Below this share of blocked time, the processor is what the scan waits on.
 constexpr double kBlockedLine = 0.5;
-// Blocked less than this a call on average, the threads wait on something else than the
-// file system's answers: a warm cache answers in a microsecond or two.
-constexpr qint64 kQuickCallNs = 20000;
 // Blocked this long a call on average, the threads wait on a server's round trips.
 constexpr qint64 kFarCallNs = 200000;
 // Above this share of blocked time, the threads wait nearly all the time.
@@ -68,7 +65,7 @@ int usableCores() {
 }
 
 int threadsWanted(int running, int cap, qint64 busyNs, qint64 runNs, qint64 queuedNs, qint64 idleNs,
-                  GrowthStep last, quint64 calls) {
+                  GrowthStep last) {
     if (busyNs <= 0 || running >= cap)
         return running;
     if (double(idleNs) > kIdleLine * double(busyNs + idleNs))
@@ -82,7 +79,7 @@ int threadsWanted(int running, int cap, qint64 busyNs, qint64 runNs, qint64 queu
     if (blocked + runNs <= 0)
         return running;
     const double share = double(blocked) / double(blocked + runNs);
-    if (share <= kBlockedLine || (calls > 0 && blocked / qint64(calls) < kQuickCallNs))
+    if (share <= kBlockedLine)
         return running;
     // Nearly all of it blocked says a far server (or a slow device): with no step to go
     // by, the first may be a long one.
@@ -192,8 +189,8 @@ int ThreadGrowth::threadsToAdd(qint64 now, ThreadCensus census) {
     if (step_.from > 0 && rateBefore_ > 0)
         judged = {step_.from, rate / rateBefore_ * census.running / step_.from};
     step_ = {};
-    const int wanted = threadsWanted(census.running, cap_, w.busyNs, w.runNs, w.queuedNs, w.idleNs,
-                                     judged, w.calls);
+    const int wanted =
+        threadsWanted(census.running, cap_, w.busyNs, w.runNs, w.queuedNs, w.idleNs, judged);
     if (!stepPaid(judged, census.running) || census.running >= cap_) {
         settled_ = true; // a busy server, or no room for more: left with the threads it has
         return 0;

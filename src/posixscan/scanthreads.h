@@ -19,15 +19,15 @@
 // flight win it back. So every few milliseconds the scan asks the kernel how each thread
 // spent them (/proc/self/task/TID/schedstat: time run, time waited for a core); what is
 // left, less the time the thread waited for work, it was blocked. When the threads were
-// blocked longer than they ran in two windows of two such looks in a row (the kernel
-// brings a running thread's times up to date only now and then, and one window alone may
-// be a stall; one does when the calls took a round trip's time, a fifth of a
-// millisecond or more, on average), waited for work less than half the time, and waited longer than
-// a few microseconds a call (a warm cache answers in less: what blocks there is something else),
-// the scan adds threads: twice as many as it has (four times when they were blocked nearly all the
-// time and no step is being judged), at most kMaxAutomaticThreads, and only while descriptors are
-// left. Cores are not counted: on a machine shared with others, more calls in flight may still be
-// what the threads wait for, and the judgement below says when they are not.
+// blocked longer than they ran, and waited for work less than half the time, in two
+// windows of two such looks in a row (the kernel brings a running thread's times up to
+// date only now and then, and one window alone may be a stall; one does when the calls
+// took a server's round trip, a fifth of a millisecond or more, on average), the scan
+// adds threads: twice as many as it has (four times when they were blocked nearly all
+// the time and no step is being judged), at most kMaxAutomaticThreads, and only while
+// descriptors are left. Cores are not counted: on a machine shared with others, more
+// calls in flight may still be what the threads wait for, and the judgement below says
+// when they are not.
 //
 // A far server answers as fast with more calls in flight, a busy one only more slowly.
 // So each step is judged: once the new threads had a look's time to find work, the scan
@@ -65,10 +65,9 @@ struct GrowthStep {
 
 // How many threads to run after a period in which the running threads were busy
 // `busyNs` in all, `runNs` of it on a core and `queuedNs` waiting for one, and waited
-// `idleNs` for work; `last`: the step that brought them to `running`, if one is judged;
-// `calls`: the calls they made meanwhile (0: not counted).
+// `idleNs` for work; `last`: the step that brought them to `running`, if one is judged.
 int threadsWanted(int running, int cap, qint64 busyNs, qint64 runNs, qint64 queuedNs,
-                  qint64 idleNs = 0, GrowthStep last = {}, quint64 calls = 0);
+                  qint64 idleNs = 0, GrowthStep last = {});
 
 // What a thread has done since it started: nanoseconds on a core and waiting for one.
 struct ThreadTimes {
