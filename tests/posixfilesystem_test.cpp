@@ -579,7 +579,8 @@ TEST(ScanThreads, MoreOnlyWhileMostOfTheTimeGoesToWaitingOnTheFileSystem) {
     const Case cases[] = {
         {"warm cache: the processor is the limit", 2, 100, 92, 3, 2},
         {"busy machine: waiting for a core is no blocking", 2, 100, 25, 70, 2},
-        {"half blocked stays", 2, 100, 50, 0, 2},
+        {"a third blocked stays", 2, 100, 70, 0, 2},
+        {"cold disk: half blocked", 2, 100, 50, 0, 4},
         {"cold disk on a busy machine: blocked longer than run", 2, 100, 10, 60, 4},
         {"cold disk: two thirds blocked", 2, 100, 30, 3, 4},
         {"cold disk, more threads already: twice as many", 6, 100, 30, 3, 12},

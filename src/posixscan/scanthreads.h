@@ -19,12 +19,12 @@
 // flight win it back. So every few milliseconds the scan asks the kernel how each thread
 // spent them (/proc/self/task/TID/schedstat: time run, time waited for a core); what is
 // left, less the time the thread waited for work, it was blocked. When the threads were
-// blocked longer than they ran, and waited for work less than half the time, in two
-// windows of two such looks in a row (the kernel brings a running thread's times up to
-// date only now and then, and one window alone may be a stall; one does when the calls
-// took a server's round trip, a fifth of a millisecond or more, on average), the scan
-// adds threads: twice as many as it has (four times when they were blocked nearly all
-// the time and no step is being judged), at most kMaxAutomaticThreads, and only while
+// blocked over a third of the time they could run, and waited for work less than half
+// the time, in two windows of two such looks in a row (the kernel brings a running
+// thread's times up to date only now and then, and one window alone may be a stall; one
+// does when the calls took a server's round trip, a fifth of a millisecond or more, on
+// average), the scan adds threads: twice as many as it has (four times when they were blocked
+// nearly all the time and no step is being judged), at most kMaxAutomaticThreads, and only while
 // descriptors are left. Cores are not counted: on a machine shared with others, more
 // calls in flight may still be what the threads wait for, and the judgement below says
 // when they are not.
@@ -39,7 +39,8 @@
 // away: one with nothing to do waits for work and costs nothing.
 //
 // A scan the processor limits (a warm cache) is blocked a small part of its time and
-// stays at the number of cores, where more threads would only take turns. A busy machine
+// stays at the number of cores, where more threads would only take turns; should a stall
+// make it look otherwise, the first step brings nothing and ends the growth. A busy machine
 // shows as time waited for a core, which counts neither way: warm, the scan adds no
 // threads there; cold, the time blocked beside the time run still shows. The kind
 // of file system is not asked: a local disk can be cold and a share warm in its cache,
