@@ -163,6 +163,11 @@ int ThreadGrowth::threadsToAdd(qint64 now, ThreadCensus census) {
         c.seenCalls = calls;
         c.seen = times;
     }
+    if (pause_ > 0) {
+        --pause_; // after a step that did not pay
+        window_ = {};
+        return 0;
+    }
     if (settling_) {
         settling_ = false; // the new threads are counted from here on
         window_ = {};
@@ -190,10 +195,20 @@ int ThreadGrowth::threadsToAdd(qint64 now, ThreadCensus census) {
     if (step_.from > 0 && rateBefore_ > 0)
         judged = {step_.from, rate / rateBefore_ * census.running / step_.from};
     step_ = {};
-    const int wanted =
+    int wanted =
         threadsWanted(census.running, cap_, w.busyNs, w.runNs, w.queuedNs, w.idleNs, judged);
-    if (!stepPaid(judged, census.running) || census.running >= cap_) {
-        settled_ = true; // a busy server, or no room for more: left with the threads it has
+    if (stepped_)
+        wanted = std::min(wanted, 2 * census.running);
+    if (census.running >= cap_) {
+        settled_ = true; // no room for more
+        return 0;
+    }
+    if (!stepPaid(judged, census.running)) {
+        // A busy server, or a disk whose answers came slower for a while: tried again
+        // later, each time after twice as long.
+        pause_ = nextPause_;
+        nextPause_ *= 2;
+        wantedMore_ = false;
         return 0;
     }
     // Calls that each wait a round trip to a server are no stall: one window says so.
@@ -203,6 +218,7 @@ int ThreadGrowth::threadsToAdd(qint64 now, ThreadCensus census) {
     if (!wantedMore_ || (judged.from == 0 && !wantedBefore && !farCalls))
         return 0;
     wantedMore_ = false;
+    stepped_ = true;
     step_ = {census.running, 0};
     rateBefore_ = rate;
     settling_ = true;

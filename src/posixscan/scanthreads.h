@@ -35,12 +35,14 @@
 // three, a file as one), over enough calls to go by, and holds that against the figure
 // before the step. The next step is taken only when the work done per second grew by at
 // least a fifth of what the added threads promised (twice the threads: 1.2 times the
-// work); otherwise, and at the cap, the scan adds no more threads. It never takes threads
-// away: one with nothing to do waits for work and costs nothing.
+// work); otherwise it adds none for a while (some 200 ms, twice as long after each step
+// that did not pay again: a disk's answers vary, a busy server stays busy), and at the cap
+// none at all. It never takes threads away: one with nothing to do waits for work and
+// costs nothing.
 //
 // A scan the processor limits (a warm cache) is blocked a small part of its time and
 // stays at the number of cores, where more threads would only take turns; should a stall
-// make it look otherwise, the first step brings nothing and ends the growth. A busy machine
+// make it look otherwise, the first step brings nothing and the growth pauses. A busy machine
 // shows as time waited for a core, which counts neither way: warm, the scan adds no
 // threads there; cold, the time blocked beside the time run still shows. The kind
 // of file system is not asked: a local disk can be cold and a share warm in its cache,
@@ -183,6 +185,7 @@ private:
     static constexpr quint64 kCallsToJudge = 160;
     static constexpr quint64 kCallsBeforeStep = 16;
     static constexpr int kLooksBeforeStep = 2;
+    static constexpr int kLooksAfterNoGain = 40;
 
     // A thread's times, on a line of its own.
     struct alignas(64) Clock {
@@ -217,6 +220,10 @@ private:
     double rateBefore_ = 0;
     bool settling_ = false;   // the looks since the last step let the new threads find work
     bool wantedMore_ = false; // the last window unjudged wanted more threads
-    // No more threads: the last step did not pay.
+    // Looks to pass over after a step that did not pay, and after the next one that does not.
+    int pause_ = 0;
+    int nextPause_ = kLooksAfterNoGain;
+    bool stepped_ = false; // a step was taken: the next ones double at most
+    // No more threads: the cap is reached.
     std::atomic<bool> settled_ = false;
 };
