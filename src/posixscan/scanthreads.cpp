@@ -207,7 +207,7 @@ int ThreadGrowth::threadsToAdd(qint64 now, ThreadCensus census) {
         // A busy server, or a disk whose answers came slower for a while: tried again
         // later, each time after twice as long.
         pause_ = nextPause_;
-        nextPause_ *= 2;
+        nextPause_ = std::min(2 * nextPause_, 1 << 20);
         wantedMore_ = false;
         return 0;
     }
