@@ -1,4 +1,5 @@
 #include "cli/clioptions.h"
+#include "cli/comparerun.h"
 #include "cli/terminalhost.h"
 #include "listing/asidecall.h"
 #include "listing/listfields.h"
@@ -151,6 +152,8 @@ int listMain(int argc, char* argv[], int closedAtStart) {
     case CliOptions::Action::List:
         break;
     }
+    if (!options.compareWith.isNull())
+        return compareMain(options, closedAtStart);
 
     setScanThreads(options.threads);
     const std::shared_ptr<FileSystemInfo> fileSystem = createFileSystemInfo();
