@@ -24,6 +24,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -168,38 +169,66 @@ bool mayEnter(const struct stat& st, uid_t reader) {
     return reader == 0 || (st.st_mode & need) == need;
 }
 
-// A size is the st_size of every regular file at any depth, each hard link counted;
-// symbolic links are never followed.
-Folder scanFolder(int fd, const Bytes& name, uid_t reader) {
+// How the sizes are counted and the folders ordered, as the options ask.
+struct Counting {
+    bool disk = false;      // a file's st_blocks * 512 rather than its st_size
+    bool linksOnce = false; // a file with several names counted at the first in the list
+    char sort = 0;          // 0: as read; 's': biggest first; 'n': by the bytes of the names
+    std::set<std::pair<dev_t, ino_t>> counted = {}; // with linksOnce
+};
+
+// By default a size is the st_size of every regular file at any depth, each hard link
+// counted; symbolic links are never followed. A folder's own files come before those of
+// its sub-folders in the list's order.
+Folder scanFolder(int fd, const Bytes& name, uid_t reader, Counting& how) {
     const auto entries = readEntries(fd);
     if (!entries)
         return {name, std::nullopt, {}};
     Folder folder{name, quint64(0), {}};
-    for (const Entry& e : *entries) {
-        std::optional<quint64> size = 0;
-        if (!e.statOk) {
-            size.reset();
-        } else if (S_ISREG(e.st.st_mode)) {
-            size = quint64(e.st.st_size);
-        } else if (S_ISDIR(e.st.st_mode)) {
-            Folder sub{e.name, std::nullopt, {}};
-            if (const int subFd = mayEnter(e.st, reader) ? openFolderAt(fd, e.name) : -1;
-                subFd >= 0) {
-                sub = scanFolder(subFd, e.name, reader);
-                ::close(subFd);
-            }
-            size = sub.size;
-            folder.subs.push_back(std::move(sub));
-        }
+    const auto add = [&folder](std::optional<quint64> size) {
         folder.size = folder.size && size ? std::optional(*folder.size + *size) : std::nullopt;
+    };
+    std::vector<const Entry*> subs;
+    for (const Entry& e : *entries) {
+        if (!e.statOk) {
+            add(std::nullopt);
+        } else if (S_ISREG(e.st.st_mode)) {
+            const bool again = how.linksOnce && e.st.st_nlink > 1 &&
+                               !how.counted.insert({e.st.st_dev, e.st.st_ino}).second;
+            add(again ? 0 : how.disk ? quint64(e.st.st_blocks) * 512 : quint64(e.st.st_size));
+        } else if (S_ISDIR(e.st.st_mode)) {
+            subs.push_back(&e);
+        }
     }
+    if (how.sort == 'n')
+        std::sort(subs.begin(), subs.end(), [](const Entry* a, const Entry* b) {
+            return std::lexicographical_compare(a->name.begin(), a->name.end(), b->name.begin(),
+                                                b->name.end(),
+                                                [](char x, char y) { return uchar(x) < uchar(y); });
+        });
+    for (const Entry* e : subs) {
+        Folder sub{e->name, std::nullopt, {}};
+        if (const int subFd = mayEnter(e->st, reader) ? openFolderAt(fd, e->name) : -1;
+            subFd >= 0) {
+            sub = scanFolder(subFd, e->name, reader, how);
+            ::close(subFd);
+        }
+        add(sub.size);
+        folder.subs.push_back(std::move(sub));
+    }
+    if (how.sort == 's')
+        std::stable_sort(folder.subs.begin(), folder.subs.end(),
+                         [](const Folder& a, const Folder& b) {
+                             return a.size && (!b.size || *a.size > *b.size);
+                         });
     return folder;
 }
 
-Folder scanTree(const TempTree& tree, const Bytes& rel, uid_t reader = ::geteuid()) {
+Folder scanTree(const TempTree& tree, const Bytes& rel, uid_t reader = ::geteuid(),
+                Counting how = {}) {
     const int fd = openFolderAt(tree.fd(), rel);
     EXPECT_GE(fd, 0) << rel;
-    const Folder root = fd >= 0 ? scanFolder(fd, rel, reader) : Folder{rel, std::nullopt, {}};
+    const Folder root = fd >= 0 ? scanFolder(fd, rel, reader, how) : Folder{rel, std::nullopt, {}};
     ::close(fd);
     return root;
 }
@@ -505,6 +534,7 @@ struct ListCase {
     bool withSubs;
     const char* header;
     const char* folderArg; // relative to the scratch folder; empty: the absolute path
+    char sort = 0;         // as in Counting
 };
 void PrintTo(const ListCase& c, std::ostream* os) {
     *os << c.name;
@@ -519,8 +549,10 @@ TEST_P(MixedTreeList, MatchesOwnWalkOnFileAndStandardOutput) {
     buildMixedTree(t);
     ASSERT_FALSE(HasFailure());
     const QString folder = *c.folderArg ? QString::fromUtf8(c.folderArg) : t.qpath(kMixed);
-    const QStringList args =
+    QStringList args =
         listArgs(c.withSubs, {QStringLiteral("--header"), QString::fromUtf8(c.header)});
+    if (c.sort)
+        args << (c.sort == 's' ? QStringLiteral("--sort=size") : QStringLiteral("--sort=name"));
     const QString listPath = t.qpath("list.txt");
     const Result toFile = runList(args + QStringList{QStringLiteral("--output"), listPath, folder},
                                   false, t.qpath(""));
@@ -530,7 +562,8 @@ TEST_P(MixedTreeList, MatchesOwnWalkOnFileAndStandardOutput) {
     EXPECT_EQ(toOut.exitCode, 0) << toOut.err.data();
     EXPECT_TRUE(toFile.out.isEmpty());
 
-    const Lines want = expectedList(scanTree(t, kMixed), t.path(kMixed), c.withSubs, c.header);
+    const Lines want = expectedList(scanTree(t, kMixed, ::geteuid(), {.sort = c.sort}),
+                                    t.path(kMixed), c.withSubs, c.header);
     const QByteArray bytes = readFile(listPath);
     expectList(toFile, bytes, want);
     expectList(toOut, toOut.out, want);
@@ -540,7 +573,9 @@ TEST_P(MixedTreeList, MatchesOwnWalkOnFileAndStandardOutput) {
     EXPECT_EQ(fromFile, fromOut);
 
     // The lines for scripts, unescaped, make the same folder lines: the same order, names
-    // and sizes, only exact.
+    // and sizes, only exact. Their paths are the folder as given, joined with the path
+    // below it, and name each folder from where the tool ran.
+    const Bytes given = folder.toStdString();
     for (const char* format : {"--format=tsv", "--null"}) {
         const Result tsv =
             runList(args + QStringList{QString::fromUtf8(format), folder}, false, t.qpath(""));
@@ -557,7 +592,16 @@ TEST_P(MixedTreeList, MatchesOwnWalkOnFileAndStandardOutput) {
                 const char next = escaped ? line[++i] : line[i];
                 path += !escaped ? next : next == 't' ? '\t' : next == 'n' ? '\n' : next;
             }
-            fromTsv.folderLine(c.withSubs ? lowerName(path) : capitalisedName(path),
+            struct stat st;
+            EXPECT_TRUE(path.starts_with(given) && ::fstatat(t.fd(), path.c_str(), &st, 0) == 0 &&
+                        S_ISDIR(st.st_mode))
+                << path;
+            Bytes below = path.substr(std::min(given.size(), path.size()));
+            below.erase(0, below.find_first_not_of('/'));
+            const Bytes shown =
+                c.withSubs ? t.path(kMixed).substr(1) + "/" + (below.empty() ? below : below + "/")
+                           : below;
+            fromTsv.folderLine(c.withSubs ? lowerName(shown) : capitalisedName(shown),
                                tab > 0 ? std::optional(line.left(tab).toULongLong())
                                        : std::nullopt);
         }
@@ -577,7 +621,10 @@ INSTANTIATE_TEST_SUITE_P(cli, MixedTreeList, ::testing::Values(
     ListCase{"NoSubs", false, "", ""},
     ListCase{"WithSubs", true, "Backup set 3", ""},
     ListCase{"WithSubsRelative", true, "Größe — Ünïcode", "./Tree-MiXed/"},
-    ListCase{"NoSubsThroughDotDot", false, "x", "Outside/../Tree-MiXed//"}),
+    ListCase{"NoSubsThroughDotDot", false, "x", "Outside/../Tree-MiXed//"},
+    ListCase{"WithSubsBySize", true, "", "Tree-MiXed", 's'},
+    ListCase{"NoSubsByName", false, "", "", 'n'},
+    ListCase{"WithSubsByName", true, "", "./Tree-MiXed/", 'n'}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
@@ -654,24 +701,24 @@ INSTANTIATE_TEST_SUITE_P(cli, CliExit, ::testing::Values(
     ExitCase{"Abbreviated", {"--out", "@OUT", "@TREE"}, 0, {}, nullptr, true},
     ExitCase{"LastWins", {"-o", "@NODIR", "-o", "@OUT", "@TREE"}, 0, {}, nullptr, true},
     ExitCase{"ClosedStdout", {"@TREE"}, 1, {"standard output is closed"}, nullptr, false, true},
-    ExitCase{"Tsv", {"--with-subs", "--format=tsv", "@TREE"}, 0, {}, "^5\t\\S+/Tree/\n5\t\\S+/Tree/Sub/\n$",
+    ExitCase{"Tsv", {"--with-subs", "--format=tsv", "@TREE"}, 0, {}, "^5\t/\\S+/Tree\n5\t/\\S+/Tree/Sub\n$",
              false},
-    ExitCase{"NullEnded", {"-0", "@TREE"}, 0, {}, "^5\tSub\\x{0}$", false},
-    ExitCase{"ExcludeFile", {"--exclude=f", "--format=tsv", "@TREE"}, 0, {}, "^0\tSub\n$", false},
+    ExitCase{"NullEnded", {"-0", "@TREE"}, 0, {}, "^5\t/\\S+/Tree/Sub\\x{0}$", false},
+    ExitCase{"ExcludeFile", {"--exclude=f", "--format=tsv", "@TREE"}, 0, {}, "^0\t/\\S+/Tree/Sub\n$", false},
     ExitCase{"ExcludeFolder", {"--exclude", "S*", "--format=tsv", "@TREE"}, 0, {}, nullptr, false},
     // Left out as du --exclude leaves them: whole paths from the folder's name, and their ends.
-    ExitCase{"ExcludeAcrossSlash", {"--exclude=*/f", "--format=tsv", "@TREE"}, 0, {}, "^0\tSub\n$",
+    ExitCase{"ExcludeAcrossSlash", {"--exclude=*/f", "--format=tsv", "@TREE"}, 0, {}, "^0\t/\\S+/Tree/Sub\n$",
              false},
-    ExitCase{"ExcludePathEnd", {"--exclude=Sub/f", "--format=tsv", "@TREE"}, 0, {}, "^0\tSub\n$",
+    ExitCase{"ExcludePathEnd", {"--exclude=Sub/f", "--format=tsv", "@TREE"}, 0, {}, "^0\t/\\S+/Tree/Sub\n$",
              false},
     ExitCase{"ExcludeBelowTopName", {"--exclude=Tree/S*", "--format=tsv", "@TREE"}, 0, {}, nullptr,
              false},
     ExitCase{"ExcludeTop", {"--exclude=Tree", "--with-subs", "--format=tsv", "@TREE"}, 0, {},
              nullptr, false},
-    ExitCase{"OneFileSystem", {"-x", "--format=tsv", "@TREE"}, 0, {}, "^5\tSub\n$", false, false,
+    ExitCase{"OneFileSystem", {"-x", "--format=tsv", "@TREE"}, 0, {}, "^5\t/\\S+/Tree/Sub\n$", false, false,
              true},
-    ExitCase{"MissingFolder", {"-o", "@OUT", "@MISSING"}, 2, {"@MISSING"}, nullptr, false},
-    ExitCase{"FileAsFolder", {"-o", "@OUT", "@FILE"}, 2, {"@FILE"}, nullptr, false},
+    ExitCase{"MissingFolder", {"-o", "@OUT", "@MISSING"}, 2, {"@MISSING: no such folder"}, nullptr, false},
+    ExitCase{"FileAsFolder", {"-o", "@OUT", "@FILE"}, 2, {"@FILE: not a folder"}, nullptr, false},
     ExitCase{"FolderNameTooLong", {"-o", "@OUT", "@TREE/" + QString(300, 'n')}, 1,
              {"cannot open @TREE/", QString::fromLocal8Bit(std::strerror(ENAMETOOLONG))}, nullptr,
              false},
@@ -913,7 +960,8 @@ TEST(cli, PathLongerThanPathMax) {
     TempTree::makeFile(fd, "deepest", 4242);
     ::close(fd);
     ASSERT_GE(inside, 0);
-    const Folder insideRoot = scanFolder(inside, "", ::geteuid());
+    Counting asRead;
+    const Folder insideRoot = scanFolder(inside, "", ::geteuid(), asRead);
 
     struct Case {
         bool withSubs;
@@ -1001,6 +1049,57 @@ TEST(cli, UnreadableFolderHasNoSizeNorHaveItsAncestors) {
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_EQ(run.err.count('\n'), 101) << run.err.data();
     EXPECT_TRUE(run.err.endsWith(": 3 more folders could not be read\n")) << run.err.data();
+}
+
+// ---- Counting as asked: the space on disk, each file once ----
+
+TEST(cli, SizesCountedAsAskedMatchAnOwnCount) {
+    // Root reads every folder: with setpriv the tool runs as nobody, and Locked is locked.
+    const bool asNobody =
+        ::geteuid() == 0 && !QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty();
+    TempTree t;
+    ASSERT_TRUE(t.ok());
+    // clang-format off
+    t.files("Count", {{"Sparse/image", 1LL << 30}, {"Data/a", 0}, {"Data/Deeper/b", 0},
+                      {"top.bin", 0}, {"Locked/secret", 0}, {"Zeta/z", 0}});
+    // clang-format on
+    for (const auto& [rel, length] : {std::pair<Bytes, int>{"Sparse/image", 5000},
+                                      {"Data/a", 10000},
+                                      {"Data/Deeper/b", 70000},
+                                      {"top.bin", 3000},
+                                      {"Locked/secret", 9000}}) {
+        const int f = ::openat(t.fd(), ("Count/" + rel).c_str(), O_WRONLY | O_CLOEXEC);
+        SYS_OK(f);
+        SYS_OK(::write(f, Bytes(std::size_t(length), 'k').data(), std::size_t(length)));
+        ::close(f);
+    }
+    t.folder("Count/Copies");
+    // Names of one file in two folders, twice in one folder, below and beside its folder,
+    // and beside the top.
+    for (const auto& [from, to] : {std::pair<Bytes, Bytes>{"Data/a", "Copies/a2"},
+                                   {"Data/a", "Copies/a3"},
+                                   {"Data/a", "Zeta/a4"},
+                                   {"Data/Deeper/b", "Data/b2"},
+                                   {"top.bin", "Zeta/top2"},
+                                   {"Locked/secret", "Zeta/secret2"}})
+        SYS_OK(::linkat(t.fd(), ("Count/" + from).c_str(), t.fd(), ("Count/" + to).c_str(), 0));
+    SYS_OK(::fchmodat(t.fd(), "Count/Locked", 0, 0));
+    for (const bool disk : {false, true}) {
+        for (const bool once : {false, true}) {
+            for (const bool withSubs : {false, true}) {
+                const QStringList args = {
+                    disk ? QStringLiteral("--size=disk") : QStringLiteral("--size=apparent"),
+                    once ? QStringLiteral("--links=once") : QStringLiteral("--links=each"),
+                    t.qpath("Count")};
+                SCOPED_TRACE(args.join(u' ').toStdString() + (withSubs ? " with subs" : ""));
+                const Result run = runList(listArgs(withSubs, args), asNobody);
+                EXPECT_EQ(run.exitCode, asNobody ? 3 : 0) << run.err.data();
+                const Folder root = scanTree(t, "Count", asNobody ? kNobody : ::geteuid(),
+                                             {.disk = disk, .linksOnce = once});
+                expectList(run, run.out, expectedList(root, t.path("Count"), withSubs));
+            }
+        }
+    }
 }
 
 // ---- Running out of descriptors ----

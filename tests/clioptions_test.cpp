@@ -18,15 +18,18 @@ QString joined(const QList<QByteArray>& arguments) {
 TEST(CliOptions, ReadsTheListRequest) {
     struct Case {
         QList<QByteArray> arguments;
-        bool withSubs;
-        QString header;
-        QByteArray output;
-        QByteArray folder;
+        bool withSubs = false;
+        QString header = {};
+        QByteArray output = {};
+        QByteArray folder = {};
         bool oneFileSystem = false;
         QList<QByteArray> excluded = {};
         Format format = Format::Report;
         bool nullEnded = false;
         int threads = 0;
+        CliOptions::Order order = CliOptions::Order::FileSystem;
+        bool diskUsage = false;
+        bool linksOnce = false;
     };
     const Case cases[] = {
         {{"/srv"}, false, {}, {}, "/srv"},
@@ -67,6 +70,14 @@ TEST(CliOptions, ReadsTheListRequest) {
          Format::Report,
          false,
          64},
+        {.arguments = {"--sort=size", "d"}, .folder = "d", .order = CliOptions::Order::Size},
+        {.arguments = {"--sort", "name", "--size=disk", "--links=once", "d"},
+         .folder = "d",
+         .order = CliOptions::Order::Name,
+         .diskUsage = true,
+         .linksOnce = true},
+        {.arguments = {"--size=disk", "--size=apparent", "--links=once", "--links=each", "d"},
+         .folder = "d"},
     };
     for (const Case& c : cases) {
         const CliOptions options = parse(c.arguments);
@@ -80,6 +91,9 @@ TEST(CliOptions, ReadsTheListRequest) {
         EXPECT_EQ(options.format, c.format);
         EXPECT_EQ(options.nullEnded, c.nullEnded);
         EXPECT_EQ(options.threads, c.threads);
+        EXPECT_EQ(options.order, c.order);
+        EXPECT_EQ(options.diskUsage, c.diskUsage);
+        EXPECT_EQ(options.linksOnce, c.linksOnce);
     }
 }
 
@@ -109,6 +123,10 @@ TEST(CliOptions, TellsUsageErrorsHelpAndVersion) {
         {{"--threads", "many", "dir"}, Action::UsageError},
         {{"--threads", "dir"}, Action::UsageError},
         {{"dir", "--header"}, Action::UsageError},
+        {{"--sort=big", "dir"}, Action::UsageError, "invalid order 'big': 'size' or 'name'"},
+        {{"--size=blocks", "dir"}, Action::UsageError, "invalid size 'blocks'"},
+        {{"--links=twice", "dir"}, Action::UsageError, "invalid links 'twice'"},
+        {{"--s=disk", "dir"}, Action::UsageError, "option '--s=disk' is ambiguous"},
         {{"--help"}, Action::Help},
         {{"-h", "dir"}, Action::Help},
         {{"--version"}, Action::Version},

@@ -11,7 +11,17 @@
 namespace {
 
 // Long options without a short form.
-enum : int { kWithSubs = 256, kHeader, kExclude, kFormat, kThreads, kVersion, kSort, kSize, kLinks };
+enum : int {
+    kWithSubs = 256,
+    kHeader,
+    kExclude,
+    kFormat,
+    kThreads,
+    kVersion,
+    kSort,
+    kSize,
+    kLinks
+};
 
 // The comparison's options.
 enum : int { kCompare = 512, kTop, kMinChange };
@@ -235,8 +245,8 @@ CliOptions parseCliOptions(const QList<QByteArray>& arguments) {
         case kSize: {
             const int at = choiceOf(optarg, {"apparent", "disk"});
             if (at < 0)
-                return fail(QStringLiteral("invalid size '%1': 'apparent' or 'disk'")
-                                .arg(shown(optarg)));
+                return fail(
+                    QStringLiteral("invalid size '%1': 'apparent' or 'disk'").arg(shown(optarg)));
             options.diskUsage = at == 1;
             break;
         }

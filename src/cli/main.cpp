@@ -160,16 +160,22 @@ int listMain(int argc, char* argv[], int closedAtStart) {
     struct Top {
         NativePath folder;
         int error = 0;
+        bool otherThanFolder = false; // there is something by that name, but no folder
     };
     const std::optional<Top> top = askAside<Top>([given = options.folder] {
         Top found{absoluteFolderPath(given), 0};
         found.error = found.folder.isEmpty() ? errno : folderOpenError(found.folder);
+        found.otherThanFolder = found.error == ENOTDIR && isOtherThanFolder(found.folder);
         return found;
     });
     if (!top)
         return kInterrupted;
     const NativePath& folder = top->folder;
     const int folderError = top->error;
+    if (top->otherThanFolder) {
+        printError(QStringLiteral("%1: not a folder").arg(fileSystem->decodePath(options.folder)));
+        return kUsage;
+    }
     if (folderError == ENOENT || folderError == ENOTDIR) {
         printError(
             QStringLiteral("%1: no such folder").arg(fileSystem->decodePath(options.folder)));
@@ -199,12 +205,18 @@ int listMain(int argc, char* argv[], int closedAtStart) {
     scanOptions.excludePatterns.assign(options.excludePatterns.begin(),
                                        options.excludePatterns.end());
     scanOptions.unreadable = host.unreadableReport();
+    scanOptions.diskUsage = options.diskUsage;
+    scanOptions.linksOnce = options.linksOnce;
+    scanOptions.order = options.order == CliOptions::Order::Size   ? ScanOptions::Order::Size
+                        : options.order == CliOptions::Order::Name ? ScanOptions::Order::Name
+                                                                   : ScanOptions::Order::FileSystem;
     ListRequest request;
     request.scanOptions = scanOptions;
     request.folder = folder;
     request.headerText = options.headerText;
     request.mode = options.withSubs ? ListMode::WithSubs : ListMode::NoSubs;
     request.format = listFormat(options);
+    request.namedAs = options.folder;
 
     QString target = fileSystem->decodePath(options.outputFile);
     ListingJob::Opened output;

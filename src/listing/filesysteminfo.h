@@ -33,6 +33,16 @@ struct ScanOptions {
     // matches a '/' and a leading '.' too. What matches is neither listed nor counted;
     // the scanned folder itself too, and then nothing is listed.
     std::vector<QByteArray> excludePatterns;
+    // What a regular file adds to its folders: its length, or the space it takes on disk.
+    bool diskUsage = false;
+    // A file with several names in the tree is counted once, in the folder that comes
+    // first in the order of the list (for a size order: in the file system's order), and
+    // in all the folders above that one; the others leave it out.
+    bool linksOnce = false;
+    // The order of each folder's sub-folders: the file system's; biggest first (equal
+    // sizes in the file system's order, unknown sizes last); or by the bytes of their names.
+    enum class Order { FileSystem, Size, Name };
+    Order order = Order::FileSystem;
     // Told of each folder that could not be read, or that was gone when the scan came to
     // it, by its path and the system's error number; the same folder may be told again.
     // Called from the scanning threads, at times from two at once.
@@ -45,8 +55,8 @@ class RecordedFolders {
 public:
     virtual ~RecordedFolders() = default;
 
-    // To the next folder: the top first, then each folder's sub-folders in the file
-    // system's order, each followed by all below it; or, for the restricted listing,
+    // To the next folder: the top first, then each folder's sub-folders in the order
+    // the scan options ask, each followed by all below it; or, for the restricted listing,
     // only the sub-folders. False once all were visited.
     virtual bool next() = 0;
     // The next step passes over what is below the folder stepped to last.
@@ -112,8 +122,9 @@ public:
     using SubFolderRead = std::function<void(QByteArrayView name, std::optional<ByteTotal> size)>;
 
     // The restricted listing, in the same one pass: `subFolder` is called for each of the
-    // folder's sub-folders that is not hidden, in the file system's order, as soon as its
-    // tree and those of the ones before it are read. Sizes and what is left out follow
+    // folder's sub-folders that is not hidden, in the order the scan options ask; in the
+    // file system's order as soon as its tree and those of the ones before it are read,
+    // in any other once all are read. Sizes and what is left out follow
     // recordedFolders(). Nothing is listed when the folder cannot be opened. False when
     // a stop was asked for or resources ran out; what was listed before stands.
     virtual bool listSubFolders(const TreeRead& read, const SubFolderRead& subFolder) = 0;

@@ -10,11 +10,18 @@
 
 FolderWalk::FolderWalk(ByteTotal& total, std::shared_ptr<FileSystemInfo> fileSystem, RunHost& host,
                        std::stop_token stop, ListFileWriter& out, const QLocale& locale,
-                       ListFormat format, TreeRead read)
+                       ListFormat format, TreeRead read, NativePath namedAs)
     : total_(total), fileSystem_(std::move(fileSystem)), host_(host),
       passStopOn_(std::move(stop), [this] { stop_.request_stop(); }), out_(out),
       groupSeparator_(locale.groupSeparator()), separator_(fileSystem_->separator()),
-      format_(format), read_(std::move(read)) {}
+      format_(format), read_(std::move(read)), namedAs_(std::move(namedAs)) {}
+
+void FolderWalk::startRecords(const NativePath& folderWithSeparator) {
+    recordSkip_ = folderWithSeparator.size();
+    if (namedAs_.isEmpty())
+        namedAs_ =
+            folderWithSeparator.size() > 1 ? folderWithSeparator.chopped(1) : folderWithSeparator;
+}
 
 NativePath FolderWalk::withSeparator(const NativePath& folder) const {
     return folder.endsWith(separator_) ? folder : folder + separator_;
@@ -54,9 +61,8 @@ void FolderWalk::WalkFolder(const NativePath& folder) {
     const QString topBelowRoot = fileSystem_->pathBelowRoot(path).toLower();
     const qsizetype rootLength =
         shown.endsWith(topBelowRoot) ? shown.size() - topBelowRoot.size() : -1;
-    // A root is all ASCII ("/", "c:\"): as many bytes as characters.
-    recordSkip_ =
-        rootLength >= 0 ? rootLength : path.size() - fileSystem_->encodePath(topBelowRoot).size();
+    topIsRoot_ = topBelowRoot.isEmpty();
+    startRecords(path);
 
     if (!showFolder(shown))
         return;
@@ -149,9 +155,18 @@ void FolderWalk::WriteFolderLine(const std::optional<ByteTotal>& size,
 }
 
 void FolderWalk::writeRecord(const std::optional<ByteTotal>& size, const NativePath& folder) {
-    const QByteArrayView path = QByteArrayView(folder).sliced(qMin(recordSkip_, folder.size()));
-    if (path.isEmpty())
+    QByteArrayView below = QByteArrayView(folder).sliced(qMin(recordSkip_, folder.size()));
+    if (below.endsWith(separator_))
+        below.chop(1);
+    if (below.isEmpty() && topIsRoot_)
         return; // a root has no line of its own
+    path_ = namedAs_;
+    if (!below.isEmpty()) {
+        if (!path_.endsWith(separator_))
+            path_ += separator_;
+        path_ += below;
+    }
+    const QByteArrayView path = path_;
     record_.resize(0);
     if (size) {
         listfields::FieldRoom room;
@@ -179,7 +194,7 @@ void FolderWalk::writeRecord(const std::optional<ByteTotal>& size, const NativeP
 
 void FolderWalk::ListSubFolders(const NativePath& folder) {
     const NativePath prefix = withSeparator(folder);
-    recordSkip_ = prefix.size();
+    startRecords(prefix);
     const QString shownPrefix = fileSystem_->decodePath(prefix).toLower();
     if (cannotGoOn())
         return;

@@ -20,10 +20,11 @@ class RunHost;
 class FolderWalk {
 public:
     // `total` gets the size of each folder line written added to it. `read`: what the
-    // read of the tree takes besides its folder and its stop.
+    // read of the tree takes besides its folder and its stop. `namedAs`: the folder as the
+    // lines for scripts begin with it (the folder as the user gave it); empty: its path.
     FolderWalk(ByteTotal& total, std::shared_ptr<FileSystemInfo> fileSystem, RunHost& host,
                std::stop_token stop, ListFileWriter& out, const QLocale& locale,
-               ListFormat format = ListFormat::Report, TreeRead read = {});
+               ListFormat format = ListFormat::Report, TreeRead read = {}, NativePath namedAs = {});
 
     // With subs: the folder and every folder below it, depth first, one line each.
     void WalkFolder(const NativePath& folder);
@@ -54,7 +55,8 @@ private:
     // name in the restricted listing), when the walk has it at hand.
     void WriteFolderLine(const std::optional<ByteTotal>& size,
                          const NativePath& folderWithSeparator, QStringView shownBelowRoot);
-    // The line for scripts: the size, a tab and the bytes of the path past recordSkip_.
+    // The line for scripts: the size, a tab and the folder as named, joined with the bytes
+    // of the path past recordSkip_.
     void writeRecord(const std::optional<ByteTotal>& size, const NativePath& folder);
     // While the tree is read: its progress shown now and then, finished lines written,
     // and the wait given up once the walk cannot go on.
@@ -63,6 +65,8 @@ private:
     // asked for while a folder's line is made holds back that line too.
     bool cannotGoOn() const;
     NativePath withSeparator(const NativePath& folder) const;
+    // Where the lines for scripts take their paths from, before the first of them.
+    void startRecords(const NativePath& folderWithSeparator);
 
     ByteTotal& total_;
     std::shared_ptr<FileSystemInfo> fileSystem_;
@@ -76,10 +80,13 @@ private:
     char separator_;
     const ListFormat format_;
     const TreeRead read_;
-    // Lines for scripts leave out this many leading bytes of a folder's path: its root
-    // with subs, the listed folder's path in the restricted listing.
+    // Lines for scripts put namedAs_ in place of this many leading bytes of a folder's
+    // path: the walked or listed folder's, with its separator.
+    NativePath namedAs_;
     qsizetype recordSkip_ = 0;
+    bool topIsRoot_ = false; // a root has no line of its own
     NativePath record_;
+    NativePath path_; // the path on the line for scripts, made over for each
     // A scan's progress is shown at most this often.
     static constexpr qint64 kProgressIntervalMs = 100;
     QElapsedTimer sinceProgress_;

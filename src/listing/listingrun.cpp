@@ -64,7 +64,7 @@ ListOutcome ListingRun::writeList(QFileDevice& file, const ListRequest& request,
     ListTotal_ = 0;
     if (!nativeFolder.isEmpty()) {
         FolderWalk walk(ListTotal_, fileSystem_, host_, stop_, out, request.locale, request.format,
-                        {{}, request.scanOptions, listFile, {}});
+                        {{}, request.scanOptions, listFile, {}}, request.namedAs);
         if (request.mode == ListMode::NoSubs)
             walk.ListSubFolders(nativeFolder);
         else

@@ -31,6 +31,9 @@ struct ListRequest {
     QDate date = QDate::currentDate();
     QLocale locale = QLocale::system();
     ScanOptions scanOptions; // for each read of the tree
+    // The folder as the user named it, which the lines for scripts begin with; empty: the
+    // folder's path.
+    NativePath namedAs;
 };
 
 struct ListOutcome {

@@ -22,6 +22,9 @@ NativePath absoluteFolderPath(const NativePath& path);
 // when there is no such folder, anything else when it could not be looked at.
 int folderOpenError(const NativePath& path);
 
+// Whether the path names something (a link followed) that is not a folder.
+bool isOtherThanFolder(const NativePath& path);
+
 // Lets the process hold as many open descriptors as the system allows it: a deep tree
 // is read with a chain of open folders.
 void raiseDescriptorLimit();

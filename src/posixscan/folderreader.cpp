@@ -38,7 +38,7 @@ quint64 FolderReader::read(const DirStack& dirs, quint32 index, bool fromStart) 
             if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
                 if (S_ISREG(st.st_mode)) {
                     if (!s_.isListFile(st))
-                        bytes += static_cast<quint64>(st.st_size);
+                        bytes += bytesOf(st, index);
                     ++files;
                 }
                 folder = S_ISDIR(st.st_mode);
@@ -73,5 +73,16 @@ quint64 FolderReader::read(const DirStack& dirs, quint32 index, bool fromStart) 
     node.sizeKnown = readable && !entries.failed();
     node.firstChild = first;
     node.childCount = quint32(found_.size());
+    if (!linked_.empty())
+        s_.linked.add(linked_);
     return files;
+}
+
+quint64 FolderReader::bytesOf(const struct stat& st, quint32 index) {
+    const ScanOptions& options = s_.settings.options;
+    const quint64 bytes = options.diskUsage ? quint64(st.st_blocks) * 512 : quint64(st.st_size);
+    if (!options.linksOnce || st.st_nlink < 2)
+        return bytes;
+    linked_.push_back({st.st_dev, st.st_ino, bytes, index}); // counted once the tree is read
+    return 0;
 }

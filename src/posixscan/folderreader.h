@@ -1,6 +1,7 @@
 #pragma once
 
 #include "posixscan/folderrecord.h"
+#include "posixscan/linkedfiles.h"
 #include "posixscan/posixfoldertree.h"
 
 #include <QtGlobal>
@@ -10,10 +11,12 @@
 #include <vector>
 
 class DirStack;
+struct stat;
 
 // Reads the folders of one scanning thread into the record, one at a time: the bytes of
-// the regular files directly inside (the list file counted as empty) and a new node for
-// each sub-folder, leaving out what the exclude patterns match.
+// the regular files directly inside (their lengths, or the space they take on disk) (the list file
+// counted as empty) and a new node for each sub-folder, leaving out what the exclude patterns
+// match.
 class FolderReader {
 public:
     // `keepOn` is asked now and then in a long folder; false stops the reading.
@@ -26,9 +29,14 @@ public:
     quint64 read(const DirStack& dirs, quint32 index, bool fromStart);
 
 private:
+    // What a regular file adds to the folder's bytes now; a file with several names may be
+    // set aside to be counted once.
+    quint64 bytesOf(const struct stat& st, quint32 index);
+
     ScanShared& s_;
     FolderRecord& record_;
     FolderRecord::NameWriter names_;
     const std::function<bool()> keepOn_;
     std::vector<std::pair<quint32, quint16>> found_; // the sub-folders: name and length
+    std::vector<LinkedFiles::Name> linked_;
 };

@@ -60,6 +60,11 @@ int folderOpenError(const NativePath& path) {
     return 0;
 }
 
+bool isOtherThanFolder(const NativePath& path) {
+    struct stat st;
+    return ::stat(path.constData(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
 PosixFileSystem::PosixFileSystem() : PosixFileSystem(PseudoMounts()) {}
 
 PosixFileSystem::PosixFileSystem(PseudoMounts pseudoMounts)
@@ -397,8 +402,13 @@ bool PosixFileSystem::listSubFolders(const TreeRead& read, const SubFolderRead& 
     // Hidden folders at the top are neither listed nor read.
     FolderTree tree;
     InOrder inOrder(tree.record(), subFolder);
+    // Another order, or files counted once, is known only once the whole tree is read.
+    const bool asRead =
+        read.options.order == ScanOptions::Order::FileSystem && !read.options.linksOnce;
     if (!scan(tree, top, base.topFd(), read, false,
-              [&inOrder](quint32 node) { inOrder.read(node); }))
+              asRead
+                  ? std::function<void(quint32)>([&inOrder](quint32 node) { inOrder.read(node); })
+                  : nullptr))
         return false;
     const auto [from, end] = inOrder.rest();
     for (quint32 index = from; index < end; ++index) {

@@ -3,6 +3,7 @@
 #include "posixscan/descriptorlimit.h"
 #include "posixscan/excludepatterns.h"
 #include "posixscan/loopfigures.h"
+#include "posixscan/recordorder.h"
 #include "posixscan/scanshared.h"
 #include "posixscan/scanthreads.h"
 #include "posixscan/scanworker.h"
@@ -105,7 +106,11 @@ bool FolderTree::scan(int fd, const PseudoMounts& pseudoMounts, std::stop_token 
         exhausted_ = exhausted;
         return false;
     }
+    const ScanOptions& options = shared.settings.options;
+    if (options.linksOnce)
+        shared.linked.countOnce(record_, options.order);
     record_.totalUp();
     countLoopsFromEachFolder(record_, hiddenAtTop, shared.mountRoots);
+    orderSubFolders(record_, options.order);
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include "posixscan/excludepatterns.h"
 #include "posixscan/jobhandoff.h"
+#include "posixscan/linkedfiles.h"
 #include "posixscan/posixfoldertree.h"
 #include "posixscan/scanthreads.h"
 
@@ -103,6 +104,8 @@ struct ScanShared {
     std::atomic<bool> wantPath = false;
     std::mutex pathMutex; // guards path
     QByteArray path;
+
+    LinkedFiles linked; // with linksOnce: the files with several names, from any thread
 
     std::mutex mountRootsMutex;      // guards mountRoots
     std::vector<quint32> mountRoots; // the folders entered that are mounted there
