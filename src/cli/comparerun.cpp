@@ -101,15 +101,15 @@ ReadEnd readListFile(const QByteArray& path, const QString& role, ListInput& inp
         if (got < 0)
             why = QStringLiteral("cannot be read: %1").arg(file.errorString());
         else if (got == 0 ? !input.reader.finish() : !input.reader.feed(buffer.first(got)))
-            why = input.reader.error();
+            why = QStringLiteral("not a whole Kestrix list: %1").arg(input.reader.error());
         else if (!input.sideError.isEmpty())
-            why = input.sideError;
+            why = QStringLiteral("not a Kestrix list: %1").arg(input.sideError);
         else if (got == 0)
             break;
     }
     if (why.isEmpty())
         return ReadEnd::Read;
-    printError(QStringLiteral("%1: %2: not a Kestrix list").arg(shown, why));
+    printError(QStringLiteral("%1: %2").arg(shown, why));
     return ReadEnd::Refused;
 }
 
@@ -338,8 +338,10 @@ int compareMain(const CliOptions& options, int closedAtStart) {
         const bool isReportList = latest.side.isReport();
         report.laterDate =
             isReportList ? latest.reader.header().date : fileDate(options.folder, locale);
-        report.folder = isReportList ? latest.reader.header().folder
-                                     : QString::fromUtf8(latest.side.pathOf({}));
+        QByteArray top = latest.side.pathOf({});
+        if (top.size() > 1 && top.endsWith('/'))
+            top.chop(1);
+        report.folder = isReportList ? latest.reader.header().folder : QString::fromUtf8(top);
     } else {
         TerminalHost host(*fileSystem, TerminalHost::ListTarget::File);
         ListRequest request;
@@ -351,6 +353,14 @@ int compareMain(const CliOptions& options, int closedAtStart) {
         request.scanOptions.excludePatterns.assign(options.excludePatterns.begin(),
                                                    options.excludePatterns.end());
         request.scanOptions.unreadable = host.unreadableReport();
+        // Sized and ordered as the earlier list was made: the options say how.
+        request.scanOptions.diskUsage = options.diskUsage;
+        request.scanOptions.linksOnce = options.linksOnce;
+        request.scanOptions.order =
+            options.order == CliOptions::Order::Size   ? ScanOptions::Order::Size
+            : options.order == CliOptions::Order::Name ? ScanOptions::Order::Name
+                                                       : ScanOptions::Order::FileSystem;
+        request.namedAs = options.folder;
         const auto sink = std::make_shared<ListSink>(latest.reader);
         sink->setFileName(QStringLiteral("/dev/null"));
         if (!sink->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {

@@ -130,7 +130,7 @@ bool ListReader::feed(QByteArrayView bytes) {
         if (lf < 0 && nul < 0) {
             if (carry_.size() > kLongestLine) {
                 lineNumber_ = 1;
-                return fail(QStringLiteral("no line end in the first MiB: not a list"));
+                return fail(QStringLiteral("no line end in the first MiB"));
             }
             return true;
         }
@@ -154,7 +154,7 @@ bool ListReader::feed(QByteArrayView bytes) {
         carry_.append(data, ends < 0 ? bytes.size() : ends);
         if (ends < 0)
             return carry_.size() <= kLongestLine ||
-                   (++lineNumber_, fail(QStringLiteral("a line of more than a MiB: not a list")));
+                   (++lineNumber_, fail(QStringLiteral("a line of more than a MiB")));
         const QByteArray whole = std::move(carry_);
         carry_ = QByteArray();
         if (!line(whole))
@@ -198,7 +198,7 @@ bool ListReader::line(QByteArrayView text) {
     if (form_ == Form::TsvNullEnded)
         return tsvLine(text);
     if (text.contains('\0'))
-        return fail(QStringLiteral("a NUL byte: a binary file, not a list"));
+        return fail(QStringLiteral("a NUL byte, as in a binary file"));
     if (form_ == Form::Tsv)
         return tsvLine(text);
     if (text.endsWith('\r'))
@@ -206,7 +206,7 @@ bool ListReader::line(QByteArrayView text) {
     for (const char c : text) {
         if (uchar(c) >= 0x80) {
             if (!text.isValidUtf8())
-                return fail(QStringLiteral("not UTF-8 text, as a list is"));
+                return fail(QStringLiteral("not UTF-8 text"));
             break;
         }
     }
