@@ -176,9 +176,11 @@ QString cliHelpText() {
         "Exit status:\n"
         "  0    the list was written, every size in it read\n"
         "  1    the list could not be written, or is incomplete\n"
-        "  2    a usage error, or FOLDER is no folder\n"
+        "  2    a usage error, or FOLDER is no folder (with --compare: or a list\n"
+        "       file is no whole list; nothing is written)\n"
         "  3    the list was written, but some folders could not be read (each is named\n"
-        "       on standard error): their sizes, and those of the folders above, are blank\n"
+        "       on standard error): their sizes, and those of the folders above, are blank;\n"
+        "       a comparison was written, but some sizes in it are unknown\n"
         "  130  interrupted: the list ends with the total of the lines written\n");
 }
 
