@@ -12,7 +12,7 @@
 #
 # Environment: KESTRIX_GENTREE (kestrix-gentree, looked for beside kestrix-list as run.sh
 # does), BENCH_TREES (a folder to keep the tree in; without it, a temporary one),
-# BENCH_RUNS (timed runs of each, default 5). Exits 0 when targets are missed, as run.sh.
+# BENCH_RUNS (timed rounds, default 5). Exits 0 when targets are missed, as run.sh.
 set -euo pipefail
 
 max_scan_ratio=1.5
@@ -29,7 +29,6 @@ for candidate in "$gentree" "$(dirname "$list")/../bench/kestrix-gentree" \
   if [ -n "$candidate" ] && [ -x "$candidate" ]; then gentree="$candidate"; break; fi
 done
 [ -x "$gentree" ] || { echo "compare.sh: kestrix-gentree not found (set KESTRIX_GENTREE)" >&2; exit 2; }
-command -v hyperfine >/dev/null || { echo "compare.sh: hyperfine is needed" >&2; exit 2; }
 runs="${BENCH_RUNS:-5}"
 
 work="$(mktemp -d)"
@@ -49,21 +48,37 @@ trap 'find "$tree" -name kestrix-compare-file -delete; rm -rf "$work"' EXIT
 "$list" --with-subs -o "$work/later.txt" "$tree"
 folders=$(($(wc -l <"$work/later.txt") - 9))
 
-hyperfine --style none --warmup 1 --runs "$runs" --export-json "$work/times.json" \
-  -n list "$list --with-subs -o $work/list.txt $tree" \
-  -n scan "$list --compare=$work/earlier.txt -o $work/scan.txt $tree" \
-  -n lists "$list --compare=$work/earlier.txt -o $work/lists.txt $work/later.txt" >/dev/null
+# Rounds with the three commands in turn, so that a change in the machine's load falls
+# on all of them alike; one warm-up round first.
+commands=(
+  "list|$list --with-subs -o $work/list.txt $tree"
+  "scan|$list --compare=$work/earlier.txt -o $work/scan.txt $tree"
+  "lists|$list --compare=$work/earlier.txt -o $work/lists.txt $work/later.txt"
+)
+: >"$work/times"
+for round in $(seq 0 "$runs"); do
+  for entry in "${commands[@]}"; do
+    start=$(date +%s%N)
+    ${entry#*|} || [ $? -eq 3 ] || { echo "compare.sh: failed: ${entry#*|}" >&2; exit 2; }
+    end=$(date +%s%N)
+    [ "$round" -eq 0 ] || echo "${entry%%|*} $(((end - start) / 1000))" >>"$work/times"
+  done
+done
 rss() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
 rss_list=$(rss "$list" --with-subs -o "$work/list.txt" "$tree")
 rss_scan=$(rss "$list" --compare="$work/earlier.txt" -o "$work/scan.txt" "$tree")
 rss_lists=$(rss "$list" --compare="$work/earlier.txt" -o "$work/lists.txt" "$work/later.txt")
 cmp -s "$work/scan.txt" "$work/lists.txt" || echo "note: the two comparisons differ"
 
-python3 - "$work/times.json" "$folders" "$rss_list" "$rss_scan" "$rss_lists" \
+python3 - "$work/times" "$folders" "$rss_list" "$rss_scan" "$rss_lists" \
   "$max_scan_ratio" "$max_lists_ratio" "$max_rss_base_mib" "$max_rss_bytes_per_folder" \
   "$(grep -c . "$work/lists.txt")" <<'PY'
-import json, statistics, sys
-times = {r["command"]: statistics.median(r["times"]) for r in json.load(open(sys.argv[1]))["results"]}
+import collections, statistics, sys
+runs = collections.defaultdict(list)
+for line in open(sys.argv[1]):
+    name, micros = line.split()
+    runs[name].append(int(micros) / 1e6)
+times = {name: statistics.median(values) for name, values in runs.items()}
 folders = int(sys.argv[2]); rss = dict(zip(["list", "scan", "lists"], map(int, sys.argv[3:6])))
 max_scan, max_lists, base, per = float(sys.argv[6]), float(sys.argv[7]), int(sys.argv[8]), int(sys.argv[9])
 limit_kib = base * 1024 + per * folders / 1024

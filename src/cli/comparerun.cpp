@@ -168,6 +168,7 @@ ListOutcome runScan(TerminalHost& host, const std::shared_ptr<FileSystemInfo>& f
 
 struct Told {
     QString earlierShown;
+    bool laterIsFile = false;
     int unreadable = 0; // folders the new list could not read, named by the scan
 };
 
@@ -190,8 +191,9 @@ int writeOut(const Comparison& comparison, const CompareReport& report, const Cl
         const bool blankBefore = line.inEarlier && line.earlier == Comparison::kUnknown;
         printError(QStringLiteral("size of '%1' unknown (%2), left out of the totals")
                        .arg(QString::fromUtf8(report.pathOf(line)),
-                            blankBefore ? QStringLiteral("blank in the earlier list")
-                                        : QStringLiteral("unreadable now")));
+                            blankBefore        ? QStringLiteral("blank in the earlier list")
+                            : told.laterIsFile ? QStringLiteral("blank in the later list")
+                                               : QStringLiteral("unreadable now")));
     }
     if (unknown > kNamedAtMost)
         printError(QStringLiteral("%1 more folders of unknown size").arg(unknown - kNamedAtMost));
@@ -291,6 +293,7 @@ int compareMain(const CliOptions& options, int closedAtStart) {
     QString earlierShown;
     switch (readListFile(options.compareWith, QStringLiteral("EARLIER"), earlier, earlierShown)) {
     case ReadEnd::Interrupted:
+        printError(QStringLiteral("interrupted: no comparison written"));
         return kInterrupted;
     case ReadEnd::Refused:
         return kUsage;
@@ -322,6 +325,7 @@ int compareMain(const CliOptions& options, int closedAtStart) {
         QString laterShown;
         switch (readListFile(options.folder, QStringLiteral("LATER"), latest, laterShown)) {
         case ReadEnd::Interrupted:
+            printError(QStringLiteral("interrupted: no comparison written"));
             return kInterrupted;
         case ReadEnd::Refused:
             return kUsage;
@@ -396,8 +400,8 @@ int compareMain(const CliOptions& options, int closedAtStart) {
         const QByteArray below = comparison.below(line.node);
         return line.inLater ? latest.side.pathOf(below) : earlier.side.pathOf(below);
     };
-    return writeOut(comparison, report, options, closedAtStart, {earlierShown, unreadable},
-                    [&](const Comparison::Clash& clash) {
+    return writeOut(comparison, report, options, closedAtStart,
+                    {earlierShown, laterIsFile, unreadable}, [&](const Comparison::Clash& clash) {
                         const ListSide& side = clash.inLater ? latest.side : earlier.side;
                         return side.pathOf(comparison.below(clash.node));
                     });

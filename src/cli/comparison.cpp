@@ -129,7 +129,8 @@ Comparison::Node Comparison::reach(QByteArrayView below, bool later, std::vector
         ++level;
         if (slash < 0) {
             levels.resize(level + 1);
-            previous = below.toByteArray();
+            previous.resize(0);
+            previous.append(below.data(), below.size());
             return node;
         }
         start = slash + 1;
