@@ -268,12 +268,12 @@ const QByteArray kWhole = reportList(kJan, "/d", false, {{"A", "1"}}, "1");
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(cli, CompareBadEarlier, ::testing::Values(
     BadCase{"Empty", "", "file", "the file is empty"},
-    BadCase{"Binary", QByteArray("\x7f" "ELF\x02\x01\x01\0\0\n", 10), "file", "line 1: SIZE<TAB>PATH was expected"},
+    BadCase{"Binary", QByteArray("\x7f" "ELF\x02\x01\x01\0\0\n", 10), "file", "line 1: binary data"},
     BadCase{"NulInReport", kWhole.left(200) + QByteArray(1, '\0') + kWhole.mid(200), "file", "not a whole Kestrix list: line 4: a NUL byte"},
     BadCase{"CutInLine", kWhole.left(kWhole.size() - 40), "file", "line 10: the list is cut short in the middle"},
     BadCase{"NoTotal", kWhole.left(kWhole.indexOf(QByteArray(81, ' ') + "---")), "file", "cut short: it ends before its total line"},
     BadCase{"TsvCutInLine", "5\ta\n6\tb", "file", "line 2: the list is cut short"},
-    BadCase{"NotAList", "Dear Ann,\n", "file", "line 1: SIZE<TAB>PATH was expected"},
+    BadCase{"NotAList", "Dear Ann,\n", "file", "line 1: neither the report's rule"},
     BadCase{"BadFolderLine", kWhole.left(kWhole.indexOf("A ")) + "A 1\r\n" + kWhole.mid(kWhole.indexOf("A ")), "file",
             "line 8: a folder line"},
     BadCase{"BadEscape", "5\ta\\qb\n", "file", "line 1: a backslash"},

@@ -297,8 +297,15 @@ bool ListReader::folderLine(QByteArrayView text) {
 
 bool ListReader::tsvLine(QByteArrayView text) {
     const qsizetype tab = text.indexOf('\t');
-    if (tab < 0 || tab + 1 == text.size())
+    if (tab < 0 || tab + 1 == text.size()) {
+        // The first line decided the kind: say what it looked like.
+        if (lineNumber_ == 1)
+            return fail(form_ == Form::TsvNullEnded
+                            ? QStringLiteral("binary data, not SIZE<TAB>PATH")
+                            : QStringLiteral("neither the report's rule of underscores nor "
+                                             "SIZE<TAB>PATH"));
         return fail(QStringLiteral("SIZE<TAB>PATH was expected"));
+    }
     std::optional<quint64> size;
     if (tab > 0) {
         quint64 value = 0;
