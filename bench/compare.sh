@@ -40,11 +40,12 @@ if [ ! -d "$tree" ]; then
 fi
 # The changes between the two lists: a file of a few KiB in every hundredth folder,
 # made after the earlier list and taken away at the end.
-find "$tree" -mindepth 2 -maxdepth 2 -type d -name '*' | awk 'NR % 100 == 0' >"$work/changed"
-find "$tree" -name kestrix-compare-file -delete
+find "$tree" -mindepth 2 -maxdepth 2 -type d | sort | awk 'NR % 100 == 0' >"$work/changed"
+remove_changes() { while IFS= read -r folder; do rm -f "$folder/kestrix-compare-file"; done <"$work/changed"; }
+remove_changes # left over by a run that was stopped
 "$list" --with-subs -o "$work/earlier.txt" "$tree"
 while IFS= read -r folder; do head -c $((RANDOM % 8192 + 1)) /dev/zero >"$folder/kestrix-compare-file"; done <"$work/changed"
-trap 'find "$tree" -name kestrix-compare-file -delete; rm -rf "$work"' EXIT
+trap 'remove_changes; rm -rf "$work"' EXIT
 "$list" --with-subs -o "$work/later.txt" "$tree"
 folders=$(($(wc -l <"$work/later.txt") - 9))
 

@@ -224,6 +224,8 @@ INSTANTIATE_TEST_SUITE_P(cli, ComparePair, ::testing::Values(
                     row("D", "100", "0", "-100", "-100.0"),
                     kRule,
                     row("", "400", "699", "+299", "+74.8")}), 0},
+    PairCase{"EarlierWithoutFolders", reportList(kJan, "/d", false, {}, "0"),
+             reportList(kFeb, "/d", false, {{"X", "0"}}, "0"), {"--format=tsv"}, "0\t\t0\tX\n", 0},
     PairCase{"ModesDiffer", reportList(kJan, "/d", false, {{"A", "1"}}, "1"),
              reportList(kFeb, "/d", true, {{"d/", "1"}}, "1"), {}, "", 2, "cannot be compared"}),
     [](const auto& info) { return std::string(info.param.name); });

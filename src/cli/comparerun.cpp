@@ -300,7 +300,7 @@ int compareMain(const CliOptions& options, int closedAtStart) {
     case ReadEnd::Read:
         break;
     }
-    earlier.side.finish(options.withSubs);
+    earlier.side.finish(earlier.reader, options.withSubs);
     const bool withSubs = *earlier.side.withSubs();
     if (options.withSubs && !withSubs) {
         printError(QStringLiteral("%1 is a list without subs: --with-subs does not go with it")
@@ -332,7 +332,7 @@ int compareMain(const CliOptions& options, int closedAtStart) {
         case ReadEnd::Read:
             break;
         }
-        latest.side.finish(withSubs);
+        latest.side.finish(latest.reader, withSubs);
         if (*latest.side.withSubs() != withSubs) {
             printError(QStringLiteral("%1 is a list %2 subs, %3 %4: they cannot be compared")
                            .arg(earlierShown, withSubs ? u"with" : u"without", laterShown,
@@ -391,7 +391,7 @@ int compareMain(const CliOptions& options, int closedAtStart) {
                            .arg(fileSystem->decodePath(options.folder), latest.error()));
             return kFailed;
         }
-        latest.side.finish(withSubs);
+        latest.side.finish(latest.reader, withSubs);
         report.laterDate = listfields::headerDate(QDate::currentDate(), locale);
         report.folder = fileSystem->decodePath(later->folder).toLower();
     }

@@ -38,7 +38,7 @@ bool ListSide::take(const ListReader& reader, QByteArrayView path, std::optional
         }
         // With subs the second line is below the first; without, beside it.
         const QByteArrayView top = withoutEndSlash(first_->first);
-        finish(path.startsWith(top.endsWith('/') ? top.toByteArray() : top.toByteArray() + '/'));
+        handFirst(path.startsWith(top.endsWith('/') ? top.toByteArray() : top.toByteArray() + '/'));
     }
     const QByteArrayView given = withoutEndSlash(path);
     if (!*withSubs_) {
@@ -57,9 +57,18 @@ bool ListSide::take(const ListReader& reader, QByteArrayView path, std::optional
     return true;
 }
 
-void ListSide::finish(bool withSubs) {
-    if (!first_)
-        return;
+void ListSide::finish(const ListReader& reader, bool withSubs) {
+    form_ = reader.form();
+    // A report says its mode even without folder lines.
+    if (isReport() && !withSubs_)
+        withSubs_ = reader.header().withSubs;
+    if (first_)
+        handFirst(withSubs);
+    if (!withSubs_)
+        withSubs_ = withSubs;
+}
+
+void ListSide::handFirst(bool withSubs) {
     withSubs_ = withSubs;
     const QByteArray first = std::move(first_->first);
     const std::optional<quint64> size = first_->second;

@@ -30,7 +30,7 @@ public:
     // A folder line of `reader`; false when it is not below the listed folder (error()).
     bool take(const ListReader& reader, QByteArrayView path, std::optional<quint64> size);
     // The end of the list; `withSubs` for lines for scripts whose mode did not show.
-    void finish(bool withSubs);
+    void finish(const ListReader& reader, bool withSubs);
 
     std::optional<bool> withSubs() const { return withSubs_; }
     bool isReport() const { return form_ == ListReader::Form::Report; }
@@ -42,6 +42,7 @@ public:
 
 private:
     void hand(QByteArrayView below, std::optional<quint64> size);
+    void handFirst(bool withSubs);
     QByteArray reportText(QByteArrayView bytes) const;
 
     Folder folder_;
