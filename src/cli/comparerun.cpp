@@ -265,7 +265,7 @@ int compareMain(const CliOptions& options, int closedAtStart) {
     const bool laterIsFile =
         later->error == ENOTDIR && QFileInfo(QFile::decodeName(options.folder)).isFile();
     if (!laterIsFile && (later->error == ENOENT || later->error == ENOTDIR)) {
-        printError(QStringLiteral("%1: no such folder or list file")
+        printError(QStringLiteral("%1: neither a folder nor a list file")
                        .arg(fileSystem->decodePath(options.folder)));
         return kUsage;
     }
