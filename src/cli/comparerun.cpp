@@ -11,12 +11,12 @@
 #include "listing/listingjob.h"
 #include "platform/system/interrupt.h"
 #include "platform/system/listfile.h"
+#include "platform/system/readablefile.h"
 #include "posixscan/filesystem.h"
 #include "posixscan/requestsheldback.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QTimer>
 
 #include <cerrno>
@@ -83,16 +83,12 @@ enum class ReadEnd { Read, Refused, Interrupted };
 // Reads the list file into `input`; says on standard error why it is not one.
 ReadEnd readListFile(const QByteArray& path, const QString& role, ListInput& input,
                      QString& shown) {
-    shown = QStringLiteral("%1 '%2'").arg(role, QFile::decodeName(path));
-    const QFileInfo info(QFile::decodeName(path));
-    QFile file(info.filePath());
-    QString why;
-    if (info.isDir())
-        why = QStringLiteral("a folder, not a list file");
-    else if (info.exists() && !info.isFile())
-        why = QStringLiteral("not a regular file (a FIFO, a socket or a device), not a list");
-    else if (!file.open(QIODevice::ReadOnly))
-        why = QStringLiteral("cannot be read: %1").arg(file.errorString());
+    shown = QStringLiteral("%1 '%2'").arg(role, QString::fromUtf8(path));
+    QFile file;
+    QString why = ReadableFile::open(file, path);
+    const ReadableFile::Kind kind = ReadableFile::kindOf(path);
+    if (!why.isEmpty() && kind != ReadableFile::Kind::Folder && kind != ReadableFile::Kind::Other)
+        why = QStringLiteral("cannot be read: %1").arg(why); // the system's reason
     QByteArray buffer(1 << 20, Qt::Uninitialized);
     while (why.isEmpty()) {
         if (interruptRequested())
@@ -115,8 +111,8 @@ ReadEnd readListFile(const QByteArray& path, const QString& role, ListInput& inp
 
 // The form a list file starts in, from its first line; Unknown when it says none.
 ListReader::Form formOf(const QByteArray& path) {
-    QFile file(QFile::decodeName(path));
-    if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!ReadableFile::open(file, path).isEmpty())
         return ListReader::Form::Unknown;
     ListReader sniff([](QByteArrayView, std::optional<quint64>) {});
     sniff.feed(file.read(64 * 1024));
@@ -124,7 +120,9 @@ ListReader::Form formOf(const QByteArray& path) {
 }
 
 QString fileDate(const QByteArray& path, const QLocale& locale) {
-    return listfields::headerDate(QFileInfo(QFile::decodeName(path)).lastModified().date(), locale);
+    QFile file;
+    ReadableFile::open(file, path);
+    return listfields::headerDate(ReadableFile::modified(file).date(), locale);
 }
 
 ListFormat scanFormat(ListReader::Form form) {
@@ -262,8 +260,8 @@ int compareMain(const CliOptions& options, int closedAtStart) {
     });
     if (!later)
         return kInterrupted;
-    const bool laterIsFile =
-        later->error == ENOTDIR && QFileInfo(QFile::decodeName(options.folder)).isFile();
+    const bool laterIsFile = later->error == ENOTDIR &&
+                             ReadableFile::kindOf(options.folder) == ReadableFile::Kind::Regular;
     if (!laterIsFile && (later->error == ENOENT || later->error == ENOTDIR)) {
         printError(QStringLiteral("%1: neither a folder nor a list file")
                        .arg(fileSystem->decodePath(options.folder)));
