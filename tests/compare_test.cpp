@@ -203,6 +203,8 @@ INSTANTIATE_TEST_SUITE_P(cli, ComparePair, ::testing::Values(
     PairCase{"TsvWithSubs", "10\tt\n4\tt/A\\tb\n6\tt/Gone\n", "19\tt\n9\tt/A\\tb\n10\tt/New\n",
              {"--format=tsv"}, "10\t\t10\tt/New\n9\t10\t19\tt\n5\t4\t9\tt/A\\tb\n-6\t6\t\tt/Gone\n",
              0},
+    PairCase{"TsvOfTheRoot", "5\t/bin\n3\t/bin/x\n4\t/boot\n", "5\t/bin\n3\t/bin/x\n6\t/boot\n",
+             {"--format=tsv"}, "2\t4\t6\t/boot\n", 0},
     PairCase{"NullEndedNoSubsCaseKept", QByteArray("5\tt/x\0" "7\tt/X\0", 12),
              QByteArray("5\tt/x\0" "1\tt/X\0", 12), {"-0"}, QByteArray("-6\t7\t1\tt/X\0", 11).toStdString(),
              0},

@@ -31,6 +31,25 @@ bool ListSide::take(const ListReader& reader, QByteArrayView path, std::optional
         return true;
     }
 
+    // A root has no line of its own: a first line of one name below it ("/srv") may be
+    // the listed folder or the first below the root. Taken as below the root, either way
+    // every line is its path after the "/".
+    if (!rootStyle_ && !withSubs_ && !first_ && path.startsWith('/') && path.size() > 1 &&
+        !withoutEndSlash(path).sliced(1).contains('/')) {
+        rootStyle_ = true;
+        prefix_ = "/";
+    }
+    if (rootStyle_) {
+        const QByteArrayView below = withoutEndSlash(path).sliced(1);
+        if (!path.startsWith('/') || below.isEmpty()) {
+            error_ = QStringLiteral("a folder that is not below the root");
+            return false;
+        }
+        if (below.contains('/'))
+            withSubs_ = true;
+        hand(below, size);
+        return true;
+    }
     if (!withSubs_) {
         if (!first_) {
             first_.emplace(path.toByteArray(), size);

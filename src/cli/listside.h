@@ -15,7 +15,8 @@
 // for scripts. With subs, the first line for scripts is the listed folder itself and gives
 // what comes before the others; without, a folder is the last name of its path.
 // Whether lines for scripts were made with subs shows on their second line (below the
-// first, or beside it); a list of one line is told by finish().
+// first, or beside it), or for lines of the root's folders on the first line below
+// another; a list that does not show it is told by finish().
 class ListSide {
 public:
     // The path below the listed folder, empty for the listed folder itself.
@@ -49,8 +50,9 @@ private:
     ListReader::Form form_ = ListReader::Form::Unknown;
     std::optional<bool> withSubs_;
     bool asReport_ = false;
-    QByteArray top_;    // with subs: the listed folder's own line
-    QByteArray prefix_; // what comes before the path below the listed folder
+    bool rootStyle_ = false; // lines for scripts that begin at the root
+    QByteArray top_;         // with subs: the listed folder's own line
+    QByteArray prefix_;      // what comes before the path below the listed folder
     std::optional<std::pair<QByteArray, std::optional<quint64>>> first_; // held until the second
     QByteArray shown_;
     QString error_;
