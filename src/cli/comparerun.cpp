@@ -1,11 +1,11 @@
 #include "cli/comparerun.h"
 
+#include "cli/clirun.h"
 #include "cli/comparereport.h"
 #include "cli/comparison.h"
 #include "cli/listreader.h"
 #include "cli/listside.h"
 #include "cli/terminalhost.h"
-#include "listing/asidecall.h"
 #include "listing/listfields.h"
 #include "listing/listfilewriter.h"
 #include "listing/listingjob.h"
@@ -13,39 +13,12 @@
 #include "platform/system/listfile.h"
 #include "platform/system/readablefile.h"
 #include "posixscan/filesystem.h"
-#include "posixscan/requestsheldback.h"
-
-#include <QDeadlineTimer>
-#include <QEventLoop>
-#include <QTimer>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 namespace {
-
-enum ExitCode { kSuccess = 0, kFailed = 1, kUsage = 2, kBlankSizes = 3, kInterrupted = 130 };
-
-void printError(const QString& message) {
-    std::fprintf(stderr, "kestrix-list: %s\n",
-                 listfields::shownName(message).toLocal8Bit().constData());
-}
-
-// A look-up that may wait for good on a file server that stopped, made on a thread of its
-// own; nothing when a request came and the answer did not follow within moments.
-template <typename T> std::optional<T> askAside(std::function<T()> ask) {
-    std::optional<QDeadlineTimer> giveUp;
-    const auto keepWaiting = [&giveUp] {
-        if (interruptRequested() && !giveUp)
-            giveUp.emplace(20);
-        return !giveUp || !giveUp->hasExpired();
-    };
-    return aside::askWhile<T>(keepWaiting, [ask = std::move(ask)] {
-        const RequestsHeldBack held;
-        return ask();
-    });
-}
 
 // The lines of the new list, matched as the run writes them: the list itself is kept
 // nowhere.
@@ -129,39 +102,6 @@ ListFormat scanFormat(ListReader::Form form) {
     return form == ListReader::Form::Report ? ListFormat::Report
            : form == ListReader::Form::Tsv  ? ListFormat::Tsv
                                             : ListFormat::TsvNullEnded;
-}
-
-// The new list of the folder, run on a thread of its own into `sink`, while this thread
-// hears requests and prints what the scan could not read.
-ListOutcome runScan(TerminalHost& host, const std::shared_ptr<FileSystemInfo>& fileSystem,
-                    const ListRequest& request, const std::shared_ptr<QFileDevice>& sink) {
-    QEventLoop loop;
-    ListOutcome outcome;
-    ListingJob::Reports reports;
-    reports.folder = [&host](const QString& folder) { host.setStatusText(folder); };
-    reports.progress = [&host](const QString& folder, quint64 folders, quint64 files) {
-        host.showScanProgress(folder, folders, files);
-    };
-    reports.ended = [&](const ListingJob::End& end) {
-        outcome = end.outcome;
-        loop.quit();
-    };
-    ListingJob job(&loop, std::move(reports));
-    job.alsoStopWhen(interruptRequested);
-    QTimer poll;
-    poll.setInterval(ListingJob::kReportIntervalMs);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&host, &job] {
-        if (!host.poll())
-            job.stop(ListingJob::Stop::Abort);
-    });
-    poll.start();
-    ListingJob::Opened opened{sink, {}, false};
-    if (!job.start(fileSystem, request, [opened](std::stop_token) { return opened; }))
-        return {ListOutcome::Status::CreateFailed,
-                QStringLiteral("the system could not start a thread for it")};
-    loop.exec();
-    host.poll();
-    return outcome;
 }
 
 struct Told {
@@ -351,17 +291,7 @@ int compareMain(const CliOptions& options, int closedAtStart) {
         request.mode = withSubs ? ListMode::WithSubs : ListMode::NoSubs;
         request.format = scanFormat(earlier.reader.form());
         request.locale = QLocale::c();
-        request.scanOptions.oneFileSystem = options.oneFileSystem;
-        request.scanOptions.excludePatterns.assign(options.excludePatterns.begin(),
-                                                   options.excludePatterns.end());
-        request.scanOptions.unreadable = host.unreadableReport();
-        // Sized and ordered as the earlier list was made: the options say how.
-        request.scanOptions.diskUsage = options.diskUsage;
-        request.scanOptions.linksOnce = options.linksOnce;
-        request.scanOptions.order =
-            options.order == CliOptions::Order::Size   ? ScanOptions::Order::Size
-            : options.order == CliOptions::Order::Name ? ScanOptions::Order::Name
-                                                       : ScanOptions::Order::FileSystem;
+        request.scanOptions = scanOptionsOf(options, host);
         request.namedAs = options.folder;
         const auto sink = std::make_shared<ListSink>(latest.reader);
         sink->setFileName(QStringLiteral("/dev/null"));
@@ -370,7 +300,8 @@ int compareMain(const CliOptions& options, int closedAtStart) {
                            .arg(fileSystem->decodePath(options.folder), sink->errorString()));
             return kFailed;
         }
-        const ListOutcome outcome = runScan(host, fileSystem, request, sink);
+        const ListOutcome outcome =
+            runJob(host, fileSystem, request, ListingJob::Opened{sink, {}, false});
         host.stopReports();
         host.clear();
         host.reportUnnamed();
