@@ -82,6 +82,20 @@ ReadEnd readListFile(const QByteArray& path, const QString& role, ListInput& inp
     return ReadEnd::Refused;
 }
 
+// The exit status when a list file could not be read whole; nothing when it was.
+std::optional<int> statusAfter(ReadEnd end) {
+    switch (end) {
+    case ReadEnd::Interrupted:
+        printError(QStringLiteral("interrupted: no comparison written"));
+        return kInterrupted;
+    case ReadEnd::Refused:
+        return kUsage;
+    case ReadEnd::Read:
+        break;
+    }
+    return std::nullopt;
+}
+
 // The form a list file starts in, from its first line; Unknown when it says none.
 ListReader::Form formOf(const QByteArray& path) {
     QFile file;
@@ -229,15 +243,9 @@ int compareMain(const CliOptions& options, int closedAtStart) {
     if (mixed)
         earlier.side.showAsReport();
     QString earlierShown;
-    switch (readListFile(options.compareWith, QStringLiteral("EARLIER"), earlier, earlierShown)) {
-    case ReadEnd::Interrupted:
-        printError(QStringLiteral("interrupted: no comparison written"));
-        return kInterrupted;
-    case ReadEnd::Refused:
-        return kUsage;
-    case ReadEnd::Read:
-        break;
-    }
+    if (const std::optional<int> status = statusAfter(
+            readListFile(options.compareWith, QStringLiteral("EARLIER"), earlier, earlierShown)))
+        return *status;
     earlier.side.finish(earlier.reader, options.withSubs);
     const bool withSubs = *earlier.side.withSubs();
     if (options.withSubs && !withSubs) {
@@ -261,15 +269,9 @@ int compareMain(const CliOptions& options, int closedAtStart) {
     int unreadable = 0;
     if (laterIsFile) {
         QString laterShown;
-        switch (readListFile(options.folder, QStringLiteral("LATER"), latest, laterShown)) {
-        case ReadEnd::Interrupted:
-            printError(QStringLiteral("interrupted: no comparison written"));
-            return kInterrupted;
-        case ReadEnd::Refused:
-            return kUsage;
-        case ReadEnd::Read:
-            break;
-        }
+        if (const std::optional<int> status = statusAfter(
+                readListFile(options.folder, QStringLiteral("LATER"), latest, laterShown)))
+            return *status;
         latest.side.finish(latest.reader, withSubs);
         if (*latest.side.withSubs() != withSubs) {
             printError(QStringLiteral("%1 is a list %2 subs, %3 %4: they cannot be compared")
