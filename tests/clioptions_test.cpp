@@ -30,6 +30,9 @@ TEST(CliOptions, ReadsTheListRequest) {
         CliOptions::Order order = CliOptions::Order::FileSystem;
         bool diskUsage = false;
         bool linksOnce = false;
+        QByteArray compareWith = {};
+        quint64 top = 0;
+        quint64 minChange = 0;
     };
     const Case cases[] = {
         {{"/srv"}, false, {}, {}, "/srv"},
@@ -78,6 +81,11 @@ TEST(CliOptions, ReadsTheListRequest) {
          .linksOnce = true},
         {.arguments = {"--size=disk", "--size=apparent", "--links=once", "--links=each", "d"},
          .folder = "d"},
+        {.arguments = {"--compare", "jan.txt", "--top=12", "--min-change=10M", "feb.txt"},
+         .folder = "feb.txt",
+         .compareWith = "jan.txt",
+         .top = 12,
+         .minChange = 10 * 1024 * 1024},
     };
     for (const Case& c : cases) {
         const CliOptions options = parse(c.arguments);
@@ -94,6 +102,9 @@ TEST(CliOptions, ReadsTheListRequest) {
         EXPECT_EQ(options.order, c.order);
         EXPECT_EQ(options.diskUsage, c.diskUsage);
         EXPECT_EQ(options.linksOnce, c.linksOnce);
+        EXPECT_EQ(options.compareWith, c.compareWith);
+        EXPECT_EQ(options.top, c.top);
+        EXPECT_EQ(options.minChange, c.minChange);
     }
 }
 
@@ -127,6 +138,11 @@ TEST(CliOptions, TellsUsageErrorsHelpAndVersion) {
         {{"--size=blocks", "dir"}, Action::UsageError, "invalid size 'blocks'"},
         {{"--links=twice", "dir"}, Action::UsageError, "invalid links 'twice'"},
         {{"--s=disk", "dir"}, Action::UsageError, "option '--s=disk' is ambiguous"},
+        {{"--top=3", "dir"}, Action::UsageError, "--top and --min-change go with --compare"},
+        {{"--compare=a", "--top=0", "dir"}, Action::UsageError, "--top wants a number of 1"},
+        {{"--compare=a", "--min-change=5X", "dir"}, Action::UsageError, "--min-change wants"},
+        {{"--compare=a", "--min-change=99999999999999T", "d"}, Action::UsageError, "--min-change"},
+        {{"--compare=", "dir"}, Action::UsageError, "the EARLIER list is empty"},
         {{"--help"}, Action::Help},
         {{"-h", "dir"}, Action::Help},
         {{"--version"}, Action::Version},

@@ -3,7 +3,9 @@
 #include <getopt.h>
 
 #include <algorithm>
+#include <cstring>
 #include <initializer_list>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -21,6 +23,9 @@ enum : int {
     kLinks
 };
 
+// The comparison's options.
+enum : int { kCompare = 512, kTop, kMinChange };
+
 constexpr char kShortOptions[] = ":o:hx0V";
 constexpr option kLongOptions[] = {
     {"with-subs", no_argument, nullptr, kWithSubs},
@@ -34,6 +39,9 @@ constexpr option kLongOptions[] = {
     {"sort", required_argument, nullptr, kSort},
     {"size", required_argument, nullptr, kSize},
     {"links", required_argument, nullptr, kLinks},
+    {"compare", required_argument, nullptr, kCompare},
+    {"top", required_argument, nullptr, kTop},
+    {"min-change", required_argument, nullptr, kMinChange},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
@@ -101,11 +109,33 @@ int choiceOf(const QByteArray& value, std::initializer_list<const char*> choices
     return -1;
 }
 
+// Digits, then for --min-change an optional K, M, G or T (powers of 1024); nothing when
+// that is not what `text` holds, or it is too large.
+std::optional<quint64> countIn(const QByteArray& text, bool unitAllowed) {
+    static constexpr char kUnits[] = "KMGT";
+    int shift = 0;
+    QByteArray digits = text;
+    if (unitAllowed && !digits.isEmpty()) {
+        if (const char* unit = std::strchr(kUnits, digits.back()); unit && *unit) {
+            shift = 10 * int(unit - kUnits + 1);
+            digits.chop(1);
+        }
+    }
+    if (digits.isEmpty() || digits.size() > 19 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    const quint64 value = digits.toULongLong();
+    if (shift > 0 && value > (~quint64(0) >> shift))
+        return std::nullopt;
+    return value << shift;
+}
+
 } // namespace
 
 QString cliHelpText() {
     return QStringLiteral(
         "Usage: kestrix-list [OPTION]... FOLDER\n"
+        "  or:  kestrix-list --compare=EARLIER [OPTION]... FOLDER|LATER\n"
         "Writes a list of the folders under FOLDER and their sizes in bytes.\n"
         "Without --with-subs, one line for each folder directly inside FOLDER;\n"
         "with it, one line for FOLDER and for every folder below it.\n"
@@ -133,15 +163,24 @@ QString cliHelpText() {
         "      --links=HOW        'each' (the default): a file with several names is\n"
         "                         counted at each; 'once': at its first name in the list,\n"
         "                         as du counts it\n"
+        "      --compare=EARLIER  compare the list EARLIER with a new list of FOLDER, in\n"
+        "                         EARLIER's mode, or with the later list LATER: one line\n"
+        "                         per folder that grew, shrank, is new or is gone\n"
+        "      --top=N            with --compare: only the N largest growths and the N\n"
+        "                         largest shrinks, the others summed up on one line\n"
+        "      --min-change=SIZE  with --compare: only changes of SIZE bytes or more\n"
+        "                         (K, M, G, T: times 1024 each)\n"
         "  -h, --help             show this help and exit\n"
         "  -V, --version          show the version and exit\n"
         "\n"
         "Exit status:\n"
         "  0    the list was written, every size in it read\n"
         "  1    the list could not be written, or is incomplete\n"
-        "  2    a usage error, or FOLDER is no folder\n"
+        "  2    a usage error, or FOLDER is no folder (with --compare: or a list\n"
+        "       file is no whole list; nothing is written)\n"
         "  3    the list was written, but some folders could not be read (each is named\n"
-        "       on standard error): their sizes, and those of the folders above, are blank\n"
+        "       on standard error): their sizes, and those of the folders above, are blank;\n"
+        "       a comparison was written, but some sizes in it are unknown\n"
         "  130  interrupted: the list ends with the total of the lines written\n");
 }
 
@@ -162,7 +201,7 @@ CliOptions parseCliOptions(const QList<QByteArray>& arguments) {
     const int argc = int(args.size());
 
     bool help = false, version = false, formatGiven = false, outputGiven = false;
-    QByteArray header, format, threads;
+    QByteArray header, format, threads, top, minChange;
     opterr = 0;
     optind = 0; // starts a parse afresh
     int result;
@@ -221,6 +260,15 @@ CliOptions parseCliOptions(const QList<QByteArray>& arguments) {
             options.linksOnce = at == 1;
             break;
         }
+        case kCompare:
+            options.compareWith = optarg;
+            break;
+        case kTop:
+            top = optarg;
+            break;
+        case kMinChange:
+            minChange = optarg;
+            break;
         case 'h':
             help = true;
             break;
@@ -264,6 +312,22 @@ CliOptions parseCliOptions(const QList<QByteArray>& arguments) {
         if (n < 1 || n > 64)
             return fail(QStringLiteral("--threads wants a number from 1 to 64"));
         options.threads = n;
+    }
+    if (!options.compareWith.isNull() && options.compareWith.isEmpty())
+        return fail(QStringLiteral("the EARLIER list is empty"));
+    if (options.compareWith.isNull() && (!top.isNull() || !minChange.isNull()))
+        return fail(QStringLiteral("--top and --min-change go with --compare"));
+    if (!top.isNull()) {
+        const std::optional<quint64> n = countIn(top, false);
+        if (!n || *n == 0)
+            return fail(QStringLiteral("--top wants a number of 1 or more"));
+        options.top = *n;
+    }
+    if (!minChange.isNull()) {
+        const std::optional<quint64> size = countIn(minChange, true);
+        if (!size)
+            return fail(QStringLiteral("--min-change wants a size in bytes, such as 4096 or 10M"));
+        options.minChange = *size;
     }
     options.headerText = shown(header);
     return options;

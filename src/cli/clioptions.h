@@ -25,7 +25,11 @@ struct CliOptions {
     QString headerText;
     QByteArray outputFile; // empty: standard output
     QByteArray folder;
-    QString error; // with UsageError: one line, without the program's name
+    // With --compare: the earlier list (null: none), and which changes are shown.
+    QByteArray compareWith;
+    quint64 top = 0;       // the largest growths and shrinks, as many of each; 0: all
+    quint64 minChange = 0; // bytes
+    QString error;         // with UsageError: one line, without the program's name
 };
 
 // `arguments` includes the program name first, as main() gets them. Options are read by

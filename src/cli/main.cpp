@@ -1,6 +1,7 @@
 #include "cli/clioptions.h"
+#include "cli/clirun.h"
+#include "cli/comparerun.h"
 #include "cli/terminalhost.h"
-#include "listing/asidecall.h"
 #include "listing/listfields.h"
 #include "listing/listingjob.h"
 #include "platform/system/childprocess.h"
@@ -8,32 +9,14 @@
 #include "platform/system/listfile.h"
 #include "platform/system/terminal.h"
 #include "posixscan/filesystem.h"
-#include "posixscan/requestsheldback.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QEventLoop>
-#include <QTimer>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 namespace {
-
-enum ExitCode {
-    kSuccess = 0,
-    kOutputFailed = 1,
-    kUsage = 2,
-    kBlankSizes = 3, // the list is whole, but some folders could not be read
-    kInterrupted = 130,
-};
-
-// Names in messages are shown as in the list: no control character reaches the terminal.
-void printError(const QString& message) {
-    std::fprintf(stderr, "kestrix-list: %s\n",
-                 listfields::shownName(message).toLocal8Bit().constData());
-}
 
 int usageError(const QString& message) {
     printError(message);
@@ -61,60 +44,6 @@ ListFormat listFormat(const CliOptions& options) {
     if (options.format == CliOptions::Format::Report)
         return ListFormat::Report;
     return options.nullEnded ? ListFormat::TsvNullEnded : ListFormat::Tsv;
-}
-
-// The top folder and the list file are looked up on a thread of their own, which may wait
-// for good on a file server that stopped answering; this one goes on hearing requests.
-// Nothing when one came and the answer did not follow within moments (one that answers
-// still gets a list with its total).
-template <typename T> std::optional<T> askAside(std::function<T()> ask) {
-    std::optional<QDeadlineTimer> giveUp;
-    const auto keepWaiting = [&giveUp] {
-        if (interruptRequested() && !giveUp)
-            giveUp.emplace(20);
-        return !giveUp || !giveUp->hasExpired();
-    };
-    return aside::askWhile<T>(keepWaiting, [ask = std::move(ask)] {
-        const RequestsHeldBack held;
-        return ask();
-    });
-}
-
-// The run on a thread of its own, while this one hears requests and prints what the scan
-// could not read.
-ListOutcome runJob(TerminalHost& host, const std::shared_ptr<FileSystemInfo>& fileSystem,
-                   const ListRequest& request, ListingJob::Opened output) {
-    if (output.file == nullptr)
-        return {ListOutcome::Status::CreateFailed, output.failure};
-    QEventLoop loop;
-    ListOutcome outcome;
-    ListingJob::Reports reports;
-    reports.folder = [&host](const QString& folder) { host.setStatusText(folder); };
-    reports.progress = [&host](const QString& folder, quint64 folders, quint64 files) {
-        host.showScanProgress(folder, folders, files);
-    };
-    reports.ended = [&](const ListingJob::End& end) {
-        outcome = end.outcome;
-        loop.quit();
-    };
-    ListingJob job(&loop, std::move(reports));
-    // Heard by the run itself too: a list held up by a pipe that is not read must not
-    // run on once the pipe is read again, before this thread has passed the request on.
-    job.alsoStopWhen(interruptRequested);
-    QTimer poll;
-    poll.setInterval(ListingJob::kReportIntervalMs);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&host, &job] {
-        if (!host.poll())
-            job.stop(ListingJob::Stop::Abort);
-    });
-    poll.start();
-    if (!job.start(fileSystem, request,
-                   [output = std::move(output)](std::stop_token) { return output; }))
-        return {ListOutcome::Status::CreateFailed,
-                QStringLiteral("the system could not start a thread to write it")};
-    loop.exec();
-    host.poll();
-    return outcome;
 }
 
 } // namespace
@@ -151,6 +80,8 @@ int listMain(int argc, char* argv[], int closedAtStart) {
     case CliOptions::Action::List:
         break;
     }
+    if (!options.compareWith.isNull())
+        return compareMain(options, closedAtStart);
 
     setScanThreads(options.threads);
     const std::shared_ptr<FileSystemInfo> fileSystem = createFileSystemInfo();
@@ -183,12 +114,12 @@ int listMain(int argc, char* argv[], int closedAtStart) {
         printError(QStringLiteral("cannot open %1: %2")
                        .arg(fileSystem->decodePath(options.folder),
                             QString::fromLocal8Bit(std::strerror(folderError))));
-        return kOutputFailed;
+        return kFailed;
     }
     const bool toStandardOutput = options.outputFile.isEmpty();
     if (toStandardOutput && (closedAtStart & (1 << 1))) {
         printError(QStringLiteral("cannot write the list: standard output is closed"));
-        return kOutputFailed;
+        return kFailed;
     }
 
     using Target = TerminalHost::ListTarget;
@@ -197,18 +128,8 @@ int listMain(int argc, char* argv[], int closedAtStart) {
                               : stdoutIsPipe()     ? Target::Pipe
                                                    : Target::File;
     TerminalHost host(*fileSystem, listTarget);
-    ScanOptions scanOptions;
-    scanOptions.oneFileSystem = options.oneFileSystem;
-    scanOptions.excludePatterns.assign(options.excludePatterns.begin(),
-                                       options.excludePatterns.end());
-    scanOptions.unreadable = host.unreadableReport();
-    scanOptions.diskUsage = options.diskUsage;
-    scanOptions.linksOnce = options.linksOnce;
-    scanOptions.order = options.order == CliOptions::Order::Size   ? ScanOptions::Order::Size
-                        : options.order == CliOptions::Order::Name ? ScanOptions::Order::Name
-                                                                   : ScanOptions::Order::FileSystem;
     ListRequest request;
-    request.scanOptions = scanOptions;
+    request.scanOptions = scanOptionsOf(options, host);
     request.folder = folder;
     request.headerText = options.headerText;
     request.mode = options.withSubs ? ListMode::WithSubs : ListMode::NoSubs;
@@ -240,16 +161,16 @@ int listMain(int argc, char* argv[], int closedAtStart) {
     switch (outcome.status) {
     case ListOutcome::Status::CreateFailed:
         printError(QStringLiteral("cannot create %1: %2").arg(target, outcome.errorString));
-        return kOutputFailed;
+        return kFailed;
     case ListOutcome::Status::WriteFailed:
         printError(QStringLiteral("writing %1 failed, the list is incomplete: %2")
                        .arg(target, outcome.errorString));
-        return kOutputFailed;
+        return kFailed;
     case ListOutcome::Status::ResourcesRanOut:
         printError(QStringLiteral("listing stopped, the system ran out of resources (%1); %2 "
                                   "holds the lines written before, and no total")
                        .arg(outcome.errorString, target));
-        return kOutputFailed;
+        return kFailed;
     case ListOutcome::Status::Written:
         break;
     }

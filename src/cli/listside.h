@@ -1,0 +1,59 @@
+#pragma once
+
+#include "cli/listreader.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+// How one list names its folders, and each folder's path below the listed folder, by which
+// two lists are matched: the report's text ("docs/old" for the line "home/ann/work/docs/old/"
+// of a list of /home/ann/work with subs, "Docs" without), or the exact bytes of the lines
+// for scripts. With subs, the first line for scripts is the listed folder itself and gives
+// what comes before the others; without, a folder is the last name of its path.
+// Whether lines for scripts were made with subs shows on their second line (below the
+// first, or beside it), or for lines of the root's folders on the first line below
+// another; a list that does not show it is told by finish().
+class ListSide {
+public:
+    // The path below the listed folder, empty for the listed folder itself.
+    using Folder = std::function<void(QByteArrayView below, std::optional<quint64> size)>;
+
+    explicit ListSide(Folder folder) : folder_(std::move(folder)) {}
+
+    // Lines for scripts handed on as the report would show them (decoded, "?" for control
+    // characters, lower case, or capitalised without subs): for matching with a report.
+    void showAsReport() { asReport_ = true; }
+
+    // A folder line of `reader`; false when it is not below the listed folder (error()).
+    bool take(const ListReader& reader, QByteArrayView path, std::optional<quint64> size);
+    // The end of the list; `withSubs` for lines for scripts whose mode did not show.
+    void finish(const ListReader& reader, bool withSubs);
+
+    std::optional<bool> withSubs() const { return withSubs_; }
+    bool isReport() const { return form_ == ListReader::Form::Report; }
+    QString error() const { return error_; }
+
+    // A folder's text as this list gives it (report) or its path (exact bytes), from its
+    // path below the listed folder.
+    QByteArray pathOf(QByteArrayView below) const;
+
+private:
+    void hand(QByteArrayView below, std::optional<quint64> size);
+    void handFirst(bool withSubs);
+    QByteArray reportText(QByteArrayView bytes) const;
+
+    Folder folder_;
+    ListReader::Form form_ = ListReader::Form::Unknown;
+    std::optional<bool> withSubs_;
+    bool asReport_ = false;
+    bool rootStyle_ = false; // lines for scripts that begin at the root
+    QByteArray top_;         // with subs: the listed folder's own line
+    QByteArray prefix_;      // what comes before the path below the listed folder
+    std::optional<std::pair<QByteArray, std::optional<quint64>>> first_; // held until the second
+    QByteArray shown_;
+    QString error_;
+};
