@@ -18,8 +18,9 @@
 #   KESTRIX_PROBE      kestrix-probe binary (looked for like kestrix-gentree)
 #   KESTRIX_SLOWFS     kestrix-slowfs binary (looked for like kestrix-gentree); without it,
 #                      or where FUSE cannot be mounted, the share is skipped with a line
-#   KESTRIX_RELAY      the TCP relay that delays the SFTP share (default: latency_relay.py
-#                      beside this script); without sshfs, socat, the SFTP server, python3
+#   KESTRIX_RELAY      the TCP relay that delays the SFTP share (default: the team's
+#                      ../shared/tools/latency_relay.py beside the project's folder);
+#                      without it, sshfs, socat, the SFTP server, python3
 #                      or FUSE, the SFTP share is skipped with a line
 #   BENCH_TREES        folder to keep the trees in and reuse on later runs; without it
 #                      they are written to a temporary folder and removed at the end
@@ -150,7 +151,7 @@ if [ -z "$probe" ] || [ ! -x "$probe" ]; then
   die "kestrix-probe not found (build the kestrix-probe target, or set KESTRIX_PROBE)"
 fi
 slowfs="$(find_helper kestrix-slowfs "${KESTRIX_SLOWFS:-}")"
-relay="$(abs_path "${KESTRIX_RELAY:-$here/latency_relay.py}")"
+relay="$(abs_path "${KESTRIX_RELAY:-$here/../../shared/tools/latency_relay.py}")"
 
 scratch="$(mktemp -d "${TMPDIR:-/tmp}/kestrix-bench.XXXXXX")"
 mount_point=""
