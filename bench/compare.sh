@@ -20,15 +20,8 @@ max_lists_ratio=1.0
 max_rss_base_mib=64
 max_rss_bytes_per_folder=48
 
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-list="$(realpath "${1:-${KESTRIX_LIST:-$here/../build/release/src/kestrix-list}}")"
-[ -x "$list" ] || { echo "compare.sh: kestrix-list not found: $list" >&2; exit 2; }
-gentree="${KESTRIX_GENTREE:-}"
-for candidate in "$gentree" "$(dirname "$list")/../bench/kestrix-gentree" \
-  "$here/../build/release/bench/kestrix-gentree"; do
-  if [ -n "$candidate" ] && [ -x "$candidate" ]; then gentree="$candidate"; break; fi
-done
-[ -x "$gentree" ] || { echo "compare.sh: kestrix-gentree not found (set KESTRIX_GENTREE)" >&2; exit 2; }
+me=compare.sh
+source "$(dirname "${BASH_SOURCE[0]}")/findlist.sh"
 runs="${BENCH_RUNS:-5}"
 
 work="$(mktemp -d)"

@@ -17,15 +17,8 @@ set -euo pipefail
 
 max_sort_ratio=1.10
 
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-list="$(realpath "${1:-${KESTRIX_LIST:-$here/../build/release/src/kestrix-list}}")"
-[ -x "$list" ] || { echo "options.sh: kestrix-list not found: $list" >&2; exit 2; }
-gentree="${KESTRIX_GENTREE:-}"
-for candidate in "$gentree" "$(dirname "$list")/../bench/kestrix-gentree" \
-  "$here/../build/release/bench/kestrix-gentree"; do
-  if [ -n "$candidate" ] && [ -x "$candidate" ]; then gentree="$candidate"; break; fi
-done
-[ -x "$gentree" ] || { echo "options.sh: kestrix-gentree not found (set KESTRIX_GENTREE)" >&2; exit 2; }
+me=options.sh
+source "$(dirname "${BASH_SOURCE[0]}")/findlist.sh"
 runs="${BENCH_RUNS:-5}"
 
 work="$(mktemp -d)"
