@@ -21,6 +21,7 @@ namespace {
 constexpr double kBlockedLine = 0.35;
 // Blocked this long a call on average, the threads wait on a server's round trips.
 constexpr qint64 kFarCallNs = 200000;
+constexpr int kFarFirstStep = 16;
 // Above this share of blocked time, the threads wait nearly all the time.
 constexpr double kFarLine = 0.9;
 // Above this share of their time waiting for work, the threads have too little of it.
@@ -214,6 +215,10 @@ int ThreadGrowth::threadsToAdd(qint64 now, ThreadCensus census) {
     // Calls that each wait a round trip to a server are no stall: one window says so.
     const qint64 blocked = w.busyNs - w.runNs - w.queuedNs;
     const bool farCalls = w.calls > 0 && blocked / qint64(w.calls) >= kFarCallNs;
+    // Calls that each wait a server's round trip: the first step goes at once to as many
+    // requests in flight as such a server is commonly given.
+    if (farCalls && !stepped_ && wanted > census.running)
+        wanted = std::max(wanted, std::min(cap_, kFarFirstStep));
     const bool wantedBefore = std::exchange(wantedMore_, wanted > census.running);
     if (!wantedMore_ || (judged.from == 0 && !wantedBefore && !farCalls))
         return 0;
