@@ -1,5 +1,7 @@
 #pragma once
 
+#include "listing/filesysteminfo.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -16,7 +18,7 @@ struct CliOptions {
     QList<QByteArray> excludePatterns;
     Format format = Format::Report;
     // Lines in the file system's order, biggest first, or by name; the tree stays a tree.
-    enum class Order { FileSystem, Size, Name };
+    using Order = ScanOptions::Order;
     Order order = Order::FileSystem;
     bool diskUsage = false; // each file's blocks on disk rather than its length
     bool linksOnce = false; // a file with several names counted once

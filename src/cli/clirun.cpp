@@ -20,9 +20,7 @@ ScanOptions scanOptionsOf(const CliOptions& options, TerminalHost& host) {
     scanOptions.unreadable = host.unreadableReport();
     scanOptions.diskUsage = options.diskUsage;
     scanOptions.linksOnce = options.linksOnce;
-    scanOptions.order = options.order == CliOptions::Order::Size   ? ScanOptions::Order::Size
-                        : options.order == CliOptions::Order::Name ? ScanOptions::Order::Name
-                                                                   : ScanOptions::Order::FileSystem;
+    scanOptions.order = options.order;
     return scanOptions;
 }
 
