@@ -1,6 +1,7 @@
 #include "platform/system/listfile.h"
 
 #include "platform/system/posixcore.h"
+#include "platform/system/posixpathwalk.h"
 
 #include <QScopeGuard>
 
@@ -15,11 +16,20 @@
 #include <unistd.h>
 #include <utility>
 
-namespace {
-
 QString systemReason(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
+
+QString adoptForWriting(QFile& file, int fd) {
+    // Only opening must not wait; writing may.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
+        return QString();
+    ::close(fd);
+    return file.errorString();
+}
+
+namespace {
 
 QString notAPlainFile(mode_t mode) {
     const char* kind = S_ISDIR(mode)                    ? "a folder"
@@ -65,15 +75,6 @@ QString whyNotToWrite(const Descriptor& fd, struct stat& opened) {
     return QString();
 }
 
-QString adopt(QFile& file, int fd) {
-    // Only opening must not wait; writing may.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    if (file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
-        return QString();
-    ::close(fd);
-    return file.errorString();
-}
-
 } // namespace
 
 ListFile::~ListFile() {
@@ -112,33 +113,6 @@ bool ListFile::emptied() {
         QStringLiteral("the old list could not be emptied: %1").arg(systemReason(emptyingError_)));
     return false;
 }
-
-namespace {
-
-// Walks the list file's path a name at a time, each folder opened from the one before
-// without following anything, so that every link met, on the way as much as at the end,
-// is read here and judged by the folder that really holds it. The path is never handed
-// to the system whole: what it names could change between a check and the open.
-class PathWalk {
-public:
-    explicit PathWalk(const QByteArray& path) : text_(path) {}
-    // Opens the file for writing into `file`; gives why not, else an empty text.
-    QString open(Descriptor& file, off_t& oldSize);
-
-private:
-    QString enter(int fd);
-    QString follow(const Descriptor& link, const struct stat& st, qsizetype start, qsizetype end);
-    QString who(qsizetype end) const;
-    static QString openThroughProc(Descriptor& file, off_t& oldSize, int at,
-                                   const QByteArray& name);
-
-    // Before pos_, the way the walk came as the links spelled it; from pos_, what is left.
-    QByteArray text_;
-    qsizetype pos_ = 0;
-    Descriptor folder_; // opened with O_PATH: it can be walked from, not read
-    struct stat folderStat_ = {};
-    int links_ = 0;
-};
 
 QString PathWalk::enter(int fd) {
     Descriptor next(fd);
@@ -186,20 +160,34 @@ QString PathWalk::follow(const Descriptor& link, const struct stat& st, qsizetyp
 
 // What the link stands for is what the user has open already; only a plain file is
 // written to, as at any other path.
-QString PathWalk::openThroughProc(Descriptor& file, off_t& oldSize, int at,
-                                  const QByteArray& name) {
+QString PathWalk::openThroughProc(End& end, int at, const QByteArray& name) {
     Descriptor fd(::openat(at, name.constData(), kWriteFlags));
     if (fd.get() < 0)
         return errno == ENXIO ? notAPlainFile(S_IFIFO) : systemReason(errno);
     struct stat opened;
     if (const QString why = whyNotToWrite(fd, opened); !why.isEmpty())
         return why;
-    file = std::move(fd);
-    oldSize = opened.st_size;
+    end.file = std::move(fd);
+    end.fileStat = opened;
+    end.throughProc = true;
     return QString();
 }
 
 QString PathWalk::open(Descriptor& file, off_t& oldSize) {
+    End end;
+    const QString why = walk(end, true);
+    file = std::move(end.file);
+    oldSize = end.fileStat.st_size;
+    return why;
+}
+
+QString PathWalk::reach(End& end) {
+    const QString why = walk(end, false);
+    end.folder = std::move(folder_);
+    return why;
+}
+
+QString PathWalk::walk(End& end, bool create) {
     if (text_.isEmpty())
         return systemReason(ENOENT);
     if (const QString why =
@@ -239,12 +227,12 @@ QString PathWalk::open(Descriptor& file, off_t& oldSize) {
             }
             if (errno != ENOTDIR)
                 return systemReason(errno);
-        } else {
+        } else if (create) {
             const int fd =
                 ::openat(at, name.constData(), kWriteFlags | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
             if (fd >= 0) { // a new file: the umask has the last word on its mode
-                file = Descriptor(fd);
-                oldSize = 0;
+                end.file = Descriptor(fd);
+                end.name = name;
                 return QString();
             }
             if (errno != EEXIST)
@@ -253,6 +241,10 @@ QString PathWalk::open(Descriptor& file, off_t& oldSize) {
 
         Descriptor entry(::openat(at, name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         struct stat st;
+        if (entry.get() < 0 && errno == ENOENT && last && !create) {
+            end.name = name; // nothing there yet
+            return QString();
+        }
         if (entry.get() < 0 && errno == ENOENT) {
             pos_ = start;
             ++retries;
@@ -268,7 +260,8 @@ QString PathWalk::open(Descriptor& file, off_t& oldSize) {
                     return why;
                 continue;
             }
-            return openThroughProc(file, oldSize, at, name);
+            end.name = name;
+            return openThroughProc(end, at, name);
         }
         if (S_ISLNK(st.st_mode)) {
             if (const QString why = follow(entry, st, start, pos_); !why.isEmpty())
@@ -306,14 +299,13 @@ QString PathWalk::open(Descriptor& file, off_t& oldSize) {
             return QStringLiteral("%1 has more than one name (hard links), in a folder that "
                                   "every user may write to")
                 .arg(who(pos_));
-        file = std::move(fd);
-        oldSize = opened.st_size;
+        end.file = std::move(fd);
+        end.fileStat = opened;
+        end.name = name;
         return QString();
     }
     return systemReason(EAGAIN);
 }
-
-} // namespace
 
 OpenedListFile openListFileAside(const QByteArray& path) {
     OpenedListFile opened;
@@ -331,7 +323,7 @@ QString takeOverListFile(ListFile& file, OpenedListFile opened) {
     if (!opened.why_.isEmpty())
         return opened.why_;
     const int handle = opened.fd_.release();
-    if (const QString why = adopt(file, handle); !why.isEmpty())
+    if (const QString why = adoptForWriting(file, handle); !why.isEmpty())
         return why;
     if (opened.oldSize_ > 0)
         file.emptyBeside(handle);
