@@ -1,4 +1,5 @@
 #include "platform/system/listfile.h"
+#include "platform/system/readablefile.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -137,6 +138,29 @@ TEST(ListFile, ReplacementRefusesWhatIsNoPlainFile) {
         EXPECT_NE(takeOverReplacement(file, openReplacementAside(path + name)), QString());
         EXPECT_FALSE(file.isOpen());
         EXPECT_EQ(entriesOf(dir.path()), (QStringList{"fifo", "folder"}));
+    }
+}
+
+TEST(ListFile, SameFileFollowsSymbolicAndHardLinks) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const auto at = [&](const char* name) {
+        return QFile::encodeName(dir.filePath(QLatin1String(name)));
+    };
+    for (const char* name : {"list.txt", "copy.txt"}) {
+        QFile file(QFile::decodeName(at(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("same bytes\n") > 0);
+    }
+    ASSERT_EQ(::symlink(at("list.txt").constData(), at("symbolic").constData()), 0);
+    ASSERT_EQ(::link(at("list.txt").constData(), at("hard").constData()), 0);
+    const struct {
+        const char* other;
+        bool same;
+    } cases[] = {{"symbolic", true}, {"hard", true}, {"copy.txt", false}, {"missing", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.other);
+        EXPECT_EQ(ReadableFile::sameFile(at("list.txt"), at(c.other)), c.same);
+        EXPECT_EQ(ReadableFile::sameFile(at(c.other), at("list.txt")), c.same);
     }
 }
 

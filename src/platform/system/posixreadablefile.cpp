@@ -32,6 +32,14 @@ ReadableFile::Kind ReadableFile::kindOf(const QByteArray& path, QString* why) {
     return kindOfMode(st.st_mode);
 }
 
+bool ReadableFile::sameFile(const QByteArray& a, const QByteArray& b) {
+    struct stat first;
+    struct stat second;
+    return retryOnInterrupt([&] { return ::stat(a.constData(), &first); }) == 0 &&
+           retryOnInterrupt([&] { return ::stat(b.constData(), &second); }) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 QString ReadableFile::open(QFile& file, const QByteArray& path) {
     // Not held up by a FIFO that has no writer: it is refused below.
     Descriptor fd(retryOnInterrupt(

@@ -15,6 +15,10 @@ struct ReadableFile {
     // cannot be looked at.
     static Kind kindOf(const QByteArray& path, QString* why = nullptr);
 
+    // Whether `a` and `b` name one file (links followed, hard ones too); false when either
+    // cannot be looked at.
+    static bool sameFile(const QByteArray& a, const QByteArray& b);
+
     // Opens `path` into `file` for reading from its start. Returns an empty text on
     // success, else why not: the system's reason, or what it is instead of a file.
     static QString open(QFile& file, const QByteArray& path);
