@@ -324,8 +324,9 @@ void withSubsLines(ListBuilder& out, const Folder& folder, const Bytes& path, qu
 }
 
 // The whole list; the header line (index 2) holds what comes before the date.
+// `measuredBy`: the options of a list not measured by default, on a line of their own.
 Lines expectedList(const Folder& root, const Bytes& absolutePath, bool withSubs,
-                   const QString& header = QString()) {
+                   const QString& header = QString(), const QString& measuredBy = QString()) {
     ListBuilder out;
     const QString rule(97, u'_');
     out.text(rule);
@@ -340,6 +341,10 @@ Lines expectedList(const Folder& root, const Bytes& absolutePath, bool withSubs,
     out.text(QStringLiteral(" Path - ") + lowerName(absolutePath) +
              (withSubs ? QStringLiteral("  (with subs)") : QStringLiteral("  (no subs)")));
     out.endLine();
+    if (!measuredBy.isEmpty()) {
+        out.text(QStringLiteral(" Measured - ") + measuredBy);
+        out.endLine();
+    }
     out.endLine();
     quint64 total = 0;
     if (withSubs) {
@@ -1096,7 +1101,13 @@ TEST(cli, SizesCountedAsAskedMatchAnOwnCount) {
                 EXPECT_EQ(run.exitCode, asNobody ? 3 : 0) << run.err.data();
                 const Folder root = scanTree(t, "Count", asNobody ? kNobody : ::geteuid(),
                                              {.disk = disk, .linksOnce = once});
-                expectList(run, run.out, expectedList(root, t.path("Count"), withSubs));
+                const QString measuredBy =
+                    QStringList{disk ? QStringLiteral("--size=disk") : QString(),
+                                once ? QStringLiteral("--links=once") : QString()}
+                        .join(u' ')
+                        .trimmed();
+                expectList(run, run.out,
+                           expectedList(root, t.path("Count"), withSubs, {}, measuredBy));
             }
         }
     }

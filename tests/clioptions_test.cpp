@@ -5,7 +5,7 @@
 namespace {
 
 using Action = CliOptions::Action;
-using Format = CliOptions::Format;
+using Format = ListFormat;
 
 CliOptions parse(const QList<QByteArray>& arguments) {
     return parseCliOptions(QList<QByteArray>{"kestrix-list"} + arguments);
@@ -25,7 +25,6 @@ TEST(CliOptions, ReadsTheListRequest) {
         bool oneFileSystem = false;
         QList<QByteArray> excluded = {};
         Format format = Format::Report;
-        bool nullEnded = false;
         int threads = 0;
         CliOptions::Order order = CliOptions::Order::FileSystem;
         bool diskUsage = false;
@@ -60,9 +59,9 @@ TEST(CliOptions, ReadsTheListRequest) {
          {"*.b\xe4k", "cache"}},
         {{"--one-file-system", "--format=tsv", "d"}, false, {}, {}, "d", true, {}, Format::Tsv},
         {{"--format=tsv", "--format=report", "d"}, false, {}, {}, "d", false, {}, Format::Report},
-        {{"-0", "d"}, false, {}, {}, "d", false, {}, Format::Tsv, true},
-        {{"--null", "--format", "tsv", "d"}, false, {}, {}, "d", false, {}, Format::Tsv, true},
-        {{"--threads", "1", "d"}, false, {}, {}, "d", false, {}, Format::Report, false, 1},
+        {{"-0", "d"}, false, {}, {}, "d", false, {}, Format::TsvNullEnded},
+        {{"--null", "--format", "tsv", "d"}, false, {}, {}, "d", false, {}, Format::TsvNullEnded},
+        {{"--threads", "1", "d"}, false, {}, {}, "d", false, {}, Format::Report, 1},
         {{"--threads=64", "--with-subs", "d"},
          true,
          {},
@@ -71,7 +70,6 @@ TEST(CliOptions, ReadsTheListRequest) {
          false,
          {},
          Format::Report,
-         false,
          64},
         {.arguments = {"--sort=size", "d"}, .folder = "d", .order = CliOptions::Order::Size},
         {.arguments = {"--sort", "name", "--size=disk", "--links=once", "d"},
@@ -97,7 +95,6 @@ TEST(CliOptions, ReadsTheListRequest) {
         EXPECT_EQ(options.oneFileSystem, c.oneFileSystem);
         EXPECT_EQ(options.excludePatterns, c.excluded);
         EXPECT_EQ(options.format, c.format);
-        EXPECT_EQ(options.nullEnded, c.nullEnded);
         EXPECT_EQ(options.threads, c.threads);
         EXPECT_EQ(options.order, c.order);
         EXPECT_EQ(options.diskUsage, c.diskUsage);

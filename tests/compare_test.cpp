@@ -198,7 +198,7 @@ INSTANTIATE_TEST_SUITE_P(cli, ComparePair, ::testing::Values(
                         row("(2 unchanged)", "", "", "", ""),
                         kRule,
                         row("", "1,234,582", "1,234,035", "-547", "-0.0")}), 0,
-             "more than one folder shows as 'Beta' in the later list"},
+             "more than one folder shows as 'Beta' in LATER"},
     // Exact bytes, escapes undone and done again; the paths as the later list gives them.
     PairCase{"TsvWithSubs", "10\tt\n4\tt/A\\tb\n6\tt/Gone\n", "19\tt\n9\tt/A\\tb\n10\tt/New\n",
              {"--format=tsv"}, "10\t\t10\tt/New\n9\t10\t19\tt\n5\t4\t9\tt/A\\tb\n-6\t6\t\tt/Gone\n",

@@ -132,6 +132,11 @@ std::optional<quint64> countIn(const QByteArray& text, bool unitAllowed) {
 
 } // namespace
 
+Measurement measurementOf(const CliOptions& options) {
+    return {options.diskUsage, options.linksOnce, options.oneFileSystem,
+            {options.excludePatterns.begin(), options.excludePatterns.end()}};
+}
+
 QString cliHelpText() {
     return QStringLiteral(
         "Usage: kestrix-list [OPTION]... FOLDER\n"
@@ -201,6 +206,7 @@ CliOptions parseCliOptions(const QList<QByteArray>& arguments) {
     const int argc = int(args.size());
 
     bool help = false, version = false, formatGiven = false, outputGiven = false;
+    bool nullEnded = false;
     QByteArray header, format, threads, top, minChange;
     opterr = 0;
     optind = 0; // starts a parse afresh
@@ -218,10 +224,11 @@ CliOptions parseCliOptions(const QList<QByteArray>& arguments) {
             outputGiven = true;
             break;
         case 'x':
-            options.oneFileSystem = true;
+            options.oneFileSystem = options.given.oneFileSystem = true;
             break;
         case kExclude:
             options.excludePatterns.append(QByteArray(optarg));
+            options.given.exclude = true;
             break;
         case kFormat:
             format = optarg;
@@ -231,7 +238,7 @@ CliOptions parseCliOptions(const QList<QByteArray>& arguments) {
                     QStringLiteral("invalid format '%1': 'report' or 'tsv'").arg(shown(format)));
             break;
         case '0':
-            options.nullEnded = true;
+            nullEnded = true;
             break;
         case kThreads:
             threads = optarg;
@@ -250,6 +257,7 @@ CliOptions parseCliOptions(const QList<QByteArray>& arguments) {
                 return fail(
                     QStringLiteral("invalid size '%1': 'apparent' or 'disk'").arg(shown(optarg)));
             options.diskUsage = at == 1;
+            options.given.size = true;
             break;
         }
         case kLinks: {
@@ -258,6 +266,7 @@ CliOptions parseCliOptions(const QList<QByteArray>& arguments) {
                 return fail(
                     QStringLiteral("invalid links '%1': 'each' or 'once'").arg(shown(optarg)));
             options.linksOnce = at == 1;
+            options.given.links = true;
             break;
         }
         case kCompare:
@@ -289,10 +298,11 @@ CliOptions parseCliOptions(const QList<QByteArray>& arguments) {
         options.action = CliOptions::Action::Version;
         return options;
     }
-    if (options.nullEnded && formatGiven && format == "report")
+    if (nullEnded && formatGiven && format == "report")
         return fail(QStringLiteral("--null writes only the tsv form"));
-    options.format =
-        options.nullEnded || format == "tsv" ? CliOptions::Format::Tsv : CliOptions::Format::Report;
+    options.format = nullEnded         ? ListFormat::TsvNullEnded
+                     : format == "tsv" ? ListFormat::Tsv
+                                       : ListFormat::Report;
     const int positional = argc - optind;
     if (positional != 1)
         return fail(positional == 0 ? QStringLiteral("no FOLDER given")

@@ -1,25 +1,61 @@
 #include "cli/clirun.h"
 
 #include "listing/listfields.h"
+#include "posixscan/filesystem.h"
 
 #include <QEventLoop>
 #include <QTimer>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 void printError(const QString& message) {
     std::fprintf(stderr, "kestrix-list: %s\n",
                  listfields::shownName(message).toLocal8Bit().constData());
 }
 
+int usageError(const QString& message) {
+    printError(message);
+    std::fputs("Try 'kestrix-list --help' for more information.\n", stderr);
+    return kUsage;
+}
+
+std::optional<FolderLookup> lookUpFolder(const QByteArray& given) {
+    return askAside<FolderLookup>([given] {
+        FolderLookup found{absoluteFolderPath(given)};
+        found.error = found.folder.isEmpty() ? errno : folderOpenError(found.folder);
+        found.otherThanFolder = found.error == ENOTDIR && isOtherThanFolder(found.folder);
+        return found;
+    });
+}
+
+std::optional<int> refusedFolder(const FolderLookup& found, const QString& shown,
+                                 const QString& what) {
+    if (found.error == ENOENT || found.error == ENOTDIR) {
+        printError(QStringLiteral("%1: %2").arg(shown, what));
+        return kUsage;
+    }
+    if (found.error != 0) {
+        // Out of descriptors, no right to look, a loop of links: not the user's typing.
+        printError(QStringLiteral("cannot open %1: %2")
+                       .arg(shown, QString::fromLocal8Bit(std::strerror(found.error))));
+        return kFailed;
+    }
+    return std::nullopt;
+}
+
+bool endReports(TerminalHost& host) {
+    host.stopReports();
+    host.clear();
+    host.reportUnnamed();
+    return host.interrupted() || interruptRequested();
+}
+
 ScanOptions scanOptionsOf(const CliOptions& options, TerminalHost& host) {
     ScanOptions scanOptions;
-    scanOptions.oneFileSystem = options.oneFileSystem;
-    scanOptions.excludePatterns.assign(options.excludePatterns.begin(),
-                                       options.excludePatterns.end());
+    measurementOf(options).applyTo(scanOptions);
     scanOptions.unreadable = host.unreadableReport();
-    scanOptions.diskUsage = options.diskUsage;
-    scanOptions.linksOnce = options.linksOnce;
     scanOptions.order = options.order;
     return scanOptions;
 }

@@ -46,6 +46,50 @@ template <typename T> std::optional<T> askAside(std::function<T()> ask) {
     });
 }
 
+// "kestrix-list: " and the message, then where to read more: a usage error.
+int usageError(const QString& message);
+
+// FOLDER as the command line named it, looked up on a thread of its own. Nothing when a
+// request came while the file system held the look-up up.
+struct FolderLookup {
+    NativePath folder; // absolute
+    int error = 0;     // the system's reason the folder could not be opened, or 0
+    bool otherThanFolder = false; // there is something by that name, but no folder
+};
+std::optional<FolderLookup> lookUpFolder(const QByteArray& given);
+// The status for a FOLDER that cannot be listed, with its message said; nothing when it
+// can be. `what` is how a name of no folder is told ("no such folder").
+std::optional<int> refusedFolder(const FolderLookup& found, const QString& shown,
+                                 const QString& what);
+
+// Opens the output: standard output (`closedAtStart` as openClosedStandardDescriptors()
+// gave it) when `options` name no file, else the file: `openAside` on a thread of its own,
+// as it may wait on a file server, then `takeOver` here. Sets `target` to what messages
+// call it; returns why it cannot be written (empty when it can), or nothing when a
+// request came while the file system held the open up.
+template <typename File, typename Opened>
+std::optional<QString> openOutput(File& out, const CliOptions& options, int closedAtStart,
+                                  Opened (*openAside)(const QByteArray& path),
+                                  QString (*takeOver)(File& file, Opened opened), QString& target) {
+    if (options.outputFile.isEmpty()) {
+        target = QStringLiteral("standard output");
+        if (closedAtStart & (1 << 1))
+            return QStringLiteral("standard output is closed");
+        return out.open(stdout, QIODevice::WriteOnly) ? QString() : out.errorString();
+    }
+    target = QFile::decodeName(options.outputFile);
+    std::optional<Opened> opened =
+        askAside<Opened>([openAside, path = options.outputFile] { return openAside(path); });
+    if (!opened)
+        return std::nullopt;
+    return takeOver(out, std::move(*opened));
+}
+
+// The end of a run: the progress line wiped and what the scan could not read told.
+// True when a request came at any moment until now, also one that came while an old
+// list was still being emptied after the last folder.
+bool endReports(TerminalHost& host);
+
 // What the options ask of the scans; the unreadable folders are told through `host`.
 ScanOptions scanOptionsOf(const CliOptions& options, TerminalHost& host);
 

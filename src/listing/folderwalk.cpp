@@ -166,30 +166,9 @@ void FolderWalk::writeRecord(const std::optional<ByteTotal>& size, const NativeP
             path_ += separator_;
         path_ += below;
     }
-    const QByteArrayView path = path_;
     record_.resize(0);
-    if (size) {
-        listfields::FieldRoom room;
-        for (const QChar digit : listfields::plainNumber(*size, room))
-            record_ += char(digit.unicode());
-    }
-    record_ += '\t';
-    if (format_ == ListFormat::TsvNullEnded) {
-        record_ += path;
-        out_.writeRecord(record_, '\0');
-        return;
-    }
-    for (const char c : path) {
-        if (c == '\t')
-            record_ += "\\t";
-        else if (c == '\n')
-            record_ += "\\n";
-        else if (c == '\\')
-            record_ += "\\\\";
-        else
-            record_ += c;
-    }
-    out_.writeRecord(record_, '\n');
+    listfields::appendRecord(record_, {size}, path_, format_);
+    out_.writeRecord(record_, format_ == ListFormat::TsvNullEnded ? '\0' : '\n');
 }
 
 void FolderWalk::ListSubFolders(const NativePath& folder) {

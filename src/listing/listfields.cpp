@@ -77,6 +77,142 @@ QString totalField(ByteTotal bytes, const QLocale& locale) {
     return grouped(bytes, locale.groupSeparator(), kTotalFieldWidth, false);
 }
 
+namespace {
+constexpr QStringView kPathLead = u" Path - ";
+constexpr QStringView kWithSubs = u"  (with subs)";
+constexpr QStringView kNoSubs = u"  (no subs)";
+} // namespace
+
+QString pathLine(const QString& folder, bool withSubs) {
+    return kPathLead.toString() + folder + (withSubs ? kWithSubs : kNoSubs).toString();
+}
+
+bool readPathLine(QStringView line, QString& folder, bool& withSubs) {
+    withSubs = line.endsWith(kWithSubs);
+    const QStringView mode = withSubs ? kWithSubs : kNoSubs;
+    if (!line.startsWith(kPathLead) || !line.endsWith(mode) ||
+        line.size() <= kPathLead.size() + mode.size())
+        return false;
+    folder = line.sliced(kPathLead.size(), line.size() - kPathLead.size() - mode.size()).toString();
+    return true;
+}
+
+Figure readFigure(QByteArrayView text, bool grouped, ByteTotal& value) {
+    value = 0;
+    bool tooLarge = false;
+    QByteArrayView separator;
+    qsizetype i = 0;
+    int groups = 0;
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    while (i < text.size()) {
+        const qsizetype digitsAt = i;
+        for (; i < text.size() && isDigit(text[i]); ++i) {
+            const unsigned digit = unsigned(text[i] - '0');
+            if (value > (kLargestSize - digit) / 10)
+                tooLarge = true;
+            else
+                value = value * 10 + digit;
+        }
+        const qsizetype digits = i - digitsAt;
+        if (digits == 0 || (groups > 0 && digits != 3) ||
+            (groups == 0 && i < text.size() && digits > 3))
+            return Figure::NotAFigure;
+        ++groups;
+        if (i == text.size())
+            break;
+        const qsizetype separatorAt = i;
+        while (i < text.size() && !isDigit(text[i]))
+            ++i;
+        const QByteArrayView here = text.sliced(separatorAt, i - separatorAt);
+        if (!grouped || here.size() > 3 * kMaxSeparatorLength || i == text.size() ||
+            (groups > 1 && here != separator))
+            return Figure::NotAFigure;
+        separator = here;
+    }
+    if (groups == 0)
+        return Figure::NotAFigure;
+    return tooLarge ? Figure::TooLarge : Figure::Read;
+}
+
+qsizetype columnsOf(QByteArrayView utf8) {
+    qsizetype columns = 0;
+    for (const char c : utf8)
+        columns += (uchar(c) & 0xC0) != 0x80;
+    return columns;
+}
+
+qsizetype columnsOf(QStringView text) {
+    qsizetype columns = 0;
+    for (const QChar c : text)
+        columns += !c.isLowSurrogate();
+    return columns;
+}
+
+void appendEscaped(QByteArray& out, QByteArrayView path) {
+    for (const char c : path) {
+        switch (c) {
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        default:
+            out += c;
+        }
+    }
+}
+
+bool unescape(QByteArrayView text, QByteArray& out) {
+    out.resize(0);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out += text[i];
+            continue;
+        }
+        const char next = i + 1 < text.size() ? text[++i] : '\0';
+        switch (next) {
+        case 't':
+            out += '\t';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case '\\':
+            out += '\\';
+            break;
+        default:
+            return false;
+        }
+    }
+    return true;
+}
+
+void appendRecord(QByteArray& out, std::initializer_list<std::optional<ByteTotal>> figures,
+                  QByteArrayView path, ListFormat format) {
+    for (const std::optional<ByteTotal>& figure : figures) {
+        if (figure) {
+            FieldRoom room;
+            for (const QChar digit : plainNumber(*figure, room))
+                out += char(digit.unicode());
+        }
+        out += '\t';
+    }
+    if (format == ListFormat::TsvNullEnded)
+        out.append(path.data(), path.size());
+    else
+        appendEscaped(out, path);
+}
+
 QString headerDate(const QDate& date, const QLocale& locale) {
     return QStringLiteral("%1 - %2 %3, %4")
         .arg(locale.dayName(date.dayOfWeek(), QLocale::LongFormat),

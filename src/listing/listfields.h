@@ -8,8 +8,18 @@
 #include <QtGlobal>
 
 #include <array>
+#include <initializer_list>
 #include <optional>
 
+// The printable report, or for scripts only the folder lines, each the size in bytes (empty
+// when unknown), a tab and the folder's path exactly as on disk: its bytes, not
+// lower-cased. Tsv ends a line with LF and writes a tab, a line feed, a carriage return
+// and a backslash in a path as "\t", "\n", "\r" and "\\"; TsvNullEnded ends it with NUL,
+// escaping nothing.
+enum class ListFormat { Report, Tsv, TsvNullEnded };
+
+// The layout of a list, written and read back here alone: its columns and rules, its
+// figures, and the escapes of the lines for scripts.
 namespace listfields {
 
 inline constexpr int kHeaderColumn = 20;
@@ -19,6 +29,21 @@ inline constexpr int kSizeColumn = 83;
 inline constexpr int kRuleLength = 97;
 inline constexpr int kSizeFieldWidth = 14;
 inline constexpr int kTotalFieldWidth = 17;
+
+// What stands between the header text and the date, and before the measurement's options.
+inline constexpr QStringView kDateLead = u"     ";
+inline constexpr QStringView kMeasuredLead = u" Measured - ";
+
+// " Path - FOLDER  (with subs)", or "  (no subs)"; and read back: false when it is none.
+QString pathLine(const QString& folder, bool withSubs);
+bool readPathLine(QStringView line, QString& folder, bool& withSubs);
+
+// A report's folder line is this long, but for a longer size.
+inline constexpr int kLineColumns = kSizeColumn - 1 + kSizeFieldWidth;
+inline constexpr int kHyphenRuleLength = 15;
+
+// The largest size a list holds: the change between two of them stays exact.
+inline constexpr ByteTotal kLargestSize = (ByteTotal(1) << 127) - 1;
 
 // Digits grouped in threes with the locale's group separator, whatever the locale's
 // own grouping habits; the C locale groups with ",".
@@ -40,6 +65,26 @@ QStringView plainNumber(ByteTotal value, FieldRoom& room);
 
 // The figure of the total line, right-aligned in 17 characters.
 QString totalField(ByteTotal bytes, const QLocale& locale);
+
+// A figure read back: digits in groups of three with one separator throughout ("1,234",
+// "1.234", "1 234", "1’234", whichever the writer's locale had), or digits alone when
+// `grouped` is false. TooLarge: digits, but past kLargestSize.
+enum class Figure { Read, NotAFigure, TooLarge };
+Figure readFigure(QByteArrayView text, bool grouped, ByteTotal& value);
+
+// How many characters a text is: what the column rule counts.
+qsizetype columnsOf(QByteArrayView utf8);
+qsizetype columnsOf(QStringView text);
+
+// A path on a line for scripts (Tsv), escaped, appended to `out`; and undone: false when
+// a backslash is not one of the escapes.
+void appendEscaped(QByteArray& out, QByteArrayView path);
+bool unescape(QByteArrayView text, QByteArray& out);
+
+// A line for scripts: SIZE<TAB>FIELD<TAB>...<TAB>PATH, each figure without grouping (empty
+// for nothing), the path escaped as `format` wants; without its line end.
+void appendRecord(QByteArray& out, std::initializer_list<std::optional<ByteTotal>> figures,
+                  QByteArrayView path, ListFormat format);
 
 // "Sunday - Dec 6, 2026", with the locale's day and month names.
 QString headerDate(const QDate& date, const QLocale& locale);

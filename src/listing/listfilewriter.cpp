@@ -58,6 +58,30 @@ void ListFileWriter::appendEscaped(QStringView text) {
     pending_ += escaped_.toUtf8(); // a surrogate without its other half is written as "?"
 }
 
+void writeReportHead(ListFileWriter& out, const ReportHead& head) {
+    using namespace listfields;
+    const QString rule(kRuleLength, u'_');
+    out.append(rule);
+    out.endLine();
+    out.endLine();
+    out.placeAt(kHeaderColumn);
+    out.append(head.headerText);
+    out.append(kDateLead);
+    out.append(head.date);
+    out.endLine();
+    out.append(rule);
+    out.endLine();
+    out.endLine();
+    out.append(pathLine(head.folder, head.withSubs));
+    out.endLine();
+    if (!head.measuredBy.isEmpty()) {
+        out.append(kMeasuredLead);
+        out.append(head.measuredBy);
+        out.endLine();
+    }
+    out.endLine();
+}
+
 void ListFileWriter::placeAt(int column) {
     if (lineColumns_ >= column)
         endLine();

@@ -5,6 +5,20 @@
 #include <QString>
 #include <QStringView>
 
+class ListFileWriter;
+
+// The head of a report, a list's or a comparison's: a rule, the header text at its column
+// and the date (or dates), a rule, the path line with the mode, a line saying how it was
+// measured unless by default, and a blank line.
+struct ReportHead {
+    QString headerText;
+    QString date;
+    QString folder; // as the path line shows it
+    bool withSubs = false;
+    QString measuredBy; // the options that measured it (Measurement::options()); empty: none
+};
+void writeReportHead(ListFileWriter& out, const ReportHead& head);
+
 // Writes the list file line by line with the column rule: fields are placed at a column,
 // counted in characters from 1, and every line ends with CR LF. Lines go to the file as
 // they are finished, so an interrupted run leaves what it wrote.

@@ -3,6 +3,7 @@
 #include "listing/folderwalk.h"
 #include "listing/listfields.h"
 #include "listing/listfilewriter.h"
+#include "listing/measurement.h"
 #include "listing/runhost.h"
 
 #include <QFile>
@@ -37,29 +38,14 @@ ListOutcome ListingRun::writeList(QFileDevice& file, const ListRequest& request,
     using namespace listfields;
     const NativePath& nativeFolder = request.folder;
     const QString folder = fileSystem_->decodePath(nativeFolder);
-    const QString rule(kRuleLength, u'_');
     ListFileWriter out(file);
 
     // Lines for scripts are the folder lines alone.
     const bool report = request.format == ListFormat::Report;
-    if (report) {
-        out.append(rule);
-        out.endLine();
-        out.endLine();
-        out.placeAt(kHeaderColumn);
-        out.append(request.headerText);
-        out.append(u"     ");
-        out.append(headerDate(request.date, request.locale));
-        out.endLine();
-        out.append(rule);
-        out.endLine();
-        out.endLine();
-        out.append(u" Path - ");
-        out.append(folder.toLower());
-        out.append(request.mode == ListMode::NoSubs ? u"  (no subs)" : u"  (with subs)");
-        out.endLine();
-        out.endLine();
-    }
+    if (report)
+        writeReportHead(out, {request.headerText, headerDate(request.date, request.locale),
+                              folder.toLower(), request.mode == ListMode::WithSubs,
+                              Measurement::of(request.scanOptions).options()});
 
     ListTotal_ = 0;
     if (!nativeFolder.isEmpty()) {
@@ -87,7 +73,7 @@ ListOutcome ListingRun::writeList(QFileDevice& file, const ListRequest& request,
         const bool isRoot = nativeFolder.endsWith(fileSystem_->separator());
         const ByteTotal total = isRoot ? fileSystem_->usedSpace(nativeFolder) : ListTotal_;
         out.placeAt(kHyphenRuleColumn);
-        out.append(u"---------------");
+        out.append(QString(kHyphenRuleLength, u'-'));
         out.endLine();
         out.placeAt(kTotalColumn);
         out.append(totalField(total, request.locale));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "listing/filesysteminfo.h"
+#include "listing/listfields.h"
 
 #include <QDate>
 #include <QFile>
@@ -13,13 +14,6 @@
 class RunHost;
 
 enum class ListMode { NoSubs, WithSubs };
-
-// The printable report, or for scripts only the folder lines, each the size in bytes (empty
-// when unknown), a tab and the folder's text on its report line exactly as on disk: its
-// bytes, not lower-cased. Tsv ends a line with LF and writes a tab, a line break and a
-// backslash in a name as "\t", "\n" and "\\"; TsvNullEnded ends it with NUL, escaping
-// nothing.
-enum class ListFormat { Report, Tsv, TsvNullEnded };
 
 struct ListRequest {
     // The folder to walk as the system names it, absolute, without a trailing separator

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "listing/filesysteminfo.h"
+#include "listing/listfields.h"
+#include "listing/measurement.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -10,24 +14,28 @@
 
 // Reads a list back, as the window or kestrix-list wrote it, from bytes fed in pieces of
 // any size: the printable report (any header, any locale's digit grouping, lines ended
-// with CR LF or LF) or the lines for scripts (SIZE<TAB>PATH, ended with LF and escaped,
-// or ended with NUL). The kind is told by the first line. Each folder line is handed on
-// as soon as it is whole; anything that is not such a list stops the reading with the
-// line and the reason, and nothing after it is handed on.
+// with CR LF or LF) or the lines for scripts (SIZE<TAB>PATH, ended with LF, or with CR LF
+// throughout after a copy through another system, and escaped; or ended with NUL). The
+// form is told by the first line. Each folder line is handed on as soon as it is whole;
+// anything that is not such a list stops the reading with the line and the reason, and
+// nothing after it is handed on. Time and memory grow with the input, a line at a time:
+// no line may be longer than kLongestLine.
 class ListReader {
 public:
-    enum class Form { Unknown, Report, Tsv, TsvNullEnded };
+    static constexpr qsizetype kLongestLine = 1024 * 1024;
 
-    // What a report's header says; empty for the lines for scripts.
+    // What a report's head says; empty for the lines for scripts.
     struct Header {
         QString date;   // as written, in the writer's language
         QString folder; // the path line's folder, as shown there
         bool withSubs = false;
+        Measurement measurement; // as its line says, or the defaults without one
     };
 
     // A folder line: its text (the report's, in UTF-8) or its path (the exact bytes, the
-    // escapes undone), and its size; nothing when blank.
-    using Folder = std::function<void(QByteArrayView path, std::optional<quint64> size)>;
+    // escapes undone), and its size; nothing when blank. Returns why the line cannot be
+    // taken, or an empty text.
+    using Folder = std::function<QString(QByteArrayView path, std::optional<ByteTotal> size)>;
 
     explicit ListReader(Folder folder);
 
@@ -38,9 +46,10 @@ public:
     bool finish();
 
     QString error() const { return error_; }
-    Form form() const { return form_; }
+    // Nothing until the first line is whole.
+    std::optional<ListFormat> form() const { return form_; }
+    bool isReport() const { return form_ == ListFormat::Report; }
     const Header& header() const { return header_; }
-    qint64 folderCount() const { return folders_; }
     qint64 lineNumber() const { return lineNumber_; }
 
 private:
@@ -48,17 +57,19 @@ private:
     bool reportLine(QByteArrayView text);
     bool folderLine(QByteArrayView text);
     bool tsvLine(QByteArrayView text);
+    bool hand(QByteArrayView path, std::optional<ByteTotal> size);
     bool fail(const QString& why);
-    char terminator() const { return form_ == Form::TsvNullEnded ? '\0' : '\n'; }
+    // The size field ending a report line (all spaces for a blank size); false when none.
+    bool sizeField(QByteArrayView field, std::optional<ByteTotal>& size, QString& why) const;
 
     Folder folder_;
-    Form form_ = Form::Unknown;
+    std::optional<ListFormat> form_;
+    bool crLf_ = false; // lines for scripts whose every line ends with CR LF
     Header header_;
     QByteArray carry_;       // the start of a line not yet ended
     QByteArray pendingName_; // a long name whose size is on the next line
     QByteArray unescaped_;
     qint64 lineNumber_ = 0;
-    qint64 folders_ = 0;
     int reportStep_ = 0; // the next of the report's fixed lines, then the folder lines
     bool done_ = false;  // the total line was read
     QString error_;

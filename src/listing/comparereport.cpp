@@ -1,4 +1,4 @@
-#include "cli/comparereport.h"
+#include "listing/comparereport.h"
 
 #include "listing/listfields.h"
 #include "listing/listfilewriter.h"
@@ -16,10 +16,7 @@ constexpr int kPercentEnd = 96;
 constexpr int kNameRoom = 44;
 
 int columnsOf(QStringView text) {
-    int columns = 0;
-    for (const QChar c : text)
-        columns += c.isLowSurrogate() ? 0 : 1;
-    return columns;
+    return int(listfields::columnsOf(text));
 }
 
 // Fields right-aligned at their ends, pushed on by one space where the one before ran
@@ -53,9 +50,7 @@ private:
 
 class Texts {
 public:
-    explicit Texts(const QLocale& locale) : locale_(locale), plain_(locale) {
-        plain_.setNumberOptions(QLocale::OmitGroupSeparator);
-    }
+    explicit Texts(const QLocale& locale) : locale_(locale) {}
     QString size(ByteTotal bytes) const { return listfields::groupedNumber(bytes, locale_); }
     QString change(__int128 change) const {
         const QString digits = size(ByteTotal(change < 0 ? -change : change));
@@ -64,13 +59,14 @@ public:
     QString percent(__int128 change, ByteTotal earlier) const {
         if (earlier == 0)
             return {};
-        const QString figure = plain_.toString(double(change) * 100.0 / double(earlier), 'f', 1);
+        // Digits as the sizes have them, whatever the locale's own; its decimal point.
+        QString figure = QLocale::c().toString(double(change) * 100.0 / double(earlier), 'f', 1);
+        figure.replace(u'.', locale_.decimalPoint());
         return change > 0 ? u'+' + figure : figure;
     }
 
 private:
     const QLocale& locale_;
-    QLocale plain_;
 };
 
 // Which of the ordered lines are shown: the others are summed up.
@@ -96,69 +92,54 @@ std::vector<bool> shownLines(const std::vector<Line>& lines, const CompareReport
     return shown;
 }
 
-void writeTsv(const Comparison& comparison, const CompareReport& report,
+// Looked at after each line: a stop asked for, or a write that failed.
+bool stopped(const CompareReport& report, const ListFileWriter& out) {
+    return out.failed() || (report.stopRequested && report.stopRequested());
+}
+
+bool writeTsv(const Comparison& comparison, const CompareReport& report,
               const std::vector<bool>& shown, ListFileWriter& out) {
-    const bool nullEnded = report.form == CompareReport::Form::TsvNullEnded;
     QByteArray record;
     for (std::size_t i = 0; i < comparison.lines().size(); ++i) {
         if (!shown[i])
             continue;
         const Line& line = comparison.lines()[i];
-        const auto number = [](quint64 size) {
-            return size == Comparison::kUnknown ? QByteArray() : QByteArray::number(size);
+        const auto figure = [](bool in, ByteTotal size) {
+            return in && size != Comparison::kUnknown ? std::optional(size) : std::nullopt;
         };
         record.resize(0);
         if (line.kind() != Kind::Unknown) {
             const __int128 change = line.change();
+            if (change < 0)
+                record += '-';
             listfields::FieldRoom room;
-            record =
+            record +=
                 QStringView(listfields::plainNumber(ByteTotal(change < 0 ? -change : change), room))
                     .toLatin1();
-            if (change < 0)
-                record.prepend('-');
         }
-        record += '\t' + number(line.inEarlier ? line.earlier : Comparison::kUnknown) + '\t' +
-                  number(line.inLater ? line.now : Comparison::kUnknown) + '\t';
-        const QByteArray path = report.pathOf(line);
-        if (nullEnded)
-            record += path;
-        else
-            for (const char c : path)
-                record += c == '\t'   ? "\\t"
-                          : c == '\n' ? "\\n"
-                          : c == '\\' ? "\\\\"
-                                      : QByteArray(1, c);
-        out.writeRecord(record, nullEnded ? '\0' : '\n');
+        record += '\t';
+        listfields::appendRecord(record,
+                                 {figure(line.inEarlier, line.earlier), figure(line.inLater, line.now)},
+                                 report.pathOf(line), report.form);
+        out.writeRecord(record, report.form == ListFormat::TsvNullEnded ? '\0' : '\n');
+        if (stopped(report, out))
+            return false;
     }
+    return true;
 }
 
 } // namespace
 
-void writeComparison(const Comparison& comparison, const CompareReport& report,
+bool writeComparison(const Comparison& comparison, const CompareReport& report,
                      ListFileWriter& out) {
     const std::vector<Line>& lines = comparison.lines();
     const std::vector<bool> shown = shownLines(lines, report);
-    if (report.form != CompareReport::Form::Report) {
-        writeTsv(comparison, report, shown, out);
-        return;
-    }
-    using namespace listfields;
+    if (report.form != ListFormat::Report)
+        return writeTsv(comparison, report, shown, out);
     const Texts text(report.locale);
-    const QString rule(kRuleLength, u'_');
-    out.append(rule);
-    out.endLine();
-    out.endLine();
-    out.placeAt(kHeaderColumn);
-    out.append(report.headerText);
-    out.append(QStringLiteral("     %1 to %2").arg(report.earlierDate, report.laterDate));
-    out.endLine();
-    out.append(rule);
-    out.endLine();
-    out.endLine();
-    out.append(QStringLiteral(" Path - %1  (%2)")
-                   .arg(report.folder, report.withSubs ? u"with subs" : u"no subs"));
-    out.endLine();
-    out.endLine();
+    writeReportHead(out, {report.headerText,
+                          QStringLiteral("%1 to %2").arg(report.earlierDate, report.laterDate),
+                          report.folder, report.withSubs, report.measuredBy});
     Row titles(out);
     titles.field(QStringLiteral("earlier"), kEarlierEnd);
     titles.field(QStringLiteral("now"), kNowEnd);
@@ -187,8 +168,8 @@ void writeComparison(const Comparison& comparison, const CompareReport& report,
         }
         summary(); // the folders not shown stand where they come in the order
         Row row(out);
-        row.name(shownName(QString::fromUtf8(report.pathOf(line))));
-        const auto size = [&](bool in, quint64 bytes, const QString& mark) {
+        row.name(listfields::shownName(QString::fromUtf8(report.pathOf(line))));
+        const auto size = [&](bool in, ByteTotal bytes, const QString& mark) {
             return !in ? mark : bytes == Comparison::kUnknown ? QString() : text.size(bytes);
         };
         row.field(size(line.inEarlier, line.earlier, QStringLiteral("new")), kEarlierEnd);
@@ -202,6 +183,8 @@ void writeComparison(const Comparison& comparison, const CompareReport& report,
                       kPercentEnd);
         }
         row.end();
+        if (stopped(report, out))
+            return false;
     }
     summary();
     if (comparison.unchanged() > 0) {
@@ -219,4 +202,5 @@ void writeComparison(const Comparison& comparison, const CompareReport& report,
     total.field(text.change(change), kChangeEnd);
     total.field(text.percent(change, comparison.earlierTotal()), kPercentEnd);
     total.end();
+    return !stopped(report, out);
 }

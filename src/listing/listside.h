@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/listreader.h"
+#include "listing/listreader.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -20,7 +20,8 @@
 class ListSide {
 public:
     // The path below the listed folder, empty for the listed folder itself.
-    using Folder = std::function<void(QByteArrayView below, std::optional<quint64> size)>;
+    // Returns why the folder cannot be taken, or an empty text.
+    using Folder = std::function<QString(QByteArrayView below, std::optional<ByteTotal> size)>;
 
     explicit ListSide(Folder folder) : folder_(std::move(folder)) {}
 
@@ -28,32 +29,35 @@ public:
     // characters, lower case, or capitalised without subs): for matching with a report.
     void showAsReport() { asReport_ = true; }
 
-    // A folder line of `reader`; false when it is not below the listed folder (error()).
-    bool take(const ListReader& reader, QByteArrayView path, std::optional<quint64> size);
+    // A folder line of `reader`; why it cannot be one of this list (not below the listed
+    // folder, or beside it without subs; a name that is empty, "." or ".."), or empty.
+    QString take(const ListReader& reader, QByteArrayView path, std::optional<ByteTotal> size);
     // The end of the list; `withSubs` for lines for scripts whose mode did not show.
-    void finish(const ListReader& reader, bool withSubs);
+    // Returns why the line held back cannot be taken, or empty.
+    QString finish(const ListReader& reader, bool withSubs);
 
     std::optional<bool> withSubs() const { return withSubs_; }
-    bool isReport() const { return form_ == ListReader::Form::Report; }
-    QString error() const { return error_; }
+    bool isReport() const { return form_ == ListFormat::Report; }
+    // The listed folder as this list names it: the report's path line, or the folder its
+    // lines for scripts begin with ("/" for those of the root's folders).
+    QString folder(const ListReader& reader) const;
 
     // A folder's text as this list gives it (report) or its path (exact bytes), from its
     // path below the listed folder.
     QByteArray pathOf(QByteArrayView below) const;
 
 private:
-    void hand(QByteArrayView below, std::optional<quint64> size);
-    void handFirst(bool withSubs);
+    QString hand(QByteArrayView below, std::optional<ByteTotal> size);
+    QString handFirst(bool withSubs);
     QByteArray reportText(QByteArrayView bytes) const;
 
     Folder folder_;
-    ListReader::Form form_ = ListReader::Form::Unknown;
+    std::optional<ListFormat> form_;
     std::optional<bool> withSubs_;
     bool asReport_ = false;
     bool rootStyle_ = false; // lines for scripts that begin at the root
     QByteArray top_;         // with subs: the listed folder's own line
     QByteArray prefix_;      // what comes before the path below the listed folder
-    std::optional<std::pair<QByteArray, std::optional<quint64>>> first_; // held until the second
+    std::optional<std::pair<QByteArray, std::optional<ByteTotal>>> first_; // held until the second
     QByteArray shown_;
-    QString error_;
 };

@@ -1,15 +1,14 @@
-#include "cli/listreader.h"
+#include "listing/listreader.h"
 
 #include <cstring>
 #include <limits>
 
 namespace {
 
-constexpr int kRuleLength = 97;
-constexpr int kSizeAt = 82;      // characters before the size field
-constexpr int kLineColumns = 96; // a folder line's length, but for longer sizes
-constexpr int kTotalAt = 79;     // characters before the total field
-constexpr qsizetype kLongestLine = 1024 * 1024;
+using namespace listfields;
+
+constexpr int kSizeAt = kSizeColumn - 1;   // characters before the size field
+constexpr int kTotalAt = kTotalColumn - 1; // characters before the total field
 
 bool isRule(QByteArrayView text, char c, qsizetype before, qsizetype length) {
     if (text.size() != before + length)
@@ -21,74 +20,30 @@ bool isRule(QByteArrayView text, char c, qsizetype before, qsizetype length) {
     return true;
 }
 
-bool isContinuation(char c) {
-    return (uchar(c) & 0xC0) == 0x80;
-}
-
 // The byte at which the character `column` (from 0) begins; -1 when the line is shorter.
 qsizetype byteOfColumn(QByteArrayView text, qsizetype column) {
     qsizetype seen = -1;
     for (qsizetype i = 0; i < text.size(); ++i) {
-        if (!isContinuation(text[i]) && ++seen == column)
+        if ((uchar(text[i]) & 0xC0) != 0x80 && ++seen == column)
             return i;
     }
     return -1;
 }
 
-qsizetype columnsOf(QByteArrayView text) {
-    qsizetype columns = 0;
-    for (const char c : text)
-        columns += isContinuation(c) ? 0 : 1;
-    return columns;
+QByteArrayView trimmedRight(QByteArrayView text) {
+    while (!text.isEmpty() && text.back() == ' ')
+        text.chop(1);
+    return text;
 }
 
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
+const QString kTooLarge = QStringLiteral("a size too large for a list (over 2^127 - 1 bytes)");
 
-bool addDigit(quint64& value, char c) {
-    const quint64 digit = quint64(c - '0');
-    if (value > (std::numeric_limits<quint64>::max() - 1 - digit) / 10)
-        return false; // the largest value stands for "unknown" elsewhere: never a size
-    value = value * 10 + digit;
-    return true;
-}
+} // namespace
 
-// Digits in groups of three with one separator of the writer's locale throughout
-// ("1,234", "1.234", "1 234", "1’234"), or digits alone.
-std::optional<quint64> groupedNumber(QByteArrayView text) {
-    quint64 value = 0;
-    QByteArrayView separator;
-    qsizetype i = 0;
-    int groups = 0;
-    while (i < text.size()) {
-        const qsizetype digitsAt = i;
-        while (i < text.size() && isDigit(text[i])) {
-            if (!addDigit(value, text[i]))
-                return std::nullopt;
-            ++i;
-        }
-        const qsizetype digits = i - digitsAt;
-        if (digits == 0 || (groups > 0 && digits != 3) ||
-            (groups == 0 && i < text.size() && digits > 3))
-            return std::nullopt;
-        ++groups;
-        if (i == text.size())
-            break;
-        const qsizetype separatorAt = i;
-        while (i < text.size() && !isDigit(text[i]))
-            ++i;
-        const QByteArrayView here = text.sliced(separatorAt, i - separatorAt);
-        if (here.size() > 12 || i == text.size() || (groups > 1 && here != separator))
-            return std::nullopt;
-        separator = here;
-    }
-    return groups > 0 ? std::optional(value) : std::nullopt;
-}
+ListReader::ListReader(Folder folder) : folder_(std::move(folder)) {}
 
-// A size field: one space or more, then the number; all spaces for a blank size. Holds
-// `size` and returns true when it is one.
-bool sizeField(QByteArrayView field, std::optional<quint64>& size) {
+bool ListReader::sizeField(QByteArrayView field, std::optional<ByteTotal>& size,
+                           QString& why) const {
     qsizetype spaces = 0;
     while (spaces < field.size() && field[spaces] == ' ')
         ++spaces;
@@ -98,19 +53,24 @@ bool sizeField(QByteArrayView field, std::optional<quint64>& size) {
         size.reset();
         return columnsOf(field) == kLineColumns - kSizeAt;
     }
-    size = groupedNumber(field.sliced(spaces));
-    return size.has_value();
+    ByteTotal value = 0;
+    switch (readFigure(field.sliced(spaces), true, value)) {
+    case Figure::Read:
+        size = value;
+        return true;
+    case Figure::TooLarge:
+        why = kTooLarge;
+        return false;
+    case Figure::NotAFigure:
+        break;
+    }
+    return false;
 }
 
-QByteArrayView trimmedRight(QByteArrayView text) {
-    while (!text.isEmpty() && text.back() == ' ')
-        text.chop(1);
-    return text;
+bool ListReader::hand(QByteArrayView path, std::optional<ByteTotal> size) {
+    const QString why = folder_(path, size);
+    return why.isEmpty() || fail(why);
 }
-
-} // namespace
-
-ListReader::ListReader(Folder folder) : folder_(std::move(folder)) {}
 
 bool ListReader::fail(const QString& why) {
     if (error_.isEmpty())
@@ -121,8 +81,8 @@ bool ListReader::fail(const QString& why) {
 bool ListReader::feed(QByteArrayView bytes) {
     if (!error_.isEmpty())
         return false;
-    if (form_ == Form::Unknown) {
-        // The first line end tells the kind: a NUL before any LF, lines for scripts
+    if (!form_) {
+        // The first line end tells the form: a NUL before any LF, lines for scripts
         // ended with NUL; a rule of underscores, the report.
         carry_.append(bytes.data(), bytes.size());
         const qsizetype lf = carry_.indexOf('\n');
@@ -135,18 +95,19 @@ bool ListReader::feed(QByteArrayView bytes) {
             return true;
         }
         if (nul >= 0 && (lf < 0 || nul < lf)) {
-            form_ = Form::TsvNullEnded;
+            form_ = ListFormat::TsvNullEnded;
         } else {
             QByteArrayView first = QByteArrayView(carry_).first(lf);
-            if (first.endsWith('\r'))
+            crLf_ = first.endsWith('\r');
+            if (crLf_)
                 first.chop(1);
-            form_ = isRule(first, '_', 0, kRuleLength) ? Form::Report : Form::Tsv;
+            form_ = isRule(first, '_', 0, kRuleLength) ? ListFormat::Report : ListFormat::Tsv;
         }
         const QByteArray all = std::move(carry_);
         carry_ = QByteArray();
         return feed(all);
     }
-    const char end = terminator();
+    const char end = *form_ == ListFormat::TsvNullEnded ? '\0' : '\n';
     const char* const data = bytes.data();
     qsizetype at = 0;
     if (!carry_.isEmpty()) {
@@ -157,6 +118,8 @@ bool ListReader::feed(QByteArrayView bytes) {
                    (++lineNumber_, fail(QStringLiteral("a line of more than a MiB")));
         const QByteArray whole = std::move(carry_);
         carry_ = QByteArray();
+        if (whole.size() > kLongestLine)
+            return ++lineNumber_, fail(QStringLiteral("a line of more than a MiB"));
         if (!line(whole))
             return false;
         at = ends + 1;
@@ -165,9 +128,13 @@ bool ListReader::feed(QByteArrayView bytes) {
         const void* found = std::memchr(data + at, end, std::size_t(bytes.size() - at));
         if (!found) {
             carry_.append(data + at, bytes.size() - at);
+            if (carry_.size() > kLongestLine)
+                return ++lineNumber_, fail(QStringLiteral("a line of more than a MiB"));
             break;
         }
         const qsizetype ends = static_cast<const char*>(found) - data;
+        if (ends - at > kLongestLine)
+            return ++lineNumber_, fail(QStringLiteral("a line of more than a MiB"));
         if (!line(QByteArrayView(data + at, ends - at)))
             return false;
         at = ends + 1;
@@ -178,15 +145,15 @@ bool ListReader::feed(QByteArrayView bytes) {
 bool ListReader::finish() {
     if (!error_.isEmpty())
         return false;
-    if (form_ == Form::Unknown && carry_.isEmpty()) {
+    if (!form_ && carry_.isEmpty()) {
         error_ = QStringLiteral("the file is empty");
         return false;
     }
-    if (!carry_.isEmpty() || form_ == Form::Unknown) {
+    if (!carry_.isEmpty() || !form_) {
         ++lineNumber_;
         return fail(QStringLiteral("the list is cut short in the middle of this line"));
     }
-    if (form_ == Form::Report && !done_)
+    if (isReport() && !done_)
         return fail(QStringLiteral("the list is cut short: it ends before its total line"));
     return true;
 }
@@ -195,12 +162,19 @@ bool ListReader::line(QByteArrayView text) {
     ++lineNumber_;
     if (done_)
         return fail(QStringLiteral("text after the total line"));
-    if (form_ == Form::TsvNullEnded)
+    if (*form_ == ListFormat::TsvNullEnded)
         return tsvLine(text);
     if (text.contains('\0'))
         return fail(QStringLiteral("a NUL byte, as in a binary file"));
-    if (form_ == Form::Tsv)
-        return tsvLine(text);
+    if (*form_ == ListFormat::Tsv) {
+        // A carriage return never ends a path here: the writer escapes it.
+        if (text.endsWith('\r') != crLf_)
+            return fail(crLf_ ? QStringLiteral("a line ended with LF alone, where the first "
+                                               "ended with CR LF")
+                              : QStringLiteral("a line ended with CR LF, where the first ended "
+                                               "with LF alone"));
+        return tsvLine(crLf_ ? text.chopped(1) : text);
+    }
     if (text.endsWith('\r'))
         text.chop(1);
     for (const char c : text) {
@@ -221,42 +195,51 @@ bool ListReader::reportLine(QByteArrayView text) {
                fail(QStringLiteral("a rule of %1 underscores was expected").arg(kRuleLength));
     case 1:
     case 4:
-    case 6:
+    case 7:
         return text.isEmpty() || fail(QStringLiteral("an empty line was expected"));
     case 2: {
         // The header text, five spaces and the date: the date holds no five spaces.
         const QString header = QString::fromUtf8(text);
-        const qsizetype dateAt = header.lastIndexOf(QStringLiteral("     "));
-        if (!header.startsWith(QString(19, u' ')) || dateAt < 19 || dateAt + 5 == header.size())
+        const qsizetype dateAt = header.lastIndexOf(kDateLead);
+        if (!header.startsWith(QString(kHeaderColumn - 1, u' ')) || dateAt < kHeaderColumn - 1 ||
+            dateAt + kDateLead.size() == header.size())
             return fail(QStringLiteral("a header line with a date was expected"));
-        header_.date = header.mid(dateAt + 5);
+        header_.date = header.mid(dateAt + kDateLead.size());
         return true;
     }
-    case 5: {
-        const QString path = QString::fromUtf8(text);
-        const QString withSubs = QStringLiteral("  (with subs)");
-        const QString noSubs = QStringLiteral("  (no subs)");
-        header_.withSubs = path.endsWith(withSubs);
-        const qsizetype suffix = header_.withSubs ? withSubs.size() : noSubs.size();
-        if (!path.startsWith(QStringLiteral(" Path - ")) ||
-            !(header_.withSubs || path.endsWith(noSubs)) || path.size() < 8 + suffix + 1)
-            return fail(QStringLiteral("the path line (\" Path - FOLDER  (with subs)\") was "
-                                       "expected"));
-        header_.folder = path.mid(8, path.size() - 8 - suffix);
+    case 5:
+        return readPathLine(QString::fromUtf8(text), header_.folder, header_.withSubs) ||
+               fail(QStringLiteral("the path line (\" Path - FOLDER  (with subs)\") was "
+                                   "expected"));
+    case 6: {
+        // How the list was measured, when not by default; else the empty line.
+        const QString line = QString::fromUtf8(text);
+        if (text.isEmpty()) {
+            ++reportStep_;
+            return true;
+        }
+        std::optional<Measurement> measurement;
+        if (line.startsWith(kMeasuredLead))
+            measurement = Measurement::fromOptions(QStringView(line).sliced(kMeasuredLead.size()));
+        if (!measurement)
+            return fail(QStringLiteral("an empty line, or how the list was measured (\" Measured "
+                                       "- --size=disk\"), was expected"));
+        header_.measurement = std::move(*measurement);
         return true;
     }
-    case 7:
+    case 8:
         --reportStep_; // folder lines until the hyphen rule
-        if (pendingName_.isEmpty() && isRule(text, '-', kSizeAt - 1, 15)) {
-            reportStep_ = 8;
+        if (pendingName_.isEmpty() && isRule(text, '-', kSizeAt - 1, kHyphenRuleLength)) {
+            reportStep_ = 9;
             return true;
         }
         return folderLine(text);
     default: {
-        std::optional<quint64> total;
+        std::optional<ByteTotal> total;
+        QString why;
         if (!text.startsWith(QByteArray(kTotalAt, ' ')) || columnsOf(text) < kLineColumns ||
-            !sizeField(text.sliced(kTotalAt - 1), total) || !total)
-            return fail(QStringLiteral("the total line was expected"));
+            !sizeField(text.sliced(kTotalAt - 1), total, why) || !total)
+            return fail(why.isEmpty() ? QStringLiteral("the total line was expected") : why);
         done_ = true;
         return true;
     }
@@ -264,26 +247,25 @@ bool ListReader::reportLine(QByteArrayView text) {
 }
 
 bool ListReader::folderLine(QByteArrayView text) {
-    std::optional<quint64> size;
+    std::optional<ByteTotal> size;
+    QString why;
     const qsizetype fieldAt = byteOfColumn(text, kSizeAt);
-    const bool hasField =
-        fieldAt >= 0 && columnsOf(text) >= kLineColumns && sizeField(text.sliced(fieldAt), size);
+    const bool hasField = fieldAt >= 0 && columnsOf(text) >= kLineColumns &&
+                          sizeField(text.sliced(fieldAt), size, why);
+    if (!why.isEmpty())
+        return fail(why);
     if (!pendingName_.isEmpty()) {
         // The size of a name too long for its line, alone after 82 spaces.
         if (!hasField || !trimmedRight(text.first(fieldAt)).isEmpty())
             return fail(QStringLiteral("the size of the long name above was expected"));
-        ++folders_;
-        folder_(pendingName_, size);
+        const QByteArray name = std::move(pendingName_);
         pendingName_.clear();
-        return true;
+        return hand(name, size);
     }
     const QByteArrayView name = hasField ? trimmedRight(text.first(fieldAt)) : QByteArrayView();
     const bool nameFits = !name.isEmpty() && (!header_.withSubs || name.endsWith('/'));
-    if (hasField && nameFits) {
-        ++folders_;
-        folder_(name, size);
-        return true;
-    }
+    if (hasField && nameFits)
+        return hand(name, size);
     const QByteArrayView whole = trimmedRight(text);
     if (!whole.isEmpty() && columnsOf(text) > kSizeAt &&
         (!header_.withSubs || whole.endsWith('/'))) {
@@ -298,39 +280,32 @@ bool ListReader::folderLine(QByteArrayView text) {
 bool ListReader::tsvLine(QByteArrayView text) {
     const qsizetype tab = text.indexOf('\t');
     if (tab < 0 || tab + 1 == text.size()) {
-        // The first line decided the kind: say what it looked like.
+        // The first line decided the form: say what it looked like.
         if (lineNumber_ == 1)
-            return fail(form_ == Form::TsvNullEnded
+            return fail(*form_ == ListFormat::TsvNullEnded
                             ? QStringLiteral("binary data, not SIZE<TAB>PATH")
                             : QStringLiteral("neither the report's rule of underscores nor "
                                              "SIZE<TAB>PATH"));
         return fail(QStringLiteral("SIZE<TAB>PATH was expected"));
     }
-    std::optional<quint64> size;
+    std::optional<ByteTotal> size;
     if (tab > 0) {
-        quint64 value = 0;
-        for (const char c : text.first(tab)) {
-            if (!isDigit(c) || !addDigit(value, c))
-                return fail(QStringLiteral("SIZE<TAB>PATH was expected, SIZE in digits"));
+        ByteTotal value = 0;
+        switch (readFigure(text.first(tab), false, value)) {
+        case Figure::Read:
+            size = value;
+            break;
+        case Figure::TooLarge:
+            return fail(kTooLarge);
+        case Figure::NotAFigure:
+            return fail(QStringLiteral("SIZE<TAB>PATH was expected, SIZE in digits"));
         }
-        size = value;
     }
     QByteArrayView path = text.sliced(tab + 1);
-    if (form_ == Form::Tsv && path.contains('\\')) {
-        unescaped_.resize(0);
-        for (qsizetype i = 0; i < path.size(); ++i) {
-            if (path[i] != '\\') {
-                unescaped_ += path[i];
-                continue;
-            }
-            const char next = i + 1 < path.size() ? path[++i] : '\0';
-            if (next != 't' && next != 'n' && next != '\\')
-                return fail(QStringLiteral("a backslash not written as \\t, \\n or \\\\"));
-            unescaped_ += next == 't' ? '\t' : next == 'n' ? '\n' : '\\';
-        }
+    if (*form_ == ListFormat::Tsv && path.contains('\\')) {
+        if (!unescape(path, unescaped_))
+            return fail(QStringLiteral("a backslash not written as \\t, \\n, \\r or \\\\"));
         path = unescaped_;
     }
-    ++folders_;
-    folder_(path, size);
-    return true;
+    return hand(path, size);
 }

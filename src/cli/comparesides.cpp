@@ -1,0 +1,250 @@
+#include "cli/comparesides.h"
+
+#include "cli/clirun.h"
+#include "listing/listfields.h"
+#include "platform/system/interrupt.h"
+#include "platform/system/readablefile.h"
+
+#include <QFile>
+
+ListInput::ListInput(ListSide::Folder folder)
+    : side(std::move(folder)), reader([this](QByteArrayView path, std::optional<ByteTotal> size) {
+          return side.take(reader, path, size);
+      }) {}
+
+QString ListInput::finish(bool withSubs) {
+    const QString why = side.finish(reader, withSubs);
+    return why.isEmpty() ? why : QStringLiteral("line %1: %2").arg(reader.lineNumber()).arg(why);
+}
+
+namespace {
+
+// The form a list file starts in, from its first line; nothing when it says none.
+std::optional<ListFormat> formOf(const QByteArray& path) {
+    QFile file;
+    if (!ReadableFile::open(file, path).isEmpty())
+        return std::nullopt;
+    ListReader sniff([](QByteArrayView, std::optional<ByteTotal>) { return QString(); });
+    sniff.feed(file.read(64 * 1024));
+    return sniff.form();
+}
+
+QString fileDate(const QByteArray& path, const QLocale& locale) {
+    QFile file;
+    ReadableFile::open(file, path);
+    return listfields::headerDate(ReadableFile::modified(file).date(), locale);
+}
+
+QString shownList(const char* role, const QByteArray& path) {
+    return QStringLiteral("%1 '%2'").arg(QLatin1StringView(role), QFile::decodeName(path));
+}
+
+} // namespace
+
+Sides::Sides(const CliOptions& options, bool laterIsFile)
+    : earlier([this](QByteArrayView below, std::optional<ByteTotal> size) {
+          return comparison.addEarlier(below, size);
+      }),
+      later([this](QByteArrayView below, std::optional<ByteTotal> size) {
+          return comparison.addLater(below, size);
+      }),
+      laterIsFile_(laterIsFile), earlierShown_(shownList("EARLIER", options.compareWith)),
+      laterShown_(laterIsFile ? shownList("LATER", options.folder)
+                              : QStringLiteral("the new list of %1")
+                                    .arg(QFile::decodeName(options.folder))) {
+    // Lines for scripts are matched with a report by the text the report would show.
+    if (laterIsFile) {
+        const std::optional<ListFormat> before = formOf(options.compareWith);
+        const std::optional<ListFormat> now = formOf(options.folder);
+        if (before && now && (*before == ListFormat::Report) != (*now == ListFormat::Report)) {
+            earlier.side.showAsReport();
+            later.side.showAsReport();
+        }
+    }
+}
+
+std::optional<int> Sides::readListFile(const QByteArray& path, const QString& shown,
+                                       ListInput& input) {
+    QFile file;
+    QString why = ReadableFile::open(file, path);
+    const ReadableFile::Kind kind = ReadableFile::kindOf(path);
+    if (!why.isEmpty() && kind != ReadableFile::Kind::Folder && kind != ReadableFile::Kind::Other)
+        why = QStringLiteral("cannot be read: %1").arg(why); // the system's reason
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    while (why.isEmpty()) {
+        if (interruptRequested()) {
+            printError(QStringLiteral("interrupted: no comparison written"));
+            return kInterrupted;
+        }
+        const qint64 got = file.read(buffer.data(), buffer.size());
+        if (got < 0)
+            why = QStringLiteral("cannot be read: %1").arg(file.errorString());
+        else if (got == 0 ? !input.reader.finish() : !input.reader.feed(buffer.first(got)))
+            why = QStringLiteral("not a whole Kestrix list: %1").arg(input.reader.error());
+        else if (got == 0)
+            break;
+    }
+    if (why.isEmpty())
+        return std::nullopt;
+    printError(QStringLiteral("%1: %2").arg(shown, why));
+    return kUsage;
+}
+
+std::optional<int> Sides::readEarlier(const CliOptions& options) {
+    if (const std::optional<int> status = readListFile(options.compareWith, earlierShown_, earlier))
+        return status;
+    if (const QString why = earlier.finish(options.withSubs); !why.isEmpty()) {
+        printError(QStringLiteral("%1: not a whole Kestrix list: %2").arg(earlierShown_, why));
+        return kUsage;
+    }
+    withSubs = *earlier.side.withSubs();
+    if (options.withSubs && !withSubs)
+        return usageError(QStringLiteral("%1 is a list without subs: --with-subs does not go "
+                                         "with it")
+                              .arg(earlierShown_));
+    earlierDate_ = earlier.reader.isReport() ? earlier.reader.header().date
+                                             : fileDate(options.compareWith, locale);
+    return laterIsFile_ ? std::nullopt : settleMeasurement(options);
+}
+
+std::optional<int> Sides::readLater(const CliOptions& options) {
+    if (const std::optional<int> status = readListFile(options.folder, laterShown_, later))
+        return status;
+    if (const QString why = later.finish(withSubs); !why.isEmpty()) {
+        printError(QStringLiteral("%1: not a whole Kestrix list: %2").arg(laterShown_, why));
+        return kUsage;
+    }
+    if (*later.side.withSubs() != withSubs) {
+        printError(QStringLiteral("%1 is a list %2 subs, %3 %4: they cannot be compared")
+                       .arg(earlierShown_, withSubs ? u"with" : u"without", laterShown_,
+                            withSubs ? u"without" : u"with"));
+        return kUsage;
+    }
+    const bool isReport = later.reader.isReport();
+    laterDate = isReport ? later.reader.header().date : fileDate(options.folder, locale);
+    laterFolder = later.side.folder(later.reader);
+    laterFullPath = isReport;
+    return settleMeasurement(options);
+}
+
+std::optional<int> Sides::settleMeasurement(const CliOptions& options) {
+    std::optional<Measurement> said;
+    QString saidBy;
+    const std::pair<const ListInput*, QString> lists[] = {{&earlier, earlierShown_},
+                                                           {&later, laterShown_}};
+    for (const auto& [input, shown] : lists) {
+        if (input == &later && !laterIsFile_)
+            break;
+        if (!input->reader.isReport()) {
+            unmeasured_ << shown;
+            continue;
+        }
+        const Measurement& measured = input->reader.header().measurement;
+        if (said && measured != *said) {
+            const auto [mine, theirs] = measured.differencesFrom(*said);
+            printError(QStringLiteral("%1 was measured with %2, %3 with %4: they cannot be "
+                                      "compared")
+                           .arg(shown, mine, saidBy, theirs));
+            return kUsage;
+        }
+        said = measured;
+        saidBy = shown;
+    }
+    measurement = said.value_or(measurementOf(options));
+    Measurement asked = measurement;
+    if (options.given.size)
+        asked.diskUsage = options.diskUsage;
+    if (options.given.links)
+        asked.linksOnce = options.linksOnce;
+    if (options.given.oneFileSystem)
+        asked.oneFileSystem = true;
+    if (options.given.exclude)
+        asked.excludePatterns = measurementOf(options).excludePatterns;
+    if (asked != measurement) {
+        const auto [mine, theirs] = asked.differencesFrom(measurement);
+        return usageError(QStringLiteral("the command line asks for %1, but %2 was measured with "
+                                         "%3: leave the option out to measure as the list "
+                                         "was")
+                              .arg(mine, saidBy, theirs));
+    }
+    if (!unmeasured_.isEmpty())
+        printError(QStringLiteral("%1 %2 lines for scripts, which do not say how they were "
+                                  "measured: taken as measured %3")
+                       .arg(unmeasured_.join(QStringLiteral(" and ")),
+                            unmeasured_.size() > 1 ? u"are" : u"is",
+                            measurement.isDefault()
+                                ? QStringLiteral("by default (--size=apparent --links=each)")
+                                : QStringLiteral("with ") + measurement.options()));
+    return std::nullopt;
+}
+
+void Sides::warnOfOtherFolders() const {
+    // Only paths from the root tell a folder: lines for scripts may name it as given.
+    const QString before = earlier.side.folder(earlier.reader);
+    if (before.startsWith(u'/') && laterFolder.startsWith(u'/') &&
+        before.toLower() != laterFolder.toLower())
+        printError(QStringLiteral("%1 is a list of %2, %3 of %4: they are compared all the same")
+                       .arg(earlierShown_, before, laterShown_, laterFolder));
+}
+
+void Sides::tellClashesAndUnknowns() const {
+    const std::pair<const ListInput*, QString> lists[] = {{&earlier, earlierShown_},
+                                                          {&later, laterShown_}};
+    for (const auto& [input, shown] : lists) {
+        const Comparison::Clashes& clashes =
+            input == &earlier ? comparison.earlierClashes() : comparison.laterClashes();
+        if (!clashes.first)
+            continue;
+        printError(QStringLiteral("more than one folder shows as '%1' in %2%3 (their names differ "
+                                  "only in case or in control characters): they are matched in "
+                                  "the order of the lists")
+                       .arg(QString::fromUtf8(input->side.pathOf(comparison.below(*clashes.first))),
+                            shown,
+                            clashes.count > 1 ? QStringLiteral(", and %1 more such folders")
+                                                    .arg(clashes.count - 1)
+                                              : QString()));
+    }
+    constexpr quint64 kNamedAtMost = 100;
+    quint64 unknown = 0;
+    const CompareReport shown = report(CliOptions());
+    for (const Comparison::Line& line : comparison.lines()) {
+        if (line.kind() != Comparison::Kind::Unknown || ++unknown > kNamedAtMost)
+            continue;
+        const bool blankBefore = line.inEarlier && line.earlier == Comparison::kUnknown;
+        printError(QStringLiteral("size of '%1' unknown (%2), left out of the totals")
+                       .arg(QString::fromUtf8(shown.pathOf(line)),
+                            blankBefore    ? QStringLiteral("blank in the earlier list")
+                            : laterIsFile_ ? QStringLiteral("blank in the later list")
+                                           : QStringLiteral("unreadable now")));
+    }
+    if (unknown > kNamedAtMost)
+        printError(QStringLiteral("%1 more folders of unknown size").arg(unknown - kNamedAtMost));
+}
+
+quint64 Sides::unknownCount() const {
+    quint64 unknown = 0;
+    for (const Comparison::Line& line : comparison.lines())
+        unknown += line.kind() == Comparison::Kind::Unknown;
+    return unknown;
+}
+
+CompareReport Sides::report(const CliOptions& options) const {
+    CompareReport report;
+    report.form = options.format;
+    report.headerText = options.headerText;
+    report.locale = locale;
+    report.withSubs = withSubs;
+    report.earlierDate = earlierDate_;
+    report.laterDate = laterDate;
+    report.folder = laterFolder;
+    report.measuredBy = measurement.options();
+    report.top = options.top;
+    report.minChange = options.minChange;
+    // Every line in the later list's style; a report without subs names the folders alone.
+    const bool namesAlone = options.format == ListFormat::Report && !withSubs;
+    report.pathOf = [this, namesAlone](const Comparison::Line& line) {
+        const QByteArray below = comparison.below(line.node);
+        return namesAlone ? below : later.side.pathOf(below);
+    };
+    return report;
+}
