@@ -8,9 +8,12 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <limits>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -45,13 +48,15 @@ struct Folder {
     std::string size; // as written, grouped; empty: blank
 };
 
+// `measured`: the options of a list not measured by default.
 QByteArray reportList(const std::string& date, const std::string& folder, bool withSubs,
                       const std::vector<Folder>& folders, const std::string& total,
-                      const char* end = "\r\n") {
+                      const char* end = "\r\n", const std::string& measured = "") {
     const std::string rule(97, '_');
     std::string text = rule + end + end + std::string(19, ' ') + "Set" + "     " + date + end +
                        rule + end + end + " Path - " + folder +
-                       (withSubs ? "  (with subs)" : "  (no subs)") + end + end;
+                       (withSubs ? "  (with subs)" : "  (no subs)") + end +
+                       (measured.empty() ? "" : " Measured - " + measured + end) + end;
     for (const Folder& f : folders)
         text += folderLine(f.name, f.size, end) + end;
     text += std::string(81, ' ') + std::string(15, '-') + end;
@@ -78,10 +83,13 @@ std::string row(const std::string& name, const std::string& earlier, const std::
     return text + line;
 }
 
-std::string head(const std::string& dates, const std::string& path) {
+std::string head(const std::string& dates, const std::string& path,
+                 const std::string& measured = "") {
     const std::string rule(97, '_');
     return rule + "\r\n\r\n" + std::string(19, ' ') + "     " + dates + "\r\n" + rule +
-           "\r\n\r\n Path - " + path + "\r\n\r\n" + row("", "earlier", "now", "change", "%");
+           "\r\n\r\n Path - " + path + "\r\n" +
+           (measured.empty() ? "" : " Measured - " + measured + "\r\n") + "\r\n" +
+           row("", "earlier", "now", "change", "%");
 }
 
 struct Outcome {
@@ -229,7 +237,24 @@ INSTANTIATE_TEST_SUITE_P(cli, ComparePair, ::testing::Values(
     PairCase{"EarlierWithoutFolders", reportList(kJan, "/d", false, {}, "0"),
              reportList(kFeb, "/d", false, {{"X", "0"}}, "0"), {"--format=tsv"}, "0\t\t0\tX\n", 0},
     PairCase{"ModesDiffer", reportList(kJan, "/d", false, {{"A", "1"}}, "1"),
-             reportList(kFeb, "/d", true, {{"d/", "1"}}, "1"), {}, "", 2, "cannot be compared"}),
+             reportList(kFeb, "/d", true, {{"d/", "1"}}, "1"), {}, "", 2, "cannot be compared"},
+    // The measurement travels with the lists, and two lists of other folders are compared.
+    PairCase{"MeasuredAlikeOtherFolders",
+             reportList(kJan, "/d", false, {{"A", "1"}}, "1", "\r\n", "--size=disk -x"),
+             reportList(kFeb, "/e", false, {{"A", "3"}}, "3", "\r\n", "--size=disk -x"), {"-x"},
+             lines({head(kDates, "/e  (no subs)", "--size=disk -x"),
+                    row("A", "1", "3", "+2", "+200.0"), kRule, row("", "1", "3", "+2", "+200.0")}),
+             0, "is a list of /d, LATER"},
+    PairCase{"MeasuredDifferently", reportList(kJan, "/d", false, {{"A", "1"}}, "1"),
+             reportList(kFeb, "/d", false, {{"A", "1"}}, "1", "\r\n", "--links=once --exclude='it'\\''s'"),
+             {}, "", 2, "was measured with --links=once --exclude='it'\\''s', EARLIER"},
+    PairCase{"CommandLineContradictsTheList",
+             reportList(kJan, "/d", false, {{"A", "1"}}, "1", "\r\n", "--size=disk"),
+             reportList(kFeb, "/d", false, {{"A", "1"}}, "1", "\r\n", "--size=disk"),
+             {"--size=apparent"}, "", 2, "asks for --size=apparent, but"},
+    // Lines for scripts copied through another system, and a carriage return in a name.
+    PairCase{"TsvCrLfReadAsLf", "5\tt\r\n3\tt/a\\r\r\n", "6\tt\n4\tt/a\\r\n", {"--format=tsv"},
+             "1\t5\t6\tt\n1\t3\t4\tt/a\\r\n", 0, "do not say how they were measured"}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
@@ -238,12 +263,16 @@ INSTANTIATE_TEST_SUITE_P(cli, ComparePair, ::testing::Values(
 struct BadCase {
     const char* name;
     QByteArray content; // written to EARLIER, unless `kind` says otherwise
-    const char* kind;   // "file", "fifo", "folder", "missing"
+    const char* kind;   // "file", "fifo", "folder", "missing", "output" (-o names EARLIER)
     const char* message;
+    QByteArray (*make)() = nullptr; // the content, for the large ones
+    int status = 2;                 // 0: read and compared, in bounded time and memory
 };
 void PrintTo(const BadCase& c, std::ostream* os) {
     *os << c.name;
 }
+
+const QByteArray kWhole = reportList(kJan, "/d", false, {{"A", "1"}}, "1");
 
 class CompareBadEarlier : public ::testing::TestWithParam<BadCase> {};
 
@@ -253,21 +282,46 @@ TEST_P(CompareBadEarlier, RefusedWithReasonAndNothingWritten) {
     const QString earlier = dir.filePath("earlier");
     const std::string kind = c.kind;
     if (kind == "file") {
-        ASSERT_TRUE(writeFile(earlier, c.content));
+        ASSERT_TRUE(writeFile(earlier, c.make ? c.make() : c.content));
     } else if (kind == "fifo") {
         ASSERT_EQ(::mkfifo(QFile::encodeName(earlier).constData(), 0600), 0);
     } else if (kind == "folder") {
         ASSERT_TRUE(QDir(dir.path()).mkdir("earlier"));
+    } else if (kind == "output") {
+        ASSERT_TRUE(writeFile(earlier, kWhole));
+        ASSERT_TRUE(QFile::link(earlier, dir.filePath("out")));
     }
     ASSERT_TRUE(QDir(dir.path()).mkdir("tree"));
+    const QString later = c.status == 0 ? earlier : dir.filePath("tree");
     const Outcome run = runList({QStringLiteral("--compare=") + earlier, QStringLiteral("-o"),
-                                 dir.filePath("out"), dir.filePath("tree")});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_TRUE(run.err.contains(c.message)) << run.err.data();
-    EXPECT_FALSE(QFile::exists(dir.filePath("out")));
+                                 dir.filePath("out"), later});
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_TRUE(run.err.contains(c.message)) << run.err.left(2000).data();
+    if (kind == "output")
+        EXPECT_EQ(readFile(earlier), kWhole);
+    else
+        EXPECT_EQ(QFile::exists(dir.filePath("out")), c.status == 0);
 }
 
-const QByteArray kWhole = reportList(kJan, "/d", false, {{"A", "1"}}, "1");
+// Twenty lines of paths a MiB long, each below a folder that has no line.
+QByteArray deepPaths() {
+    QByteArray list = "0\tt\n";
+    for (int i = 0; i < 20; ++i)
+        list += "1\tt/" + QByteArray("a/").repeated(500000) + QByteArray::number(i) + '\n';
+    return list;
+}
+
+QByteArray tenMegabytePath() {
+    return "0\tt\n1\tt/" + QByteArray("a/").repeated(5 << 20) + "b\n";
+}
+
+// A million folders of one-character names, each name many times over.
+QByteArray millionShortNames() {
+    QByteArray list;
+    for (int i = 0; i < 1000000; ++i)
+        list += QByteArray("1\tt/") + "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"[i % 62] + '\n';
+    return list;
+}
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(cli, CompareBadEarlier, ::testing::Values(
@@ -283,7 +337,16 @@ INSTANTIATE_TEST_SUITE_P(cli, CompareBadEarlier, ::testing::Values(
     BadCase{"BadEscape", "5\ta\\qb\n", "file", "line 1: a backslash"},
     BadCase{"Fifo", "", "fifo", "not a regular file"},
     BadCase{"Folder", "", "folder", "a folder, not a list file"},
-    BadCase{"Missing", "", "missing", "No such file or directory"}),
+    BadCase{"Missing", "", "missing", "No such file or directory"},
+    BadCase{"SizePast128Bits", "340282366920938463463374607431768211456\tt\n", "file", "line 1: a size too large"},
+    BadCase{"CrLfThenLf", "5\tt\r\n3\tt/a\n", "file", "line 2: a line ended with LF alone"},
+    BadCase{"PathOutsideTheFolder", "5\tt/a\n5\t/etc\n", "file", "line 2: a folder that is not beside"},
+    BadCase{"DotDotBelow", "5\tt\n5\tt/../../etc\n", "file", "line 2: a path with an empty name, '.' or '..'"},
+    BadCase{"DuOutput", "4096\ttree/a\n4096\ttree/b\n12288\ttree\n", "file", "line 3: a folder after the folders in it, as du"},
+    BadCase{"OutputIsEarlier", "", "output", "is the list"},
+    BadCase{"DeepPathsWithoutParents", "", "file", "line 2: a folder whose parent folder has no line before it", deepPaths},
+    BadCase{"PathOfTenMegabytes", "", "file", "line 2: a line of more than a MiB", tenMegabytePath},
+    BadCase{"MillionShortNames", "", "file", "more than one folder shows as 't/a' in EARLIER", millionShortNames, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
@@ -363,6 +426,131 @@ TEST(cliCompare, ChangesAddUpOnARandomTree) {
         EXPECT_EQ(figure(totalLine(readFile(jan))), before);
         EXPECT_EQ(figure(totalLine(readFile(feb))), now);
     }
+}
+
+// ---- Every list the program writes reads back as it was written ----
+
+struct RoundTrip {
+    const char* name;
+    QStringList options; // how the list is written
+    const char* locale = "C";
+    bool huge = false; // three files of 2^63 - 1 bytes: sizes and totals past 2^64
+};
+void PrintTo(const RoundTrip& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CompareRoundTrip : public ::testing::TestWithParam<RoundTrip> {};
+
+TEST_P(CompareRoundTrip, ComparedWithItselfAndWithItsTreeNothingChanged) {
+    const RoundTrip& c = GetParam();
+    // Only some file systems hold files of 2^63 - 1 bytes; tmpfs does.
+    QTemporaryDir dir(c.huge ? QStringLiteral("/dev/shm/kestrix-XXXXXX") : QString());
+    if (!dir.isValid())
+        GTEST_SKIP() << "no temporary folder in /dev/shm";
+    const QString tree = dir.filePath("T");
+    // Names the lines for scripts escape, the report shows with "?", or decodes with
+    // U+FFFD; a name too long for its line; a file with two names; a sparse file.
+    const QByteArray names[] = {"Plain/Deeper", "Tab\tName", "Line\nFeed", "Carriage\r",
+                                "Back\\slash",  "\xff\xfe",  QByteArray(90, 'L'),
+                                "Links",        "Sparse"};
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("T/Plain")));
+    for (const QByteArray& name : names)
+        ASSERT_EQ(::mkdir(QFile::encodeName(tree + '/').append(name).constData(), 0755), 0) << name.data();
+    makeFile(tree + "/Plain/f", 1000);
+    makeFile(tree + "/Plain/Deeper/g", 70000);
+    ASSERT_EQ(::link(QFile::encodeName(tree + "/Plain/f"), QFile::encodeName(tree + "/Links/h")), 0);
+    makeFile(tree + "/Sparse/s", qint64(1) << 30);
+    int folders = 9; // directly inside T
+    if (c.huge) {
+        ASSERT_TRUE(QDir(tree).mkpath(QStringLiteral("Huge/a")));
+        for (const char* file : {"f", "g", "h"}) {
+            QFile big(tree + "/Huge/a/" + file);
+            if (!big.open(QIODevice::WriteOnly) || !big.resize(std::numeric_limits<qint64>::max()))
+                GTEST_SKIP() << "no files of 2^63 - 1 bytes here";
+        }
+        folders += 1;
+    }
+    const bool withSubs = c.options.contains(QStringLiteral("--with-subs"));
+    if (withSubs)
+        folders += 2 + (c.huge ? 1 : 0); // T itself, Deeper, Huge/a
+    const QString list = dir.filePath("list");
+    const Outcome made = runList(c.options + QStringList{"-o", list, tree}, c.locale);
+    ASSERT_EQ(made.status, 0) << made.err.data();
+
+    // Lines for scripts do not say how they were measured: the scan is told again.
+    QStringList measuring = c.options;
+    measuring.removeIf([](const QString& option) {
+        return option == u"--with-subs" || option == u"-0" || option.startsWith(u"--format");
+    });
+    const bool tsv = !readFile(list).startsWith('_');
+    for (const QString& later : {list, tree}) {
+        SCOPED_TRACE(later == list ? "with itself" : "with its tree");
+        const bool told = tsv && later == tree;
+        const Outcome run = runList(
+            QStringList{"--compare=" + list, later} + (told ? measuring : QStringList()), c.locale);
+        EXPECT_EQ(run.status, 0) << run.err.data();
+        EXPECT_TRUE(run.out.contains(QStringLiteral("(%1 unchanged)").arg(folders).toUtf8()))
+            << run.out.data() << run.err.data();
+        // The head says how both were measured, as the list did or the command line.
+        const bool measured = !measuring.isEmpty() && (!tsv || told);
+        EXPECT_EQ(run.out.count("\r\n Measured - "), measured ? 1 : 0) << run.out.data();
+        EXPECT_EQ(run.out.count("\r\n"), 11 + (measured ? 1 : 0)) << run.out.data();
+    }
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(cli, CompareRoundTrip, ::testing::Values(
+    RoundTrip{"ReportNoSubs", {}},
+    RoundTrip{"ReportWithSubs", {"--with-subs"}},
+    RoundTrip{"ReportMeasuredGroupedByDots", {"--with-subs", "--size=disk", "--links=once", "-x",
+              "--exclude=it's *.tmp", "--exclude=\x01"}, "de_DE.UTF-8"},
+    RoundTrip{"ReportArabicGrouping", {"--links=once"}, "ar_EG.UTF-8"},
+    RoundTrip{"ReportThinSpaces", {"--with-subs", "--size=disk"}, "fr_FR.UTF-8"},
+    RoundTrip{"TsvWithSubsMeasured", {"--with-subs", "--format=tsv", "--links=once"}},
+    RoundTrip{"TsvNoSubs", {"--format=tsv"}},
+    RoundTrip{"NullEndedWithSubs", {"--with-subs", "-0", "--size=disk"}},
+    RoundTrip{"ReportPast64Bits", {"--with-subs"}, "C", true},
+    RoundTrip{"TsvPast64Bits", {"--format=tsv"}, "C", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+// ---- An interrupted comparison leaves its output as it was ----
+
+TEST(cliCompare, InterruptedComparisonLeavesTheOutputFileAsItWas) {
+    QTemporaryDir dir;
+    QByteArray earlier, later;
+    for (int i = 0; i < 200000; ++i) {
+        earlier += QByteArray::number(i) + "\tt/d" + QByteArray::number(i) + '\n';
+        later += QByteArray::number(2 * i + 1) + "\tt/d" + QByteArray::number(i) + '\n';
+    }
+    ASSERT_TRUE(writeFile(dir.filePath("earlier"), earlier));
+    ASSERT_TRUE(writeFile(dir.filePath("later"), later));
+    int interrupted = 0;
+    for (const int afterMs : {100, 400, 800, 1600}) {
+        SCOPED_TRACE(afterMs);
+        const QString out = dir.filePath("out.txt");
+        ASSERT_TRUE(writeFile(out, "the comparison of last month\n"));
+        QProcess process;
+        process.start(QStringLiteral(KESTRIX_LIST_BINARY),
+                      {"--compare=" + dir.filePath("earlier"), "-o", out, dir.filePath("later")});
+        ASSERT_TRUE(process.waitForStarted());
+        QThread::msleep(afterMs);
+        ::kill(pid_t(process.processId()), SIGTERM);
+        ASSERT_TRUE(process.waitForFinished(60000));
+        const QByteArray err = process.readAllStandardError();
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), 3)
+            << "nothing but the output beside the lists";
+        if (process.exitCode() == 0) {
+            EXPECT_TRUE(readFile(out).endsWith("+100.0\r\n")) << "whole, with its total";
+            continue;
+        }
+        ++interrupted;
+        EXPECT_EQ(process.exitCode(), 130) << err.data();
+        EXPECT_TRUE(err.contains("interrupted: no comparison written")) << err.data();
+        EXPECT_EQ(readFile(out), "the comparison of last month\n");
+    }
+    EXPECT_GT(interrupted, 0);
 }
 
 } // namespace

@@ -155,7 +155,8 @@ QString cliHelpText() {
         "                         given more than once)\n"
         "      --format=FORMAT    'report' (the default) or 'tsv': one line per folder,\n"
         "                         the size in bytes, a tab, the path as it is on disk\n"
-        "                         (tab, line break and backslash written \\t, \\n, \\\\)\n"
+        "                         (tab, line feed, carriage return and backslash\n"
+        "                         written \\t, \\n, \\r, \\\\)\n"
         "  -0, --null             as --format=tsv, each line ended with NUL instead of a\n"
         "                         line break, and nothing escaped\n"
         "      --threads=N        scan with N threads (1 to 64); without it, threads are\n"
@@ -168,9 +169,10 @@ QString cliHelpText() {
         "      --links=HOW        'each' (the default): a file with several names is\n"
         "                         counted at each; 'once': at its first name in the list,\n"
         "                         as du counts it\n"
-        "      --compare=EARLIER  compare the list EARLIER with a new list of FOLDER, in\n"
-        "                         EARLIER's mode, or with the later list LATER: one line\n"
-        "                         per folder that grew, shrank, is new or is gone\n"
+        "      --compare=EARLIER  compare the list EARLIER with a new list of FOLDER,\n"
+        "                         made in EARLIER's mode and measured as it was, or with\n"
+        "                         the later list LATER: one line per folder that grew,\n"
+        "                         shrank, is new or is gone\n"
         "      --top=N            with --compare: only the N largest growths and the N\n"
         "                         largest shrinks, the others summed up on one line\n"
         "      --min-change=SIZE  with --compare: only changes of SIZE bytes or more\n"
@@ -186,7 +188,8 @@ QString cliHelpText() {
         "  3    the list was written, but some folders could not be read (each is named\n"
         "       on standard error): their sizes, and those of the folders above, are blank;\n"
         "       a comparison was written, but some sizes in it are unknown\n"
-        "  130  interrupted: the list ends with the total of the lines written\n");
+        "  130  interrupted: the list ends with the total of the lines written (no\n"
+        "       comparison is written)\n");
 }
 
 CliOptions parseCliOptions(const QList<QByteArray>& arguments) {

@@ -124,7 +124,8 @@ QString ListSide::folder(const ListReader& reader) const {
     const QByteArray named = withSubs_.value_or(false) && !rootStyle_ ? top_
                              : prefix_.size() > 1 ? prefix_.chopped(1)
                                                   : prefix_;
-    return QString::fromUtf8(named);
+    // Lines of bare names are of the folder they were listed from.
+    return named.isEmpty() ? QStringLiteral(".") : QString::fromUtf8(named);
 }
 
 QByteArray ListSide::reportText(QByteArrayView bytes) const {
