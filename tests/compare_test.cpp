@@ -293,8 +293,8 @@ TEST_P(CompareBadEarlier, RefusedWithReasonAndNothingWritten) {
     }
     ASSERT_TRUE(QDir(dir.path()).mkdir("tree"));
     const QString later = c.status == 0 ? earlier : dir.filePath("tree");
-    const Outcome run = runList({QStringLiteral("--compare=") + earlier, QStringLiteral("-o"),
-                                 dir.filePath("out"), later});
+    const Outcome run = runList(
+        {QStringLiteral("--compare=") + earlier, QStringLiteral("-o"), dir.filePath("out"), later});
     EXPECT_EQ(run.status, c.status);
     EXPECT_TRUE(run.err.contains(c.message)) << run.err.left(2000).data();
     if (kind == "output")
@@ -319,7 +319,8 @@ QByteArray tenMegabytePath() {
 QByteArray millionShortNames() {
     QByteArray list;
     for (int i = 0; i < 1000000; ++i)
-        list += QByteArray("1\tt/") + "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"[i % 62] + '\n';
+        list += QByteArray("1\tt/") +
+                "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"[i % 62] + '\n';
     return list;
 }
 
@@ -451,15 +452,17 @@ TEST_P(CompareRoundTrip, ComparedWithItselfAndWithItsTreeNothingChanged) {
     const QString tree = dir.filePath("T");
     // Names the lines for scripts escape, the report shows with "?", or decodes with
     // U+FFFD; a name too long for its line; a file with two names; a sparse file.
-    const QByteArray names[] = {"Plain/Deeper", "Tab\tName", "Line\nFeed", "Carriage\r",
-                                "Back\\slash",  "\xff\xfe",  QByteArray(90, 'L'),
-                                "Links",        "Sparse"};
+    const QByteArray names[] = {"Plain/Deeper",      "Tab\tName",   "Line\nFeed",
+                                "Carriage\r",        "Back\\slash", "\xff\xfe",
+                                QByteArray(90, 'L'), "Links",       "Sparse"};
     ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("T/Plain")));
     for (const QByteArray& name : names)
-        ASSERT_EQ(::mkdir(QFile::encodeName(tree + '/').append(name).constData(), 0755), 0) << name.data();
+        ASSERT_EQ(::mkdir(QFile::encodeName(tree + '/').append(name).constData(), 0755), 0)
+            << name.data();
     makeFile(tree + "/Plain/f", 1000);
     makeFile(tree + "/Plain/Deeper/g", 70000);
-    ASSERT_EQ(::link(QFile::encodeName(tree + "/Plain/f"), QFile::encodeName(tree + "/Links/h")), 0);
+    ASSERT_EQ(::link(QFile::encodeName(tree + "/Plain/f"), QFile::encodeName(tree + "/Links/h")),
+              0);
     makeFile(tree + "/Sparse/s", qint64(1) << 30);
     int folders = 9; // directly inside T
     if (c.huge) {
@@ -539,7 +542,10 @@ TEST(cliCompare, InterruptedComparisonLeavesTheOutputFileAsItWas) {
         ::kill(pid_t(process.processId()), SIGTERM);
         ASSERT_TRUE(process.waitForFinished(60000));
         const QByteArray err = process.readAllStandardError();
-        EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), 3)
+        EXPECT_EQ(QDir(dir.path())
+                      .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                      .size(),
+                  3)
             << "nothing but the output beside the lists";
         if (process.exitCode() == 0) {
             EXPECT_TRUE(readFile(out).endsWith("+100.0\r\n")) << "whole, with its total";

@@ -133,7 +133,9 @@ std::optional<quint64> countIn(const QByteArray& text, bool unitAllowed) {
 } // namespace
 
 Measurement measurementOf(const CliOptions& options) {
-    return {options.diskUsage, options.linksOnce, options.oneFileSystem,
+    return {options.diskUsage,
+            options.linksOnce,
+            options.oneFileSystem,
             {options.excludePatterns.begin(), options.excludePatterns.end()}};
 }
 

@@ -28,7 +28,7 @@ struct CliOptions {
     struct Given {
         bool size = false, links = false, oneFileSystem = false, exclude = false;
     } given;
-    int threads = 0;        // scanning threads; 0: as many as the file system's waiting needs
+    int threads = 0; // scanning threads; 0: as many as the file system's waiting needs
     QString headerText;
     QByteArray outputFile; // empty: standard output
     QByteArray folder;

@@ -52,8 +52,8 @@ int usageError(const QString& message);
 // FOLDER as the command line named it, looked up on a thread of its own. Nothing when a
 // request came while the file system held the look-up up.
 struct FolderLookup {
-    NativePath folder; // absolute
-    int error = 0;     // the system's reason the folder could not be opened, or 0
+    NativePath folder;            // absolute
+    int error = 0;                // the system's reason the folder could not be opened, or 0
     bool otherThanFolder = false; // there is something by that name, but no folder
 };
 std::optional<FolderLookup> lookUpFolder(const QByteArray& given);

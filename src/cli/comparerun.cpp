@@ -84,10 +84,8 @@ int writeOut(const Sides& sides, const CliOptions& options, int closedAtStart) {
     report.stopRequested = interruptRequested;
     ReplacementFile out;
     QString target;
-    const std::optional<QString> failure =
-        openOutput<ReplacementFile, OpenedReplacement>(out, options, closedAtStart,
-                                                        openReplacementAside,
-                                                        takeOverReplacement, target);
+    const std::optional<QString> failure = openOutput<ReplacementFile, OpenedReplacement>(
+        out, options, closedAtStart, openReplacementAside, takeOverReplacement, target);
     if (!failure)
         return kInterrupted;
     if (!failure->isEmpty()) {
@@ -102,7 +100,7 @@ int writeOut(const Sides& sides, const CliOptions& options, int closedAtStart) {
         return kInterrupted;
     }
     // Standard output has no place to take: what was written stands.
-    const QString why = !whole                       ? writer.errorString()
+    const QString why = !whole                          ? writer.errorString()
                         : !options.outputFile.isEmpty() ? out.commit()
                         : out.flush()                   ? QString()
                                                         : out.errorString();
@@ -130,17 +128,16 @@ int compare(const CliOptions& options, int closedAtStart) {
     for (const QByteArray& input : {options.compareWith, laterIsFile ? options.folder : ""}) {
         if (!options.outputFile.isEmpty() && !input.isEmpty() &&
             ReadableFile::sameFile(options.outputFile, input))
-            return usageError(QStringLiteral("the output %1 is the list %2 itself")
-                                  .arg(QFile::decodeName(options.outputFile),
-                                       QFile::decodeName(input)));
+            return usageError(
+                QStringLiteral("the output %1 is the list %2 itself")
+                    .arg(QFile::decodeName(options.outputFile), QFile::decodeName(input)));
     }
 
     Sides sides(options, laterIsFile);
     if (const std::optional<int> status = sides.readEarlier(options))
         return *status;
-    const std::optional<int> status = laterIsFile
-                                          ? sides.readLater(options)
-                                          : scanLater(options, *later, fileSystem, sides);
+    const std::optional<int> status =
+        laterIsFile ? sides.readLater(options) : scanLater(options, *later, fileSystem, sides);
     if (status)
         return *status;
     sides.warnOfOtherFolders();

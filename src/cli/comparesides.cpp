@@ -49,9 +49,10 @@ Sides::Sides(const CliOptions& options, bool laterIsFile)
           return comparison.addLater(below, size);
       }),
       laterIsFile_(laterIsFile), earlierShown_(shownList("EARLIER", options.compareWith)),
-      laterShown_(laterIsFile ? shownList("LATER", options.folder)
-                              : QStringLiteral("the new list of %1")
-                                    .arg(QFile::decodeName(options.folder))) {
+      laterShown_(
+          laterIsFile
+              ? shownList("LATER", options.folder)
+              : QStringLiteral("the new list of %1").arg(QFile::decodeName(options.folder))) {
     // Lines for scripts are matched with a report by the text the report would show.
     if (laterIsFile) {
         const std::optional<ListFormat> before = formOf(options.compareWith);
@@ -131,7 +132,7 @@ std::optional<int> Sides::settleMeasurement(const CliOptions& options) {
     std::optional<Measurement> said;
     QString saidBy;
     const std::pair<const ListInput*, QString> lists[] = {{&earlier, earlierShown_},
-                                                           {&later, laterShown_}};
+                                                          {&later, laterShown_}};
     for (const auto& [input, shown] : lists) {
         if (input == &later && !laterIsFile_)
             break;
@@ -195,14 +196,14 @@ void Sides::tellClashesAndUnknowns() const {
             input == &earlier ? comparison.earlierClashes() : comparison.laterClashes();
         if (!clashes.first)
             continue;
-        printError(QStringLiteral("more than one folder shows as '%1' in %2%3 (their names differ "
-                                  "only in case or in control characters): they are matched in "
-                                  "the order of the lists")
-                       .arg(QString::fromUtf8(input->side.pathOf(comparison.below(*clashes.first))),
-                            shown,
-                            clashes.count > 1 ? QStringLiteral(", and %1 more such folders")
-                                                    .arg(clashes.count - 1)
-                                              : QString()));
+        printError(
+            QStringLiteral("more than one folder shows as '%1' in %2%3 (their names differ "
+                           "only in case or in control characters): they are matched in "
+                           "the order of the lists")
+                .arg(QString::fromUtf8(input->side.pathOf(comparison.below(*clashes.first))), shown,
+                     clashes.count > 1
+                         ? QStringLiteral(", and %1 more such folders").arg(clashes.count - 1)
+                         : QString()));
     }
     constexpr quint64 kNamedAtMost = 100;
     quint64 unknown = 0;

@@ -118,9 +118,9 @@ bool writeTsv(const Comparison& comparison, const CompareReport& report,
                     .toLatin1();
         }
         record += '\t';
-        listfields::appendRecord(record,
-                                 {figure(line.inEarlier, line.earlier), figure(line.inLater, line.now)},
-                                 report.pathOf(line), report.form);
+        listfields::appendRecord(
+            record, {figure(line.inEarlier, line.earlier), figure(line.inLater, line.now)},
+            report.pathOf(line), report.form);
         out.writeRecord(record, report.form == ListFormat::TsvNullEnded ? '\0' : '\n');
         if (stopped(report, out))
             return false;

@@ -29,8 +29,8 @@ public:
     enum class Kind : quint8 { Changed, New, Gone, Unknown };
     struct Line {
         Node node;
-        bool inEarlier;   // false: new
-        bool inLater;     // false: gone
+        bool inEarlier;    // false: new
+        bool inLater;      // false: gone
         ByteTotal earlier; // kUnknown when blank, or for a new folder
         ByteTotal now;     // kUnknown when blank, or for a gone folder
         Kind kind() const {

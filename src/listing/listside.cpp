@@ -71,8 +71,8 @@ QString ListSide::take(const ListReader& reader, QByteArrayView path,
         }
         // With subs the second line is below the first; without, beside it.
         const QByteArrayView top = withoutEndSlash(first_->first);
-        if (const QString why = handFirst(path.startsWith(
-                top.endsWith('/') ? top.toByteArray() : top.toByteArray() + '/'));
+        if (const QString why = handFirst(
+                path.startsWith(top.endsWith('/') ? top.toByteArray() : top.toByteArray() + '/'));
             !why.isEmpty())
             return why;
     }
@@ -122,8 +122,8 @@ QString ListSide::folder(const ListReader& reader) const {
     if (isReport())
         return reader.header().folder;
     const QByteArray named = withSubs_.value_or(false) && !rootStyle_ ? top_
-                             : prefix_.size() > 1 ? prefix_.chopped(1)
-                                                  : prefix_;
+                             : prefix_.size() > 1                     ? prefix_.chopped(1)
+                                                                      : prefix_;
     // Lines of bare names are of the folder they were listed from.
     return named.isEmpty() ? QStringLiteral(".") : QString::fromUtf8(named);
 }
