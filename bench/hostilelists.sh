@@ -11,9 +11,12 @@
 #   deep4    with subs: `0 t`, then 4 paths of about 1 MB in one chain, each the one
 #            before with 500 more levels: a reading whose time grows with the square of
 #            the depth shows here
+#   chain4k  with subs: a tree 4,000 levels deep as a list has it, a line for every
+#            level (16 MB): time that grows with more than the list's size shows here
 #   million  with subs: the million tree's shape (t/d0001/e0001, 1,000 folders each
 #            holding 999), random sizes adding up, as the baseline
-# and `deep20` again under `ulimit -v 400000`. Each run is cut off after BENCH_TIMEOUT
+# and `million` again under `ulimit -v 100000`, too little for it: the run must end
+# with status 1 and its message, not abort. Each run is cut off after BENCH_TIMEOUT
 # seconds. Prints one row per case: the list's bytes, the seconds, the peak resident
 # memory (GNU time; of a run cut off, only a floor), the exit status and the first line
 # kestrix-list wrote on stderr (the last one under the limit).
@@ -21,15 +24,16 @@
 #   bench/hostilelists.sh [PATH-TO-kestrix-list]
 #
 # Environment: BENCH_KEEP (a folder to keep the lists in and reuse; without it, a
-# temporary one), BENCH_CASES (default: deep20 long10m names1m deep4 million ulimit),
+# temporary one), BENCH_CASES (default: deep20 long10m names1m deep4 chain4k million
+# ulimit),
 # BENCH_TIMEOUT (seconds a run may take, default 300). Exits 0 whatever the runs gave.
 set -euo pipefail
 
 me=hostilelists.sh
 source "$(dirname "${BASH_SOURCE[0]}")/findlist.sh"
-cases="${BENCH_CASES:-deep20 long10m names1m deep4 million ulimit}"
+cases="${BENCH_CASES:-deep20 long10m names1m deep4 chain4k million ulimit}"
 limit="${BENCH_TIMEOUT:-300}"
-vmem_kib=400000
+vmem_kib=100000
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -63,6 +67,11 @@ def deep4(out):
     out.write(b"0\tt\n")
     for k in range(4):
         out.write(b"1\tt/" + deep(498_500 + 500 * k, b"a") + b"\n")
+
+def chain4k(out):
+    out.write(b"0\tt\n")
+    for level in range(1, 4001):
+        out.write(b"1\tt/" + deep(level, b"a") + b"\n")
 
 def million(out):
     rng = random.Random(1)
@@ -109,7 +118,7 @@ said = [line for line in said if line]
 shown = f"timeout ({limit} s)" if status == 124 else str(status)
 first = said[0] if said else "-"
 last = said[-1] if said else "-"
-note = first if name != "deep20 ulimit" else last
+note = first if name != "million ulimit" else last
 if len(note) > 160:
     note = note[:157] + "..."
 # A run cut off may leave its second process to be reaped by another: only a floor then.
@@ -123,8 +132,8 @@ limited() { (ulimit -v "$vmem_kib" && "$@"); }
 needed=()
 for name in $cases; do
   case "$name" in
-    deep20 | long10m | names1m | deep4 | million) ;;
-    ulimit) name=deep20 ;;
+    deep20 | long10m | names1m | deep4 | chain4k | million) ;;
+    ulimit) name=million ;;
     *) echo "$me: no such case: $name" >&2; exit 2 ;;
   esac
   needed+=("$name")
@@ -138,11 +147,11 @@ echo "| case | bytes | elapsed s | peak MiB | status | stderr (first line) |"
 echo "| --- | --- | --- | --- | --- | --- |"
 for name in $cases; do
   if [ "$name" = ulimit ]; then
-    row "deep20 ulimit" "$lists/deep20.tsv" limited
+    row "million ulimit" "$lists/million.tsv" limited
   else
     row "$name" "$lists/$name.tsv"
   fi
 done
 case " $cases " in
-  *" ulimit "*) echo "(deep20 ulimit: under ulimit -v $vmem_kib, with the last line of stderr)" ;;
+  *" ulimit "*) echo "(million ulimit: under ulimit -v $vmem_kib, with the last line of stderr)" ;;
 esac
