@@ -56,10 +56,8 @@ std::optional<int> scanLater(const CliOptions& options, const FolderLookup& late
         runJob(host, fileSystem, request, ListingJob::Opened{sink, {}, false});
     const bool interrupted = endReports(host);
     sides.unreadable = host.unreadableCount();
-    if (interrupted) {
-        printError(QStringLiteral("interrupted: no comparison written"));
-        return kInterrupted;
-    }
+    if (interrupted)
+        return interruptedComparison();
     if (outcome.status != ListOutcome::Status::Written) {
         printError(QStringLiteral("listing %1 stopped (%2): no comparison written")
                        .arg(shown, outcome.errorString));
@@ -87,7 +85,7 @@ int writeOut(const Sides& sides, const CliOptions& options, int closedAtStart) {
     const std::optional<QString> failure = openOutput<ReplacementFile, OpenedReplacement>(
         out, options, closedAtStart, openReplacementAside, takeOverReplacement, target);
     if (!failure)
-        return kInterrupted;
+        return interruptedComparison();
     if (!failure->isEmpty()) {
         printError(QStringLiteral("cannot create %1: %2").arg(target, *failure));
         return kFailed;
@@ -96,8 +94,7 @@ int writeOut(const Sides& sides, const CliOptions& options, int closedAtStart) {
     const bool whole = writeComparison(sides.comparison, report, writer) && writer.flush();
     if (interruptRequested()) {
         out.abandon();
-        printError(QStringLiteral("interrupted: no comparison written"));
-        return kInterrupted;
+        return interruptedComparison();
     }
     // Standard output has no place to take: what was written stands.
     const QString why = !whole                          ? writer.errorString()
@@ -117,7 +114,7 @@ int compare(const CliOptions& options, int closedAtStart) {
     // LATER is a folder to list anew, or a list file.
     const std::optional<FolderLookup> later = lookUpFolder(options.folder);
     if (!later)
-        return kInterrupted;
+        return interruptedComparison();
     const bool laterIsFile = later->error == ENOTDIR &&
                              ReadableFile::kindOf(options.folder) == ReadableFile::Kind::Regular;
     if (!laterIsFile)
@@ -126,14 +123,22 @@ int compare(const CliOptions& options, int closedAtStart) {
                               QStringLiteral("neither a folder nor a list file")))
             return *status;
     for (const QByteArray& input : {options.compareWith, laterIsFile ? options.folder : ""}) {
-        if (!options.outputFile.isEmpty() && !input.isEmpty() &&
-            ReadableFile::sameFile(options.outputFile, input))
+        if (options.outputFile.isEmpty() || input.isEmpty())
+            continue;
+        // The output's folder may be on a file server that stopped answering.
+        const std::optional<bool> same = askAside<bool>(
+            [output = options.outputFile, input] { return ReadableFile::sameFile(output, input); });
+        if (!same)
+            return interruptedComparison();
+        if (*same)
             return usageError(
                 QStringLiteral("the output %1 is the list %2 itself")
                     .arg(QFile::decodeName(options.outputFile), QFile::decodeName(input)));
     }
 
     Sides sides(options, laterIsFile);
+    if (const std::optional<int> status = sides.matchForms(options))
+        return *status;
     if (const std::optional<int> status = sides.readEarlier(options))
         return *status;
     const std::optional<int> status =

@@ -7,6 +7,11 @@
 
 #include <QFile>
 
+int interruptedComparison() {
+    printError(QStringLiteral("interrupted: no comparison written"));
+    return kInterrupted;
+}
+
 ListInput::ListInput(ListSide::Folder folder)
     : side(std::move(folder)), reader([this](QByteArrayView path, std::optional<ByteTotal> size) {
           return side.take(reader, path, size);
@@ -19,20 +24,62 @@ QString ListInput::finish(bool withSubs) {
 
 namespace {
 
-// The form a list file starts in, from its first line; nothing when it says none.
-std::optional<ListFormat> formOf(const QByteArray& path) {
-    QFile file;
-    if (!ReadableFile::open(file, path).isEmpty())
-        return std::nullopt;
-    ListReader sniff([](QByteArrayView, std::optional<ByteTotal>) { return QString(); });
-    sniff.feed(file.read(64 * 1024));
-    return sniff.form();
+// A list file being read: each call that reaches the file system is made on a thread of
+// its own, as the file may be on a server that stopped answering; what it shares with
+// this thread is held by both.
+struct ListFileRead {
+    std::shared_ptr<QFile> file = std::make_shared<QFile>();
+    QString why; // why it cannot be read; empty while it can
+    QDate modified;
+};
+
+std::optional<ListFileRead> openListFile(const QByteArray& path) {
+    ListFileRead read;
+    return askAside<ListFileRead>([read, path]() mutable {
+        read.why = ReadableFile::open(*read.file, path);
+        const ReadableFile::Kind kind = ReadableFile::kindOf(path);
+        if (!read.why.isEmpty() && kind != ReadableFile::Kind::Folder &&
+            kind != ReadableFile::Kind::Other)
+            read.why = QStringLiteral("cannot be read: %1").arg(read.why); // the system's reason
+        if (read.why.isEmpty())
+            read.modified = ReadableFile::modified(*read.file).date();
+        return read;
+    });
 }
 
-QString fileDate(const QByteArray& path, const QLocale& locale) {
-    QFile file;
-    ReadableFile::open(file, path);
-    return listfields::headerDate(ReadableFile::modified(file).date(), locale);
+// The next piece of the file, empty at its end; nothing when a request came first.
+std::optional<QByteArray> nextPiece(const ListFileRead& read, QString& why) {
+    struct Piece {
+        QByteArray bytes;
+        QString why;
+    };
+    const std::optional<Piece> piece = askAside<Piece>([file = read.file] {
+        Piece piece{QByteArray(1 << 20, Qt::Uninitialized), {}};
+        const qint64 got = file->read(piece.bytes.data(), piece.bytes.size());
+        if (got < 0)
+            piece.why = QStringLiteral("cannot be read: %1").arg(file->errorString());
+        piece.bytes.truncate(std::max<qint64>(got, 0));
+        return piece;
+    });
+    if (piece)
+        why = piece->why;
+    return piece ? std::optional(piece->bytes) : std::nullopt;
+}
+
+// The form a list file starts in, from its first line; nothing when it says none, and
+// nothing in `form` when a request came first.
+std::optional<std::optional<ListFormat>> formOf(const QByteArray& path) {
+    const std::optional<ListFileRead> read = openListFile(path);
+    if (!read)
+        return std::nullopt;
+    QString why;
+    const std::optional<QByteArray> start =
+        read->why.isEmpty() ? nextPiece(*read, why) : std::optional(QByteArray());
+    if (!start)
+        return std::nullopt;
+    ListReader sniff([](QByteArrayView, std::optional<ByteTotal>) { return QString(); });
+    sniff.feed(start->first(std::min<qsizetype>(start->size(), 64 * 1024)));
+    return sniff.form();
 }
 
 QString shownList(const char* role, const QByteArray& path) {
@@ -52,47 +99,56 @@ Sides::Sides(const CliOptions& options, bool laterIsFile)
       laterShown_(
           laterIsFile
               ? shownList("LATER", options.folder)
-              : QStringLiteral("the new list of %1").arg(QFile::decodeName(options.folder))) {
+              : QStringLiteral("the new list of %1").arg(QFile::decodeName(options.folder))) {}
+
+std::optional<int> Sides::matchForms(const CliOptions& options) {
+    if (!laterIsFile_)
+        return std::nullopt;
     // Lines for scripts are matched with a report by the text the report would show.
-    if (laterIsFile) {
-        const std::optional<ListFormat> before = formOf(options.compareWith);
-        const std::optional<ListFormat> now = formOf(options.folder);
-        if (before && now && (*before == ListFormat::Report) != (*now == ListFormat::Report)) {
-            earlier.side.showAsReport();
-            later.side.showAsReport();
-        }
+    const std::optional<std::optional<ListFormat>> before = formOf(options.compareWith);
+    const std::optional<std::optional<ListFormat>> now =
+        before ? formOf(options.folder) : std::nullopt;
+    if (!before || !now)
+        return interruptedComparison();
+    if (*before && *now && (**before == ListFormat::Report) != (**now == ListFormat::Report)) {
+        earlier.side.showAsReport();
+        later.side.showAsReport();
     }
+    return std::nullopt;
 }
 
 std::optional<int> Sides::readListFile(const QByteArray& path, const QString& shown,
-                                       ListInput& input) {
-    QFile file;
-    QString why = ReadableFile::open(file, path);
-    const ReadableFile::Kind kind = ReadableFile::kindOf(path);
-    if (!why.isEmpty() && kind != ReadableFile::Kind::Folder && kind != ReadableFile::Kind::Other)
-        why = QStringLiteral("cannot be read: %1").arg(why); // the system's reason
-    QByteArray buffer(1 << 20, Qt::Uninitialized);
+                                       ListInput& input, QString& fileDate) {
+    const std::optional<ListFileRead> read = openListFile(path);
+    if (!read)
+        return interruptedComparison();
+    QString why = read->why;
     while (why.isEmpty()) {
-        if (interruptRequested()) {
-            printError(QStringLiteral("interrupted: no comparison written"));
-            return kInterrupted;
-        }
-        const qint64 got = file.read(buffer.data(), buffer.size());
-        if (got < 0)
-            why = QStringLiteral("cannot be read: %1").arg(file.errorString());
-        else if (got == 0 ? !input.reader.finish() : !input.reader.feed(buffer.first(got)))
+        if (interruptRequested())
+            return interruptedComparison();
+        const std::optional<QByteArray> piece = nextPiece(*read, why);
+        if (!piece)
+            return interruptedComparison();
+        if (!why.isEmpty())
+            break;
+        if (piece->isEmpty() ? !input.reader.finish() : !input.reader.feed(*piece))
             why = QStringLiteral("not a whole Kestrix list: %1").arg(input.reader.error());
-        else if (got == 0)
+        else if (piece->isEmpty())
             break;
     }
-    if (why.isEmpty())
-        return std::nullopt;
-    printError(QStringLiteral("%1: %2").arg(shown, why));
-    return kUsage;
+    if (!why.isEmpty()) {
+        printError(QStringLiteral("%1: %2").arg(shown, why));
+        return kUsage;
+    }
+    // Lines for scripts carry no date: the file's own stands for it.
+    fileDate = input.reader.isReport() ? input.reader.header().date
+                                       : listfields::headerDate(read->modified, locale);
+    return std::nullopt;
 }
 
 std::optional<int> Sides::readEarlier(const CliOptions& options) {
-    if (const std::optional<int> status = readListFile(options.compareWith, earlierShown_, earlier))
+    if (const std::optional<int> status =
+            readListFile(options.compareWith, earlierShown_, earlier, earlierDate_))
         return status;
     if (const QString why = earlier.finish(options.withSubs); !why.isEmpty()) {
         printError(QStringLiteral("%1: not a whole Kestrix list: %2").arg(earlierShown_, why));
@@ -103,13 +159,12 @@ std::optional<int> Sides::readEarlier(const CliOptions& options) {
         return usageError(QStringLiteral("%1 is a list without subs: --with-subs does not go "
                                          "with it")
                               .arg(earlierShown_));
-    earlierDate_ = earlier.reader.isReport() ? earlier.reader.header().date
-                                             : fileDate(options.compareWith, locale);
     return laterIsFile_ ? std::nullopt : settleMeasurement(options);
 }
 
 std::optional<int> Sides::readLater(const CliOptions& options) {
-    if (const std::optional<int> status = readListFile(options.folder, laterShown_, later))
+    if (const std::optional<int> status =
+            readListFile(options.folder, laterShown_, later, laterDate))
         return status;
     if (const QString why = later.finish(withSubs); !why.isEmpty()) {
         printError(QStringLiteral("%1: not a whole Kestrix list: %2").arg(laterShown_, why));
@@ -122,7 +177,6 @@ std::optional<int> Sides::readLater(const CliOptions& options) {
         return kUsage;
     }
     const bool isReport = later.reader.isReport();
-    laterDate = isReport ? later.reader.header().date : fileDate(options.folder, locale);
     laterFolder = later.side.folder(later.reader);
     laterFullPath = isReport;
     return settleMeasurement(options);

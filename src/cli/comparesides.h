@@ -12,6 +12,9 @@
 
 #include <optional>
 
+// Says on standard error that a request came and no comparison is written; the status.
+int interruptedComparison();
+
 // One list read into the comparison, from a file or from a run.
 struct ListInput {
     explicit ListInput(ListSide::Folder folder);
@@ -24,13 +27,16 @@ struct ListInput {
 };
 
 // The two lists of a comparison and what they say of themselves: read in this order,
-// readEarlier(), then readLater() or the new list fed into `later` by a run, then the
+// matchForms(), readEarlier(), then readLater() or the new list fed into `later` by a run, then the
 // comparison finished and written from report(). Each step that fails says why on
 // standard error and gives the exit status.
 class Sides {
 public:
     Sides(const CliOptions& options, bool laterIsFile);
 
+    // A report and lines for scripts are matched by the text the report would show: the
+    // forms of two list files are looked at first.
+    std::optional<int> matchForms(const CliOptions& options);
     std::optional<int> readEarlier(const CliOptions& options);
     std::optional<int> readLater(const CliOptions& options);
 
@@ -56,8 +62,10 @@ public:
     int unreadable = 0;         // folders the new list could not read, named by the scan
 
 private:
-    // Reads the list file into `input`; the status when it is not one.
-    std::optional<int> readListFile(const QByteArray& path, const QString& shown, ListInput& input);
+    // Reads the list file into `input`, and the date it gives (for lines for scripts, the
+    // file's own); the status when it is not one or a request came.
+    std::optional<int> readListFile(const QByteArray& path, const QString& shown, ListInput& input,
+                                    QString& fileDate);
     // The measurement of the earlier list against the command line's settings.
     std::optional<int> settleMeasurement(const CliOptions& options);
 
