@@ -244,7 +244,7 @@ INSTANTIATE_TEST_SUITE_P(cli, ComparePair, ::testing::Values(
              reportList(kFeb, "/e", false, {{"A", "3"}}, "3", "\r\n", "--size=disk -x"), {"-x"},
              lines({head(kDates, "/e  (no subs)", "--size=disk -x"),
                     row("A", "1", "3", "+2", "+200.0"), kRule, row("", "1", "3", "+2", "+200.0")}),
-             0, "is a list of /d, LATER"},
+             0, "is a list of /d, not of /e"},
     PairCase{"MeasuredDifferently", reportList(kJan, "/d", false, {{"A", "1"}}, "1"),
              reportList(kFeb, "/d", false, {{"A", "1"}}, "1", "\r\n", "--links=once --exclude='it'\\''s'"),
              {}, "", 2, "was measured with --links=once --exclude='it'\\''s', EARLIER"},
@@ -252,6 +252,16 @@ INSTANTIATE_TEST_SUITE_P(cli, ComparePair, ::testing::Values(
              reportList(kJan, "/d", false, {{"A", "1"}}, "1", "\r\n", "--size=disk"),
              reportList(kFeb, "/d", false, {{"A", "1"}}, "1", "\r\n", "--size=disk"),
              {"--size=apparent"}, "", 2, "asks for --size=apparent, but"},
+    // A line feed in the first name of lines ended with NUL; lines of a folder below the
+    // root matched with its report.
+    PairCase{"NullEndedLineFeedInFirstName", QByteArray("0\tt3/a\nb\0" "5\tt3/c\0", 16),
+             QByteArray("2\tt3/a\nb\0" "5\tt3/c\0", 16), {"-0"},
+             QByteArray("2\t0\t2\tt3/a\nb\0", 13).toStdString(), 0},
+    PairCase{"TsvBelowTheRootWithItsReport", "5\t/opt\n3\t/opt/skills\n",
+             reportList(kFeb, "/opt", true, {{"opt/", "6"}, {"opt/skills/", "3"}}, "9"), {},
+             lines({head(kDates, "/opt  (with subs)"), row("opt/", "5", "6", "+1", "+20.0"),
+                    row("(1 unchanged)", "", "", "", ""), kRule, row("", "8", "9", "+1", "+12.5")}),
+             0},
     // Lines for scripts copied through another system, and a carriage return in a name.
     PairCase{"TsvCrLfReadAsLf", "5\tt\r\n3\tt/a\\r\r\n", "6\tt\n4\tt/a\\r\n", {"--format=tsv"},
              "1\t5\t6\tt\n1\t3\t4\tt/a\\r\n", 0, "do not say how they were measured"}),
@@ -326,7 +336,8 @@ QByteArray millionShortNames() {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(cli, CompareBadEarlier, ::testing::Values(
-    BadCase{"Empty", "", "file", "the file is empty"},
+    // Lines for scripts of a folder without sub-folders.
+    BadCase{"Empty", "", "file", "do not say how they were measured", nullptr, 0},
     BadCase{"Binary", QByteArray("\x7f" "ELF\x02\x01\x01\0\0\n", 10), "file", "line 1: binary data"},
     BadCase{"NulInReport", kWhole.left(200) + QByteArray(1, '\0') + kWhole.mid(200), "file", "not a whole Kestrix list: line 4: a NUL byte"},
     BadCase{"CutInLine", kWhole.left(kWhole.size() - 40), "file", "line 10: the list is cut short in the middle"},

@@ -27,6 +27,7 @@ enum : int {
 enum : int { kCompare = 512, kTop, kMinChange };
 
 constexpr char kShortOptions[] = ":o:hx0V";
+constexpr qsizetype kMostPatternBytes = 64 * 1024;
 constexpr option kLongOptions[] = {
     {"with-subs", no_argument, nullptr, kWithSubs},
     {"header", required_argument, nullptr, kHeader},
@@ -328,6 +329,13 @@ CliOptions parseCliOptions(const QList<QByteArray>& arguments) {
             return fail(QStringLiteral("--threads wants a number from 1 to 64"));
         options.threads = n;
     }
+    // A list records its patterns on one line, which must read back.
+    qsizetype patternBytes = 0;
+    for (const QByteArray& pattern : options.excludePatterns)
+        patternBytes += pattern.size();
+    if (patternBytes > kMostPatternBytes)
+        return fail(QStringLiteral("--exclude patterns of more than %1 KiB in all")
+                        .arg(kMostPatternBytes / 1024));
     if (!options.compareWith.isNull() && options.compareWith.isEmpty())
         return fail(QStringLiteral("the EARLIER list is empty"));
     if (options.compareWith.isNull() && (!top.isNull() || !minChange.isNull()))

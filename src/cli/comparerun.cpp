@@ -10,6 +10,7 @@
 #include "platform/system/readablefile.h"
 #include "posixscan/filesystem.h"
 
+#include <atomic>
 #include <cerrno>
 #include <new>
 
@@ -18,18 +19,26 @@ namespace {
 // The lines of the new list, matched as the run writes them: the list itself is kept
 // nowhere. The new list goes through the same writer and reader as a list file would, so
 // both sides name their folders alike, byte for byte, whatever the names hold.
+// Fed on the run's thread: a line that cannot be taken, or memory that runs out there,
+// fails the write, which ends the run.
 class ListSink final : public QFile {
 public:
     explicit ListSink(ListReader& reader) : reader_(reader) {}
+    bool ranOutOfMemory() const { return outOfMemory_; }
 
 protected:
     qint64 writeData(const char* data, qint64 length) override {
-        reader_.feed(QByteArrayView(data, length));
-        return length;
+        try {
+            return reader_.feed(QByteArrayView(data, length)) ? length : -1;
+        } catch (const std::bad_alloc&) {
+            outOfMemory_ = true;
+            return -1;
+        }
     }
 
 private:
     ListReader& reader_;
+    std::atomic<bool> outOfMemory_ = false;
 };
 
 // Lists FOLDER anew into `sides.later`, as the earlier list was made; the exit status
@@ -58,14 +67,21 @@ std::optional<int> scanLater(const CliOptions& options, const FolderLookup& late
     sides.unreadable = host.unreadableCount();
     if (interrupted)
         return interruptedComparison();
-    if (outcome.status != ListOutcome::Status::Written) {
+    if (sink->ranOutOfMemory())
+        throw std::bad_alloc();
+    QString unread = sides.later.error();
+    if (unread.isEmpty() && outcome.status != ListOutcome::Status::Written) {
         printError(QStringLiteral("listing %1 stopped (%2): no comparison written")
                        .arg(shown, outcome.errorString));
         return kFailed;
     }
-    if (!sides.later.reader.finish() || !sides.later.finish(sides.withSubs).isEmpty()) {
-        printError(QStringLiteral("the new list of %1 could not be read back: %2")
-                       .arg(shown, sides.later.error()));
+    if (unread.isEmpty() && sides.later.reader.finish())
+        unread = sides.later.finish(sides.withSubs);
+    else if (unread.isEmpty())
+        unread = sides.later.error();
+    if (!unread.isEmpty()) {
+        printError(
+            QStringLiteral("the new list of %1 could not be read back: %2").arg(shown, unread));
         return kFailed;
     }
     sides.laterDate = listfields::headerDate(QDate::currentDate(), sides.locale);
@@ -87,14 +103,20 @@ int writeOut(const Sides& sides, const CliOptions& options, int closedAtStart) {
     if (!failure)
         return interruptedComparison();
     if (!failure->isEmpty()) {
-        printError(QStringLiteral("cannot create %1: %2").arg(target, *failure));
+        printError(options.outputFile.isEmpty()
+                       ? QStringLiteral("cannot write the comparison: %1").arg(*failure)
+                       : QStringLiteral("cannot create %1: %2").arg(target, *failure));
         return kFailed;
     }
     ListFileWriter writer(out);
     const bool whole = writeComparison(sides.comparison, report, writer) && writer.flush();
     if (interruptRequested()) {
-        out.abandon();
-        return interruptedComparison();
+        if (!options.outputFile.isEmpty()) {
+            out.abandon();
+            return interruptedComparison();
+        }
+        printError(QStringLiteral("interrupted: the comparison on standard output is cut short"));
+        return kInterrupted;
     }
     // Standard output has no place to take: what was written stands.
     const QString why = !whole                          ? writer.errorString()

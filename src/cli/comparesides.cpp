@@ -24,6 +24,8 @@ QString ListInput::finish(bool withSubs) {
 
 namespace {
 
+constexpr qsizetype kPieceSize = 1 << 20;
+
 // A list file being read: each call that reaches the file system is made on a thread of
 // its own, as the file may be on a server that stopped answering; what it shares with
 // this thread is held by both.
@@ -54,7 +56,7 @@ std::optional<QByteArray> nextPiece(const ListFileRead& read, QString& why) {
         QString why;
     };
     const std::optional<Piece> piece = askAside<Piece>([file = read.file] {
-        Piece piece{QByteArray(1 << 20, Qt::Uninitialized), {}};
+        Piece piece{QByteArray(kPieceSize, Qt::Uninitialized), {}};
         const qint64 got = file->read(piece.bytes.data(), piece.bytes.size());
         if (got < 0)
             piece.why = QStringLiteral("cannot be read: %1").arg(file->errorString());
@@ -66,9 +68,17 @@ std::optional<QByteArray> nextPiece(const ListFileRead& read, QString& why) {
     return piece ? std::optional(piece->bytes) : std::nullopt;
 }
 
-// The form a list file starts in, from its first line; nothing when it says none, and
-// nothing in `form` when a request came first.
-std::optional<std::optional<ListFormat>> formOf(const QByteArray& path) {
+// What a list file's start says: its form (nothing when it says none) and, for a
+// report, its mode and whether its folder is the root.
+struct Sniffed {
+    std::optional<ListFormat> form;
+    bool withSubs = false;
+    bool root = false;
+    bool isReport() const { return form == ListFormat::Report; }
+};
+
+// Nothing when a request came first.
+std::optional<Sniffed> sniff(const QByteArray& path) {
     const std::optional<ListFileRead> read = openListFile(path);
     if (!read)
         return std::nullopt;
@@ -77,9 +87,12 @@ std::optional<std::optional<ListFormat>> formOf(const QByteArray& path) {
         read->why.isEmpty() ? nextPiece(*read, why) : std::optional(QByteArray());
     if (!start)
         return std::nullopt;
-    ListReader sniff([](QByteArrayView, std::optional<ByteTotal>) { return QString(); });
-    sniff.feed(start->first(std::min<qsizetype>(start->size(), 64 * 1024)));
-    return sniff.form();
+    // A first piece short of a whole one is the whole file.
+    ListReader reader([](QByteArrayView, std::optional<ByteTotal>) { return QString(); });
+    if (reader.feed(*start) && !reader.form() && start->size() < kPieceSize)
+        reader.finish();
+    return Sniffed{reader.form(), reader.header().withSubs,
+                   reader.header().folder == QStringLiteral("/")};
 }
 
 QString shownList(const char* role, const QByteArray& path) {
@@ -105,14 +118,14 @@ std::optional<int> Sides::matchForms(const CliOptions& options) {
     if (!laterIsFile_)
         return std::nullopt;
     // Lines for scripts are matched with a report by the text the report would show.
-    const std::optional<std::optional<ListFormat>> before = formOf(options.compareWith);
-    const std::optional<std::optional<ListFormat>> now =
-        before ? formOf(options.folder) : std::nullopt;
+    const std::optional<Sniffed> before = sniff(options.compareWith);
+    const std::optional<Sniffed> now = before ? sniff(options.folder) : std::nullopt;
     if (!before || !now)
         return interruptedComparison();
-    if (*before && *now && (**before == ListFormat::Report) != (**now == ListFormat::Report)) {
-        earlier.side.showAsReport();
-        later.side.showAsReport();
+    if (before->form && now->form && before->isReport() != now->isReport()) {
+        const Sniffed& report = before->isReport() ? *before : *now;
+        earlier.side.showAsReport(report.withSubs, report.root);
+        later.side.showAsReport(report.withSubs, report.root);
     }
     return std::nullopt;
 }
@@ -234,12 +247,15 @@ std::optional<int> Sides::settleMeasurement(const CliOptions& options) {
 }
 
 void Sides::warnOfOtherFolders() const {
-    // Only paths from the root tell a folder: lines for scripts may name it as given.
+    // Only paths from the root tell a folder: lines for scripts may name it as given, or
+    // begin at the root whatever folder they are of.
     const QString before = earlier.side.folder(earlier.reader);
+    if (earlier.side.isRootStyle() || (laterIsFile_ && later.side.isRootStyle()))
+        return;
     if (before.startsWith(u'/') && laterFolder.startsWith(u'/') &&
         before.toLower() != laterFolder.toLower())
-        printError(QStringLiteral("%1 is a list of %2, %3 of %4: they are compared all the same")
-                       .arg(earlierShown_, before, laterShown_, laterFolder));
+        printError(QStringLiteral("%1 is a list of %2, not of %3: they are compared all the same")
+                       .arg(earlierShown_, before, laterFolder));
 }
 
 void Sides::tellClashesAndUnknowns() const {

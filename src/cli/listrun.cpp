@@ -83,6 +83,10 @@ int listMain(const CliOptions& options, int closedAtStart) {
         *out, options, closedAtStart, openListFileAside, takeOverListFile, target);
     if (!failure)
         return kInterrupted; // nothing written, nothing to end
+    if (!failure->isEmpty() && options.outputFile.isEmpty()) {
+        printError(QStringLiteral("cannot write the list: %1").arg(*failure));
+        return kFailed;
+    }
     ListingJob::Opened output{failure->isEmpty() ? out : nullptr, *failure,
                               !options.outputFile.isEmpty()};
     const ListOutcome outcome = runJob(host, fileSystem, request, std::move(output));

@@ -3,6 +3,7 @@
 #include <QHash>
 
 #include <algorithm>
+#include <new>
 
 namespace {
 
@@ -35,10 +36,11 @@ std::optional<Comparison::Node> Comparison::find(Node parent, QByteArrayView nam
 
 Comparison::Node Comparison::add(Node parent, QByteArrayView name) {
     const Node node = Node(folders_.size());
-    // No name of a file system comes near the limit, decoded or not.
-    const quint16 length = quint16(std::min<qsizetype>(name.size(), 0xFFFF));
-    folders_.push_back({parent, quint32(names_.size()), length, 0, kUnknown64});
-    names_.append(name.data(), length);
+    // Past what the arena can address: as much as memory running out.
+    if (quint64(names_.size()) + quint64(name.size()) > ~quint32(0) || node == kEmpty)
+        throw std::bad_alloc();
+    folders_.push_back({parent, quint32(names_.size()), quint16(name.size()), 0, kUnknown64});
+    names_.append(name.data(), name.size());
     return node;
 }
 
@@ -107,8 +109,12 @@ QString Comparison::reach(QByteArrayView below, Walk& walk, Node& node, Make mak
         !(previous.startsWith(parentPath) &&
           (previous.size() == parentPath.size() || previous[parentPath.size()] == '/')))
         return QStringLiteral("a folder whose parent folder has no line before it");
+    const QByteArrayView name = below.sliced(slash + 1);
+    // No file system has names near this long.
+    if (name.size() > 0xFFFF)
+        return QStringLiteral("a name of more than 64 KiB");
     const std::size_t depth = parentPath.isEmpty() ? 0 : std::size_t(parentPath.count('/')) + 1;
-    node = make(walk.levels[depth], below.sliced(slash + 1));
+    node = make(walk.levels[depth], name);
     walk.levels.resize(depth + 1);
     walk.levels.push_back(node);
     walk.previous.resize(0);

@@ -38,7 +38,7 @@ public:
                 return Kind::Unknown;
             return !inEarlier ? Kind::New : !inLater ? Kind::Gone : Kind::Changed;
         }
-        // For a line whose kind is not Unknown; sizes stay below 2^127.
+        // For a line whose kind is not Unknown; sizes stay below 2^96.
         __int128 change() const {
             return __int128(inLater ? now : 0) - __int128(inEarlier ? earlier : 0);
         }

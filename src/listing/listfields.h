@@ -42,8 +42,9 @@ bool readPathLine(QStringView line, QString& folder, bool& withSubs);
 inline constexpr int kLineColumns = kSizeColumn - 1 + kSizeFieldWidth;
 inline constexpr int kHyphenRuleLength = 15;
 
-// The largest size a list holds: the change between two of them stays exact.
-inline constexpr ByteTotal kLargestSize = (ByteTotal(1) << 127) - 1;
+// The largest size a list holds, far past what a tree of files of 2^63 bytes can reach:
+// the sums and changes of any number of them stay exact.
+inline constexpr ByteTotal kLargestSize = (ByteTotal(1) << 96) - 1;
 
 // Digits grouped in threes with the locale's group separator, whatever the locale's
 // own grouping habits; the C locale groups with ",".

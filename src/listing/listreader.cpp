@@ -36,7 +36,7 @@ QByteArrayView trimmedRight(QByteArrayView text) {
     return text;
 }
 
-const QString kTooLarge = QStringLiteral("a size too large for a list (over 2^127 - 1 bytes)");
+const QString kTooLarge = QStringLiteral("a size too large for a list (over 2^96 - 1 bytes)");
 
 } // namespace
 
@@ -82,30 +82,8 @@ bool ListReader::feed(QByteArrayView bytes) {
     if (!error_.isEmpty())
         return false;
     if (!form_) {
-        // The first line end tells the form: a NUL before any LF, lines for scripts
-        // ended with NUL; a rule of underscores, the report.
         carry_.append(bytes.data(), bytes.size());
-        const qsizetype lf = carry_.indexOf('\n');
-        const qsizetype nul = carry_.indexOf('\0');
-        if (lf < 0 && nul < 0) {
-            if (carry_.size() > kLongestLine) {
-                lineNumber_ = 1;
-                return fail(QStringLiteral("no line end in the first MiB"));
-            }
-            return true;
-        }
-        if (nul >= 0 && (lf < 0 || nul < lf)) {
-            form_ = ListFormat::TsvNullEnded;
-        } else {
-            QByteArrayView first = QByteArrayView(carry_).first(lf);
-            crLf_ = first.endsWith('\r');
-            if (crLf_)
-                first.chop(1);
-            form_ = isRule(first, '_', 0, kRuleLength) ? ListFormat::Report : ListFormat::Tsv;
-        }
-        const QByteArray all = std::move(carry_);
-        carry_ = QByteArray();
-        return feed(all);
+        return decideForm(false) && (!form_ || feedCarried());
     }
     const char end = *form_ == ListFormat::TsvNullEnded ? '\0' : '\n';
     const char* const data = bytes.data();
@@ -142,13 +120,43 @@ bool ListReader::feed(QByteArrayView bytes) {
     return true;
 }
 
+bool ListReader::decideForm(bool atEnd) {
+    // A report begins with a rule of underscores. Lines for scripts ended with NUL hold a
+    // NUL within their first line's length (a line feed may come first, in a name); those
+    // ended with LF hold none anywhere.
+    const qsizetype lf = carry_.indexOf('\n');
+    const qsizetype nul = carry_.indexOf('\0');
+    QByteArrayView first = QByteArrayView(carry_).first(lf < 0 ? 0 : lf);
+    if (first.endsWith('\r'))
+        first.chop(1);
+    const bool report = lf >= 0 && isRule(first, '_', 0, kRuleLength);
+    if (report)
+        form_ = ListFormat::Report;
+    else if (nul >= 0)
+        form_ = ListFormat::TsvNullEnded;
+    else if (lf >= 0 && (atEnd || carry_.size() > kLongestLine + 1))
+        form_ = ListFormat::Tsv;
+    else if (atEnd && carry_.isEmpty())
+        form_ = ListFormat::Tsv; // lines for scripts of a folder without sub-folders
+    else if (carry_.size() > kLongestLine) {
+        lineNumber_ = 1;
+        return fail(QStringLiteral("no line end in the first MiB"));
+    }
+    crLf_ = form_ == ListFormat::Tsv && lf > 0 && carry_[lf - 1] == '\r';
+    return true;
+}
+
+bool ListReader::feedCarried() {
+    const QByteArray all = std::move(carry_);
+    carry_ = QByteArray();
+    return feed(all);
+}
+
 bool ListReader::finish() {
     if (!error_.isEmpty())
         return false;
-    if (!form_ && carry_.isEmpty()) {
-        error_ = QStringLiteral("the file is empty");
+    if (!form_ && (!decideForm(true) || (form_ && !feedCarried())))
         return false;
-    }
     if (!carry_.isEmpty() || !form_) {
         ++lineNumber_;
         return fail(QStringLiteral("the list is cut short in the middle of this line"));
@@ -167,12 +175,12 @@ bool ListReader::line(QByteArrayView text) {
     if (text.contains('\0'))
         return fail(QStringLiteral("a NUL byte, as in a binary file"));
     if (*form_ == ListFormat::Tsv) {
-        // A carriage return never ends a path here: the writer escapes it.
-        if (text.endsWith('\r') != crLf_)
-            return fail(crLf_ ? QStringLiteral("a line ended with LF alone, where the first "
-                                               "ended with CR LF")
-                              : QStringLiteral("a line ended with CR LF, where the first ended "
-                                               "with LF alone"));
+        // The writer escapes a carriage return: lines copied through another system end
+        // with one each. Where the first does not, one is a name's own, as lists of
+        // versions that did not escape it have it.
+        if (crLf_ && !text.endsWith('\r'))
+            return fail(QStringLiteral("a line ended with LF alone, where the first ended "
+                                       "with CR LF"));
         return tsvLine(crLf_ ? text.chopped(1) : text);
     }
     if (text.endsWith('\r'))

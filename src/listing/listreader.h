@@ -15,10 +15,11 @@
 // Reads a list back, as the window or kestrix-list wrote it, from bytes fed in pieces of
 // any size: the printable report (any header, any locale's digit grouping, lines ended
 // with CR LF or LF) or the lines for scripts (SIZE<TAB>PATH, ended with LF, or with CR LF
-// throughout after a copy through another system, and escaped; or ended with NUL). The
-// form is told by the first line. Each folder line is handed on as soon as it is whole;
-// anything that is not such a list stops the reading with the line and the reason, and
-// nothing after it is handed on. Time and memory grow with the input, a line at a time:
+// throughout after a copy through another system, and escaped; or ended with NUL; none
+// at all for a folder without sub-folders). The form is told by the first line, and for
+// lines for scripts by whether a NUL comes within a line's length. Each folder line is handed on as
+// soon as it is whole; anything that is not such a list stops the reading with the line and the
+// reason, and nothing after it is handed on. Time and memory grow with the input, a line at a time:
 // no line may be longer than kLongestLine.
 class ListReader {
 public:
@@ -53,6 +54,10 @@ public:
     qint64 lineNumber() const { return lineNumber_; }
 
 private:
+    // Tells the form from the bytes carried so far, or waits for more (`atEnd`: there are
+    // no more); false when they are no list.
+    bool decideForm(bool atEnd);
+    bool feedCarried();
     bool line(QByteArrayView text);
     bool reportLine(QByteArrayView text);
     bool folderLine(QByteArrayView text);

@@ -50,11 +50,13 @@ QString ListSide::take(const ListReader& reader, QByteArrayView path,
 
     // A root has no line of its own: a first line of one name below it ("/srv") may be
     // the listed folder or the first below the root. Taken as below the root, either way
-    // every line is its path after the "/".
+    // every line is its path after the "/", unless a report matched with these lines says.
     if (!rootStyle_ && !withSubs_ && !first_ && path.startsWith('/') && path.size() > 1 &&
-        !withoutEndSlash(path).sliced(1).contains('/')) {
+        !withoutEndSlash(path).sliced(1).contains('/') && (!asReport_ || reportOfRoot_)) {
         rootStyle_ = true;
         prefix_ = "/";
+        if (asReport_)
+            withSubs_ = reportWithSubs_;
     }
     if (rootStyle_) {
         if (!path.startsWith('/'))
@@ -67,7 +69,7 @@ QString ListSide::take(const ListReader& reader, QByteArrayView path,
     if (!withSubs_) {
         if (!first_) {
             first_.emplace(path.toByteArray(), size);
-            return {};
+            return asReport_ ? handFirst(reportWithSubs_) : QString();
         }
         // With subs the second line is below the first; without, beside it.
         const QByteArrayView top = withoutEndSlash(first_->first);

@@ -27,7 +27,14 @@ public:
 
     // Lines for scripts handed on as the report would show them (decoded, "?" for control
     // characters, lower case, or capitalised without subs): for matching with a report.
-    void showAsReport() { asReport_ = true; }
+    // The report's mode and whether its folder is the root tell which folder lines for
+    // scripts are of, where they alone may not ("/srv" first: the listed folder, or the
+    // first below the root).
+    void showAsReport(bool withSubs, bool root) {
+        asReport_ = true;
+        reportWithSubs_ = withSubs;
+        reportOfRoot_ = root;
+    }
 
     // A folder line of `reader`; why it cannot be one of this list (not below the listed
     // folder, or beside it without subs; a name that is empty, "." or ".."), or empty.
@@ -41,6 +48,8 @@ public:
     // The listed folder as this list names it: the report's path line, or the folder its
     // lines for scripts begin with ("/" for those of the root's folders).
     QString folder(const ListReader& reader) const;
+    // Lines for scripts that begin at the root: of the root's folders, or of one of them.
+    bool isRootStyle() const { return rootStyle_; }
 
     // A folder's text as this list gives it (report) or its path (exact bytes), from its
     // path below the listed folder.
@@ -55,6 +64,8 @@ private:
     std::optional<ListFormat> form_;
     std::optional<bool> withSubs_;
     bool asReport_ = false;
+    bool reportWithSubs_ = false;
+    bool reportOfRoot_ = false;
     bool rootStyle_ = false; // lines for scripts that begin at the root
     QByteArray top_;         // with subs: the listed folder's own line
     QByteArray prefix_;      // what comes before the path below the listed folder
