@@ -86,7 +86,6 @@ std::optional<int> scanLater(const CliOptions& options, const FolderLookup& late
     }
     sides.laterDate = listfields::headerDate(QDate::currentDate(), sides.locale);
     sides.laterFolder = fileSystem->decodePath(later.folder).toLower();
-    sides.laterFullPath = true;
     return std::nullopt;
 }
 

@@ -189,9 +189,7 @@ std::optional<int> Sides::readLater(const CliOptions& options) {
                             withSubs ? u"without" : u"with"));
         return kUsage;
     }
-    const bool isReport = later.reader.isReport();
     laterFolder = later.side.folder(later.reader);
-    laterFullPath = isReport;
     return settleMeasurement(options);
 }
 

@@ -57,9 +57,8 @@ public:
     Measurement measurement;
     QLocale locale = QLocale::system();
     QString laterDate;
-    QString laterFolder;        // as the path line shows it
-    bool laterFullPath = false; // the folder's absolute path, as a report gives it
-    int unreadable = 0;         // folders the new list could not read, named by the scan
+    QString laterFolder; // as the path line shows it
+    int unreadable = 0;  // folders the new list could not read, named by the scan
 
 private:
     // Reads the list file into `input`, and the date it gives (for lines for scripts, the

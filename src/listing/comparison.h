@@ -106,6 +106,8 @@ private:
     QByteArrayView nameOf(const Folder& folder) const;
     std::optional<Node> find(Node parent, QByteArrayView name) const;
     Node add(Node parent, QByteArrayView name);
+    // Makes `node` findable: the first folder of its name in its folder (`first` is then
+    // `node`) goes into the table, any other joins that first one's folders of the name.
     void sameNameAs(Node first, Node node);
     void grow();
     ByteTotal earlierOf(Node node) const;
