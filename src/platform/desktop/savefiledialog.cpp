@@ -2,7 +2,7 @@
 
 #include "listing/listfields.h"
 #include "platform/system/boundedcall.h"
-#include "ui_savedialog.h"
+#include "ui_savefiledialog.h"
 
 #include <QCollator>
 #include <QDir>
