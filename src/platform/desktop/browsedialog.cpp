@@ -1,10 +1,9 @@
 #include "platform/desktop/browsedialog.h"
 
-#include "listing/hiddenname.h"
-#include "listing/listfields.h"
+#include "platform/desktop/elidedline.h"
+#include "platform/desktop/shownlisting.h"
 #include "platform/system/boundedcall.h"
 
-#include <QCollator>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -19,10 +18,6 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
-#include <dirent.h>
-#include <sys/stat.h>
-
-#include <algorithm>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -31,42 +26,6 @@ namespace {
 
 constexpr int kPathRole = Qt::UserRole;     // the folder's path, as the system names it
 constexpr int kReadRole = Qt::UserRole + 1; // its sub-folders are in the tree
-
-// One line however long the path: shortened in the middle to the width it is given, never
-// widening the dialog; the whole of it in the tooltip.
-class PromptLine final : public QLabel {
-public:
-    explicit PromptLine(QWidget* parent) : QLabel(parent) {
-        setTextFormat(Qt::PlainText);
-        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    }
-    void setWholeText(const QString& text) {
-        whole_ = text;
-        setToolTip(text);
-        setAccessibleName(text);
-        fit();
-    }
-    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
-
-protected:
-    void resizeEvent(QResizeEvent* event) override {
-        QLabel::resizeEvent(event);
-        fit();
-    }
-
-private:
-    void fit() {
-        const QString line =
-            fontMetrics().elidedText(whole_, Qt::ElideMiddle, contentsRect().width());
-        if (line != text())
-            setText(line);
-    }
-    QString whole_;
-};
-
-QString shownName(const QByteArray& name) {
-    return listfields::shownName(QFile::decodeName(name));
-}
 
 QStandardItem* folderItem(const QByteArray& path, const QString& shown) {
     static const QIcon icon = QFileIconProvider().icon(QFileIconProvider::Folder);
@@ -80,39 +39,6 @@ QStandardItem* folderItem(const QByteArray& path, const QString& shown) {
     return item;
 }
 
-struct Entry {
-    QByteArray name;
-    QString shown;
-};
-
-// The sub-folders of `path`, by name as the system gives them, in the order shown.
-// Hidden ones are left out, as a file manager does. Runs on a thread of its own.
-std::vector<Entry> subFoldersOf(const QByteArray& path) {
-    std::vector<Entry> folders;
-    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.constData()), &::closedir);
-    if (!dir)
-        return folders;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        if (isHiddenName(entry->d_name))
-            continue;
-        // Links to folders are folders to the user.
-        const bool maybeFolder = entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN;
-        struct stat st;
-        if (entry->d_type != DT_DIR &&
-            (!maybeFolder || ::fstatat(::dirfd(dir.get()), entry->d_name, &st, 0) != 0 ||
-             !S_ISDIR(st.st_mode)))
-            continue;
-        folders.push_back({QByteArray(entry->d_name), shownName(entry->d_name)});
-    }
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    collator.setNumericMode(true);
-    std::sort(folders.begin(), folders.end(), [&](const Entry& a, const Entry& b) {
-        return collator.compare(a.shown, b.shown) < 0;
-    });
-    return folders;
-}
-
 } // namespace
 
 // Folders are read on threads of their own: one on a file server that has stopped
@@ -120,8 +46,8 @@ std::vector<Entry> subFoldersOf(const QByteArray& path) {
 // Such a thread may outlive the picker; its answer then goes nowhere.
 class BrowseDialog::Reader {
 public:
-    explicit Reader(QStandardItemModel* model)
-        : mailbox_(std::make_shared<boundedcall::Mailbox>(model)) {}
+    Reader(QStandardItemModel* model, std::shared_ptr<const SaveFileLookups> lookups)
+        : mailbox_(std::make_shared<boundedcall::Mailbox>(model)), lookups_(std::move(lookups)) {}
 
     // Called when the picker goes, before its model does.
     void cut() { mailbox_->close(); }
@@ -136,13 +62,15 @@ public:
         const QByteArray path = item->data(kPathRole).toByteArray();
         // The item is touched only on the model's thread, while the model lasts: folder
         // items stay as long as it does.
-        const bool asked = askLater<std::vector<Entry>>(
-            mailbox_, [path] { return subFoldersOf(path); },
-            [path, item, then = std::move(then)](const std::vector<Entry>& folders) {
+        // Folders only (no file patterns); hidden ones are left out, as a file manager does.
+        const bool asked = askLater<ShownListing>(
+            mailbox_, [lookups = lookups_, path] { return readShown(*lookups, path, {}); },
+            [path, item, then = std::move(then)](const ShownListing& folders) {
                 item->removeRows(0, item->rowCount());
                 const QByteArray prefix = path.endsWith('/') ? path : path + '/';
-                for (const Entry& folder : folders)
-                    item->appendRow(folderItem(prefix + folder.name, folder.shown));
+                for (const ShownEntry& folder : folders.entries)
+                    if (!folder.hidden)
+                        item->appendRow(folderItem(prefix + folder.name, folder.text));
                 if (then)
                     then(item);
             });
@@ -152,16 +80,18 @@ public:
 
 private:
     const std::shared_ptr<boundedcall::Mailbox> mailbox_;
+    const std::shared_ptr<const SaveFileLookups> lookups_;
 };
 
-BrowseDialog::BrowseDialog(const QString& prompt1, QObject* parent)
-    : FolderPicker(parent), prompt1_(prompt1),
+BrowseDialog::BrowseDialog(const QString& prompt1, QObject* parent,
+                           std::shared_ptr<const SaveFileLookups> lookups)
+    : FolderPicker(parent), lookups_(std::move(lookups)), prompt1_(prompt1),
       selectedFolder_(QFile::encodeName(QDir::homePath())) {}
 
 void BrowseDialog::setPrompt2(const QString& text) {
     prompt2_ = text;
     if (prompt2Label_)
-        static_cast<PromptLine*>(prompt2Label_.data())->setWholeText(text);
+        prompt2Label_->setWholeText(text);
 }
 
 bool BrowseDialog::Show(QWidget* owner) {
@@ -173,14 +103,14 @@ bool BrowseDialog::Show(QWidget* owner) {
         dialog.setMaximumSize(screen->availableSize());
 
     auto* prompt1 = new QLabel(prompt1_, &dialog);
-    auto* prompt2 = new PromptLine(&dialog);
+    auto* prompt2 = new ElidedLine(&dialog);
     prompt2->setObjectName(QStringLiteral("prompt2"));
     prompt2->setWholeText(prompt2_);
     prompt2Label_ = prompt2;
 
     auto* model = new QStandardItemModel(&dialog);
     model->appendRow(folderItem(QByteArrayLiteral("/"), QStringLiteral("/")));
-    const auto reader = std::make_shared<Reader>(model);
+    const auto reader = std::make_shared<Reader>(model, lookups_);
     const auto cutting = qScopeGuard([reader] { reader->cut(); });
 
     auto* tree = new QTreeView(&dialog);
