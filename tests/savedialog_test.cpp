@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
+#include <QToolButton>
 #include <QtTest>
 
 #include <cerrno>
@@ -22,12 +24,14 @@ namespace {
 class FakeLookups final : public SaveFileLookups {
 public:
     NativePath stuck;
-    std::set<NativePath> folders, files;
+    mutable std::set<NativePath> folders; // guarded by mutex_ while a dialog is open
+    std::set<NativePath> files;
 
     Listing read(const NativePath& folder) const override {
         waitIfStuck(folder);
+        const std::lock_guard lock(mutex_);
         Listing listing;
-        for (const auto* set : {&folders, &files})
+        for (const std::set<NativePath>* set : {&std::as_const(folders), &files})
             for (const NativePath& path : *set)
                 if (path.startsWith(folder + '/') && !path.mid(folder.size() + 1).contains('/'))
                     listing.entries.push_back({path.mid(folder.size() + 1), set == &folders});
@@ -40,6 +44,10 @@ public:
         const bool inFolder = folders.count(path.left(path.lastIndexOf('/')));
         return {inFolder ? Kind::Missing : Kind::NoFolder, inFolder ? 0 : ENOENT};
     }
+    int makeFolder(const NativePath& path) const override {
+        const std::lock_guard lock(mutex_);
+        return folders.insert(path).second ? 0 : EEXIST;
+    }
     void letGo() {
         const std::lock_guard lock(mutex_);
         goneOn_ = true;
@@ -49,7 +57,7 @@ public:
 private:
     void waitIfStuck(const NativePath& path) const {
         std::unique_lock lock(mutex_);
-        if (path == stuck || path.startsWith(stuck + '/'))
+        if (!stuck.isEmpty() && (path == stuck || path.startsWith(stuck + '/')))
             wakeUp_.wait(lock, [this] { return goneOn_; });
     }
     mutable std::mutex mutex_;
@@ -67,11 +75,44 @@ public:
     }
 };
 
+// The texts of the list's items, in order.
+QStringList listed(const QListWidget* list) {
+    QStringList texts;
+    for (int row = 0; row < list->count(); ++row)
+        texts << list->item(row)->text();
+    return texts;
+}
+
 } // namespace
 
 class SaveDialogTest : public QObject {
     Q_OBJECT
+    QTemporaryDir home_;
+
+    // Opens the dialog in `start` and runs `steps` on it once it is up; then cancels it.
+    template <typename Steps>
+    void drive(std::shared_ptr<FakeLookups> lookups, const QByteArray& start, Steps steps) {
+        SaveDialogRequest request{QStringLiteral("Kestrix save"), QStringLiteral("*.txt (*.txt)"),
+                                  QFile::decodeName(start), QStringLiteral("Kestrix.txt")};
+        bool driven = false;
+        QTimer::singleShot(0, this, [&] {
+            auto* dialog = qobject_cast<SaveFileDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            const auto closing = qScopeGuard([dialog] { dialog->reject(); });
+            QVERIFY(QTest::qWaitForWindowActive(dialog));
+            steps(dialog, dialog->findChild<QListWidget*>(QStringLiteral("listView")));
+            driven = !QTest::currentTestFailed();
+        });
+        CommonDialog(lookups, std::make_shared<YesToAll>()).ShowSave(nullptr, request);
+        QVERIFY(driven);
+    }
+
 private slots:
+    void initTestCase() {
+        QVERIFY(home_.isValid());
+        qputenv("HOME", QFile::encodeName(home_.path()));
+    }
+
     void whatTheUserDoesAndSees_data() {
         QTest::addColumn<QByteArray>("start");
         QTest::addColumn<QString>("before");   // the status line once the folder is in
@@ -105,6 +146,16 @@ private slots:
             << "/home/u/Caf\uFFFD/r1.txt has a name that is not text: choose another folder or "
                "name."
             << "";
+        const QString home = QDir::homePath();
+        QTest::newRow("~ is the home folder")
+            << QByteArray("/home/u/lists") << "" << QByteArray() << "~/x.txt"
+            << home + "/x.txt\nThis file does not exist.\nCreate the file?"
+            << "" << home + "/x.txt";
+        const QString deep = "/home/u/lists/" + QString(280, u'd');
+        QTest::newRow("300-character path")
+            << QByteArray("/home/u/lists") << "" << QByteArray() << deep + "/r.txt"
+            << "" << deep + " does not exist."
+            << "";
     }
     void whatTheUserDoesAndSees() {
         QFETCH(QByteArray, start);
@@ -118,6 +169,7 @@ private slots:
         lookups->stuck = "/share";
         lookups->folders = {"/home/u", "/home/u/lists", "/home/u/Caf\xe9", "/share"};
         lookups->files = {"/home/u/lists/a.txt", "/home/u/lists/b.bin"};
+        lookups->folders.insert(QFile::encodeName(QDir::homePath()));
         const auto lettingGo = qScopeGuard([lookups] { lookups->letGo(); });
         const auto questions = std::make_shared<YesToAll>();
 
@@ -134,6 +186,7 @@ private slots:
             auto* list = dialog->findChild<QListWidget*>(QStringLiteral("listView"));
             QCOMPARE(name->text(), QStringLiteral("Kestrix.txt"));
             QTRY_COMPARE(status->text(), before);
+            const int width = dialog->width();
             if (start == "/home/u/lists") // folders and *.txt files only
                 QCOMPARE(list->count(), 1);
             if (!enter.isEmpty()) {
@@ -151,6 +204,14 @@ private slots:
             } else {
                 QTRY_COMPARE(status->text(), after);
                 QVERIFY(dialog->isVisible());
+                // However long the message, the dialog keeps its width, and on its screen.
+                QCOMPARE(dialog->width(), width);
+                QVERIFY(dialog->frameGeometry().width() <=
+                        dialog->screen()->availableSize().width());
+                dialog->findChild<QToolButton*>(QStringLiteral("homeButton"))->click();
+                QTRY_COMPARE(dialog->folder(), QFile::encodeName(QDir::homePath()));
+                QTRY_COMPARE(status->text(), QString());
+                QCOMPARE(dialog->width(), width);
                 closeOnFailure.dismiss();
                 dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
             }
@@ -161,6 +222,92 @@ private slots:
         QVERIFY(driven);
         QCOMPARE(chosen.value_or(QString()), result);
         QCOMPARE(chosen.has_value(), !result.isEmpty());
+    }
+
+    // Keys in the list and the New folder button: what the list shows after them.
+    void theListAfterKeys_data() {
+        QTest::addColumn<QStringList>("keys"); // "New folder=NAME" makes NAME in the dialog
+        QTest::addColumn<QByteArray>("folder");
+        QTest::addColumn<QStringList>("listed");
+        QTest::addColumn<QString>("current");
+        const QStringList shown{"sub", "File2.txt", "file9.txt", "file10.txt"};
+        QTest::newRow("natural order, no dot names")
+            << QStringList() << QByteArray("/u/n") << shown << "";
+        QTest::newRow("Ctrl+H shows dot names")
+            << QStringList{"Ctrl+H"} << QByteArray("/u/n")
+            << QStringList{".sub", "sub", ".hidden.txt", "File2.txt", "file9.txt", "file10.txt"}
+            << "";
+        QTest::newRow("Ctrl+H again hides them")
+            << QStringList{"Ctrl+H", "Ctrl+H"} << QByteArray("/u/n") << shown << "";
+        QTest::newRow("Backspace goes up")
+            << QStringList{"Backspace"} << QByteArray("/u") << QStringList{"n"} << "";
+        QTest::newRow("new folder made and selected")
+            << QStringList{"New folder=Reports"} << QByteArray("/u/n")
+            << QStringList{"Reports", "sub", "File2.txt", "file9.txt", "file10.txt"} << "Reports";
+        QTest::newRow("new folder entered") << QStringList{"New folder=Reports", "Return"}
+                                            << QByteArray("/u/n/Reports") << QStringList() << "";
+    }
+    void theListAfterKeys() {
+        QFETCH(QStringList, keys);
+        QFETCH(QByteArray, folder);
+        QFETCH(QStringList, listed);
+        QFETCH(QString, current);
+        const auto lookups = std::make_shared<FakeLookups>();
+        lookups->folders = {"/u", "/u/n", "/u/n/sub", "/u/n/.sub"};
+        lookups->files = {"/u/n/file10.txt", "/u/n/file9.txt", "/u/n/File2.txt", "/u/n/.hidden.txt",
+                          "/u/n/b.bin"};
+        drive(lookups, "/u/n", [&](SaveFileDialog* dialog, QListWidget* list) {
+            QTRY_COMPARE(list->count(), 4);
+            for (const QString& key : keys) {
+                if (key.startsWith(QStringLiteral("New folder="))) {
+                    for (auto* button : dialog->findChildren<QToolButton*>())
+                        if (button->accessibleName() == QStringLiteral("New folder"))
+                            button->click();
+                    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("newFolderEdit"));
+                    QVERIFY(name->isVisible());
+                    name->setText(key.mid(key.indexOf(u'=') + 1));
+                    QTest::keyClick(name, Qt::Key_Return);
+                    QTRY_VERIFY(list->currentItem());
+                } else {
+                    QTest::keySequence(list, QKeySequence::fromString(key));
+                }
+            }
+            QTRY_COMPARE(dialog->folder(), folder);
+            QTRY_COMPARE(::listed(list), listed);
+            QCOMPARE(list->currentItem() ? list->currentItem()->text() : QString(), current);
+        });
+    }
+
+    // A folder of 100,000 names comes into the list in several steps, with the dialog's
+    // events taken between them; a folder entered meanwhile stops the filling.
+    void bigFolderFillsInSteps() {
+        const auto lookups = std::make_shared<FakeLookups>();
+        lookups->folders = {"/x", "/x/big"};
+        for (int n = 1; n <= 100000; ++n)
+            lookups->files.insert("/x/big/f" + QByteArray::number(n) + ".txt");
+        drive(lookups, "/x/big", [&](SaveFileDialog* dialog, QListWidget* list) {
+            std::set<int> seen; // the list's lengths seen by a timer of the dialog's thread
+            QTimer ticks;
+            connect(&ticks, &QTimer::timeout, [&] { seen.insert(list->count()); });
+            ticks.start(0);
+            QTRY_COMPARE_WITH_TIMEOUT(list->count(), 100000, 60000);
+            QVERIFY(std::count_if(seen.begin(), seen.end(),
+                                  [](int n) { return n > 0 && n < 100000; }) >= 2);
+            QCOMPARE(list->item(8)->text(), QStringLiteral("f9.txt"));
+            QCOMPARE(list->item(9)->text(), QStringLiteral("f10.txt"));
+            // Entered again, and left for home (empty here) while it fills.
+            QTest::keyClick(list, Qt::Key_Backspace);
+            QTRY_COMPARE(::listed(list), QStringList{"big"});
+            list->setCurrentRow(0);
+            connect(&ticks, &QTimer::timeout, dialog, [&] {
+                if (list->count() > 0 && list->count() < 100000 && dialog->folder() == "/x/big")
+                    dialog->findChild<QToolButton*>(QStringLiteral("homeButton"))->click();
+            });
+            QTest::keyClick(list, Qt::Key_Return);
+            QTRY_COMPARE(dialog->folder(), QFile::encodeName(QDir::homePath()));
+            QTest::qWait(200);
+            QCOMPARE(list->count(), 0);
+        });
     }
 };
 

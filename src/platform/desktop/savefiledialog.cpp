@@ -1,17 +1,20 @@
 #include "platform/desktop/savefiledialog.h"
 
 #include "listing/listfields.h"
+#include "platform/desktop/listfiller.h"
 #include "platform/system/boundedcall.h"
 #include "ui_savefiledialog.h"
 
-#include <QCollator>
+#include <QAction>
+#include <QCompleter>
 #include <QDir>
 #include <QFile>
 #include <QFileIconProvider>
 #include <QKeyEvent>
 #include <QPointer>
 #include <QPushButton>
-#include <QRegularExpression>
+#include <QScreen>
+#include <QStringListModel>
 #include <QStyle>
 
 #include <algorithm>
@@ -20,8 +23,8 @@
 
 namespace {
 
-constexpr int kNameRole = Qt::UserRole;       // the entry's name, as the system gives it
-constexpr int kFolderRole = Qt::UserRole + 1; // whether it is a folder
+constexpr int kNameRole = ListFiller::kNameRole;
+constexpr int kFolderRole = ListFiller::kFolderRole;
 
 NativePath joined(const NativePath& folder, const NativePath& name) {
     return folder.endsWith('/') ? folder + name : folder + '/' + name;
@@ -52,11 +55,16 @@ QString reason(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-const QIcon& iconFor(bool folder) {
-    static const QFileIconProvider provider;
-    static const QIcon folderIcon = provider.icon(QFileIconProvider::Folder);
-    static const QIcon fileIcon = provider.icon(QFileIconProvider::File);
-    return folder ? folderIcon : fileIcon;
+const QIcon& folderIcon() {
+    static const QIcon icon = QFileIconProvider().icon(QFileIconProvider::Folder);
+    return icon;
+}
+
+// "~" and "~/…" name the home folder, as in a shell.
+QString withHome(const QString& typed) {
+    if (typed == u'~' || typed.startsWith(QStringLiteral("~/")))
+        return QDir::homePath() + typed.mid(1);
+    return typed;
 }
 
 } // namespace
@@ -68,8 +76,26 @@ SaveFileDialog::SaveFileDialog(QWidget* owner, const SaveDialogRequest& request,
       questions_(std::move(questions)), mailbox_(std::make_shared<boundedcall::Mailbox>(this)),
       request_(request) {
     ui->setupUi(this);
+    filler_ = new ListFiller(ui->listView);
+    connect(filler_, &ListFiller::filled, this, &SaveFileDialog::listFilled);
     setWindowTitle(request.title);
     ui->upButton->setIcon(style()->standardIcon(QStyle::SP_FileDialogToParent));
+    ui->homeButton->setIcon(style()->standardIcon(QStyle::SP_DirHomeIcon));
+    ui->newFolderButton->setIcon(style()->standardIcon(QStyle::SP_FileDialogNewFolder));
+    ui->newFolderButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+
+    // The file name box completes from the names of the folder shown, as read already.
+    names_ = new QStringListModel(this);
+    auto* completer = new QCompleter(names_, this);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    completer->setModelSorting(QCompleter::UnsortedModel);
+    ui->fileNameEdit->setCompleter(completer);
+
+    auto* hidden = new QAction(this);
+    hidden->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    hidden->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    addAction(hidden);
+    connect(hidden, &QAction::triggered, this, &SaveFileDialog::toggleHidden);
 
     // "Text files (*.txt *.text)": the patterns are the words in the last parentheses.
     ui->fileTypeCombo->addItem(request.filter);
@@ -77,9 +103,7 @@ SaveFileDialog::SaveFileDialog(QWidget* owner, const SaveDialogRequest& request,
     const qsizetype open = patterns.lastIndexOf(u'('), close = patterns.lastIndexOf(u')');
     if (open >= 0 && close > open)
         patterns = patterns.mid(open + 1, close - open - 1);
-    for (const QString& pattern : patterns.split(u' ', Qt::SkipEmptyParts))
-        patterns_ << QRegularExpression(QRegularExpression::wildcardToRegularExpression(pattern),
-                                        QRegularExpression::CaseInsensitiveOption);
+    patterns_ = patterns.split(u' ', Qt::SkipEmptyParts);
 
     QPushButton* save = ui->buttonBox->button(QDialogButtonBox::Save);
     save->setDefault(true);
@@ -87,10 +111,11 @@ SaveFileDialog::SaveFileDialog(QWidget* owner, const SaveDialogRequest& request,
     connect(ui->buttonBox, &QDialogButtonBox::rejected, this, &SaveFileDialog::reject);
     connect(ui->fileNameEdit, &QLineEdit::textChanged, save,
             [save](const QString& text) { save->setEnabled(!text.isEmpty()); });
-    connect(ui->upButton, &QToolButton::clicked, this, [this] {
-        if (folder_ != "/")
-            enterFolder(parentOf(folder_));
-    });
+    connect(ui->upButton, &QToolButton::clicked, this, &SaveFileDialog::goUp);
+    connect(ui->homeButton, &QToolButton::clicked, this,
+            [this] { enterFolder(cleaned(QFile::encodeName(QDir::homePath()))); });
+    connect(ui->newFolderButton, &QToolButton::clicked, this, &SaveFileDialog::startNewFolder);
+    ui->newFolderEdit->installEventFilter(this);
     connect(ui->lookInCombo, &QComboBox::activated, this, [this](int index) {
         const NativePath folder = ui->lookInCombo->itemData(index).toByteArray();
         if (folder != folder_)
@@ -124,6 +149,13 @@ SaveFileDialog::SaveFileDialog(QWidget* owner, const SaveDialogRequest& request,
         lookedUp_.clear();
         ui->fileNameEdit->setFocus();
     });
+    makeLimit_.setSingleShot(true);
+    makeLimit_.setInterval(kFileSystemAnswerLimit);
+    connect(&makeLimit_, &QTimer::timeout, this, [this] {
+        ++making_; // a late answer is not taken; the folder shows when it is read again
+        say(QStringLiteral("%1 does not answer.").arg(shown(parentOf(made_))));
+        made_.clear();
+    });
 
     const QString start =
         request.initialFolder.isEmpty() ? QDir::homePath() : QDir(request.initialFolder).path();
@@ -143,10 +175,16 @@ QString SaveFileDialog::shown(const NativePath& path) const {
     return listfields::shownName(QFile::decodeName(path));
 }
 
+void SaveFileDialog::showEvent(QShowEvent* event) {
+    // Never wider or taller than the screen it is on, whatever it is given to show.
+    setMaximumSize(screen()->availableGeometry().size());
+    QDialog::showEvent(event);
+}
+
 // The status line: what came of the last Save stands above what is known of the folder.
 void SaveFileDialog::say(const QString& text) {
     message_ = text;
-    ui->statusLine->setText(message_.isEmpty() ? folderStatus_ : message_);
+    ui->statusLine->setWholeText(message_.isEmpty() ? folderStatus_ : message_);
 }
 
 void SaveFileDialog::setFolderStatus(const QString& text) {
@@ -162,25 +200,36 @@ void SaveFileDialog::enterFolder(const NativePath& folder) {
     pickedName_.clear();
     pickedText_.clear();
     message_.clear();
+    selectWhenFilled_.clear();
+    ++making_; // so does a folder being made
+    made_.clear();
+    makeLimit_.stop();
+    endNewFolder();
 
     // The folder and each one above it, named by text alone.
     ui->lookInCombo->clear();
     for (NativePath at = folder;; at = parentOf(at)) {
-        ui->lookInCombo->addItem(iconFor(true), shown(at), at);
+        ui->lookInCombo->addItem(folderIcon(), shown(at), at);
         if (at == "/")
             break;
     }
     ui->lookInCombo->setCurrentIndex(0);
     ui->upButton->setEnabled(folder != "/");
+    filler_->stop(); // a folder still filling in gives way
     ui->listView->clear();
+    listing_.reset();
+    names_->setStringList({});
 
     read_ = false;
     setFolderStatus(QStringLiteral("Reading\u2026"));
     const quint64 number = ++reading_;
     readLimit_.start();
-    const bool asked = askLater<SaveFileLookups::Listing>(
-        mailbox_, [lookups = lookups_, folder] { return lookups->read(folder); },
-        [this, number](const SaveFileLookups::Listing& listing) {
+    const bool asked = askLater<ShownListing>(
+        mailbox_,
+        [lookups = lookups_, folder, patterns = patterns_] {
+            return readShown(*lookups, folder, patterns);
+        },
+        [this, number](const ShownListing& listing) {
             if (number == reading_)
                 showListing(listing);
         });
@@ -192,42 +241,94 @@ void SaveFileDialog::enterFolder(const NativePath& folder) {
     }
 }
 
-void SaveFileDialog::showListing(const SaveFileLookups::Listing& listing) {
+void SaveFileDialog::showListing(const ShownListing& listing) {
     read_ = true;
     readLimit_.stop();
     if (listing.error != 0)
         return setFolderStatus(
             QStringLiteral("%1 cannot be read: %2").arg(shown(folder_), reason(listing.error)));
-    struct Shown {
-        QString text;
-        const SaveFileLookups::Entry* entry;
-    };
-    std::vector<Shown> folders, files;
-    for (const SaveFileLookups::Entry& entry : listing.entries) {
-        if (entry.name.startsWith('.')) // hidden, as a file manager has them
-            continue;
-        const QString text = shown(entry.name);
-        if (!entry.folder &&
-            std::none_of(patterns_.begin(), patterns_.end(), [&](const QRegularExpression& p) {
-                return p.match(QFile::decodeName(entry.name)).hasMatch();
-            }))
-            continue;
-        (entry.folder ? folders : files).push_back({text, &entry});
-    }
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    collator.setNumericMode(true);
-    for (std::vector<Shown>* group : {&folders, &files}) {
-        std::sort(group->begin(), group->end(), [&](const Shown& a, const Shown& b) {
-            return collator.compare(a.text, b.text) < 0;
-        });
-        for (const Shown& one : *group) {
-            auto* item = new QListWidgetItem(iconFor(one.entry->folder), one.text, ui->listView);
-            item->setData(kNameRole, one.entry->name);
-            item->setData(kFolderRole, one.entry->folder);
-        }
-    }
+    listing_ = std::make_shared<const ShownListing>(listing);
     setFolderStatus(QString());
+    filler_->fill(listing_, showHidden_);
+}
+
+void SaveFileDialog::listFilled() {
+    QStringList names;
+    names.reserve(ui->listView->count());
+    for (int row = 0; row < ui->listView->count(); ++row)
+        names << ui->listView->item(row)->text();
+    names_->setStringList(names);
+    if (selectWhenFilled_.isEmpty())
+        return;
+    if (QListWidgetItem* item = itemNamed(ui->listView, selectWhenFilled_)) {
+        ui->listView->setCurrentItem(item);
+        ui->listView->scrollToItem(item);
+        ui->listView->setFocus();
+    }
+    selectWhenFilled_.clear();
+}
+
+// Ctrl+H: the names that begin with '.' are shown or hidden again, without a new read.
+void SaveFileDialog::toggleHidden() {
+    showHidden_ = !showHidden_;
+    if (listing_)
+        filler_->fill(listing_, showHidden_);
+}
+
+void SaveFileDialog::goUp() {
+    if (folder_ != "/")
+        enterFolder(parentOf(folder_));
+}
+
+// New folder: its name is asked in a line above the list, in the dialog itself.
+void SaveFileDialog::startNewFolder() {
+    ui->newFolderEdit->setText(QStringLiteral("New folder"));
+    ui->newFolderEdit->show();
+    ui->newFolderEdit->selectAll();
+    ui->newFolderEdit->setFocus();
+}
+
+void SaveFileDialog::endNewFolder() {
+    if (!ui->newFolderEdit->isVisible())
+        return;
+    const bool hadFocus = ui->newFolderEdit->hasFocus();
+    ui->newFolderEdit->hide();
+    if (hadFocus)
+        ui->listView->setFocus();
+}
+
+// Makes the folder named on a look-up thread; once made, the folder is read again and the
+// new one picked in the list, for Return to enter it.
+void SaveFileDialog::makeNewFolder() {
+    const QString text = ui->newFolderEdit->text();
+    if (text.isEmpty() || text == u'.' || text == QStringLiteral("..") || text.contains(u'/'))
+        return say(QStringLiteral("A folder's name is not empty, \".\" or \"..\", and holds no "
+                                  "\"/\"."));
+    const NativePath path = joined(folder_, QFile::encodeName(text));
+    if (path == made_)
+        return; // asked already
+    made_ = path;
+    const quint64 number = ++making_;
+    makeLimit_.start();
+    say(QStringLiteral("Making %1\u2026").arg(shown(path)));
+    const bool asked = askLater<int>(
+        mailbox_, [lookups = lookups_, path] { return lookups->makeFolder(path); },
+        [this, number, path](const int& error) {
+            if (number != making_)
+                return;
+            made_.clear();
+            makeLimit_.stop();
+            if (error != 0)
+                return say(QStringLiteral("%1 cannot be made: %2").arg(shown(path), reason(error)));
+            const NativePath folder = folder_;
+            enterFolder(folder);
+            selectWhenFilled_ = path.mid(path.lastIndexOf('/') + 1);
+        });
+    if (!asked) {
+        made_.clear();
+        makeLimit_.stop();
+        say(QStringLiteral("%1 cannot be made now: no thread could be started.").arg(shown(path)));
+    }
 }
 
 void SaveFileDialog::activate(QListWidgetItem* item) {
@@ -243,10 +344,25 @@ void SaveFileDialog::activate(QListWidgetItem* item) {
 }
 
 bool SaveFileDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+    // The new folder's name: Return makes it, Esc gives it up; neither reaches the dialog.
+    if (watched == ui->newFolderEdit && (enter || key == Qt::Key_Escape)) {
+        if (enter)
+            makeNewFolder();
+        else
+            endNewFolder();
+        return true;
+    }
+    if (watched == ui->listView && key == Qt::Key_Backspace) {
+        goUp();
+        return true;
+    }
     // Return in the list acts on the entry there, and on nothing else.
-    if (watched == ui->listView && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+    if (watched == ui->listView) {
+        if (enter) {
             if (QListWidgetItem* item = ui->listView->currentItem())
                 activate(item);
             else
@@ -265,7 +381,7 @@ void SaveFileDialog::accept() {
     if (!pickedName_.isEmpty() && typed == pickedText_) {
         path = joined(folder_, pickedName_);
     } else {
-        const NativePath bytes = QFile::encodeName(typed);
+        const NativePath bytes = QFile::encodeName(withHome(typed));
         path = cleaned(bytes.startsWith('/') ? bytes : joined(folder_, bytes));
     }
     if (path == lookedUp_)

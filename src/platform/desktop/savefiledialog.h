@@ -2,9 +2,10 @@
 
 #include "platform/desktop/dialogs.h"
 #include "platform/desktop/savefilelookups.h"
+#include "platform/desktop/shownlisting.h"
 
 #include <QDialog>
-#include <QRegularExpression>
+#include <QStringList>
 #include <QTimer>
 
 #include <memory>
@@ -16,7 +17,9 @@ class SaveFileDialog;
 namespace boundedcall {
 class Mailbox;
 }
+class ListFiller;
 class QListWidgetItem;
+class QStringListModel;
 
 // The save dialog. Every question it has for the file system (the entries of a folder,
 // what a typed path names) goes to a thread of its own through SaveFileLookups, and the
@@ -27,6 +30,8 @@ class QListWidgetItem;
 // dialog, which stays open. Cancel works at any time, and nothing waits for a look-up
 // still out when the dialog goes. Folders are kept by the system's own bytes, so every
 // folder can be entered; a file is only given back by a path that text can name.
+// A new folder is named in a line of the dialog itself and made on a look-up thread too.
+// The list fills a batch at a time, and the dialog never grows past its screen.
 class SaveFileDialog final : public QDialog {
     Q_OBJECT
 public:
@@ -46,10 +51,17 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void enterFolder(const NativePath& folder);
-    void showListing(const SaveFileLookups::Listing& listing);
+    void goUp();
+    void showListing(const ShownListing& listing);
+    void listFilled();
+    void toggleHidden();
+    void startNewFolder();
+    void makeNewFolder();
+    void endNewFolder();
     void takeAnswer(const NativePath& path, const SaveFileLookups::Facts& facts);
     void activate(QListWidgetItem* item);
     bool ask(const QString& question, bool yesFirst);
@@ -62,7 +74,11 @@ private:
     std::shared_ptr<QuestionBoxes> questions_;
     std::shared_ptr<boundedcall::Mailbox> mailbox_;
     SaveDialogRequest request_;
-    QList<QRegularExpression> patterns_; // the filter's
+    QStringList patterns_; // the filter's
+    ListFiller* filler_;
+    QStringListModel* names_;                     // what the file name box completes from
+    std::shared_ptr<const ShownListing> listing_; // the folder shown, once read
+    bool showHidden_ = false;
     NativePath folder_;
     // Each answer carries the number of its question; only the latest one's counts.
     quint64 reading_ = 0;
@@ -73,6 +89,10 @@ private:
     quint64 lookingUp_ = 0;
     NativePath lookedUp_; // the path of the look-up out, empty when none is
     QTimer lookUpLimit_;
+    quint64 making_ = 0;
+    NativePath made_; // the new folder being made, empty when none is
+    QTimer makeLimit_;
+    NativePath selectWhenFilled_; // the new folder, picked in the list once it is in
     // The name a pick in the list put in the file name box, by its own bytes.
     QString pickedText_;
     NativePath pickedName_;

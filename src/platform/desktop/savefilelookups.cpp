@@ -51,6 +51,10 @@ public:
             return {Kind::NoFolder, ENOTDIR};
         return {Kind::Missing, 0};
     }
+
+    int makeFolder(const NativePath& path) const override {
+        return ::mkdir(path.constData(), 0777) == 0 ? 0 : errno;
+    }
 };
 
 } // namespace

@@ -5,9 +5,9 @@
 #include <memory>
 #include <vector>
 
-// What the save dialog asks the file system. The dialog calls these only from threads of
-// its own, never from the window's: a call may wait for as long as a file server that has
-// stopped answering likes, or never come back. Calls may run on several threads at once;
+// What the save dialog and the folder picker ask the file system. They call these only
+// from threads of their own, never from the window's: a call may wait for as long as a file server
+// that has stopped answering likes, or never come back. Calls may run on several threads at once;
 // an implementation keeps no state that they share, or guards it.
 class SaveFileLookups {
 public:
@@ -36,7 +36,9 @@ public:
     virtual Listing read(const NativePath& folder) const = 0;
     // What the absolute `path` names; links are followed.
     virtual Facts lookUp(const NativePath& path) const = 0;
+    // Makes the folder at the absolute `path`: 0, or the system's error number.
+    virtual int makeFolder(const NativePath& path) const = 0;
 };
 
-// The system's own, through opendir, readdir, fstatat and stat.
+// The system's own, through opendir, readdir, fstatat, stat and mkdir.
 std::shared_ptr<const SaveFileLookups> systemSaveFileLookups();
