@@ -82,6 +82,7 @@ SaveFileDialog::SaveFileDialog(QWidget* owner, const SaveDialogRequest& request,
     ui->upButton->setIcon(style()->standardIcon(QStyle::SP_FileDialogToParent));
     ui->homeButton->setIcon(style()->standardIcon(QStyle::SP_DirHomeIcon));
     ui->newFolderButton->setIcon(style()->standardIcon(QStyle::SP_FileDialogNewFolder));
+    ui->homeButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     ui->newFolderButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
 
     // The file name box completes from the names of the folder shown, as read already.
@@ -89,6 +90,8 @@ SaveFileDialog::SaveFileDialog(QWidget* owner, const SaveDialogRequest& request,
     auto* completer = new QCompleter(names_, this);
     completer->setCaseSensitivity(Qt::CaseInsensitive);
     completer->setModelSorting(QCompleter::UnsortedModel);
+    // Inline: Return then saves what is shown, where a popup would take the key first.
+    completer->setCompletionMode(QCompleter::InlineCompletion);
     ui->fileNameEdit->setCompleter(completer);
 
     auto* hidden = new QAction(this);
