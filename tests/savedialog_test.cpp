@@ -85,6 +85,12 @@ QStringList listed(const QListWidget* list) {
 
 } // namespace
 
+// What Make list asks of the dialog, opening in `start`.
+SaveDialogRequest requestIn(const QByteArray& start) {
+    return {QStringLiteral("Kestrix save"), QStringLiteral("*.txt (*.txt)"),
+            QFile::decodeName(start), QStringLiteral("Kestrix.txt")};
+}
+
 class SaveDialogTest : public QObject {
     Q_OBJECT
     QTemporaryDir home_;
@@ -92,8 +98,7 @@ class SaveDialogTest : public QObject {
     // Opens the dialog in `start` and runs `steps` on it once it is up; then cancels it.
     template <typename Steps>
     void drive(std::shared_ptr<FakeLookups> lookups, const QByteArray& start, Steps steps) {
-        SaveDialogRequest request{QStringLiteral("Kestrix save"), QStringLiteral("*.txt (*.txt)"),
-                                  QFile::decodeName(start), QStringLiteral("Kestrix.txt")};
+        const SaveDialogRequest request = requestIn(start);
         bool driven = false;
         QTimer::singleShot(0, this, [&] {
             auto* dialog = qobject_cast<SaveFileDialog*>(QApplication::activeModalWidget());
@@ -173,8 +178,7 @@ private slots:
         const auto lettingGo = qScopeGuard([lookups] { lookups->letGo(); });
         const auto questions = std::make_shared<YesToAll>();
 
-        SaveDialogRequest request{QStringLiteral("Kestrix save"), QStringLiteral("*.txt (*.txt)"),
-                                  QFile::decodeName(start), QStringLiteral("Kestrix.txt")};
+        const SaveDialogRequest request = requestIn(start);
         bool driven = false;
         QTimer::singleShot(0, this, [&] {
             auto* dialog = qobject_cast<SaveFileDialog*>(QApplication::activeModalWidget());
