@@ -83,13 +83,13 @@ QStringList listed(const QListWidget* list) {
     return texts;
 }
 
-} // namespace
-
 // What Make list asks of the dialog, opening in `start`.
 SaveDialogRequest requestIn(const QByteArray& start) {
     return {QStringLiteral("Kestrix save"), QStringLiteral("*.txt (*.txt)"),
             QFile::decodeName(start), QStringLiteral("Kestrix.txt")};
 }
+
+} // namespace
 
 class SaveDialogTest : public QObject {
     Q_OBJECT
